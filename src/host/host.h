@@ -1,0 +1,95 @@
+// The page host's objects as the component sees them. The web server implements them for one
+// request; tests implement them in memory. The component never sees HTTP.
+//
+// All text is UTF-8. Every call either does what it says or throws tessaly::Error.
+#ifndef TESSALY_HOST_HOST_H_
+#define TESSALY_HOST_HOST_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tessaly::host {
+
+class Request {
+ public:
+  virtual ~Request() = default;
+
+  // The general item lookup: the first of query string, form (url-encoded POST bodies),
+  // cookies and server variables that has `name` (exact, case-sensitive). Several values of
+  // one name in that collection are joined by ", ". Empty when absent.
+  virtual std::string Item(std::string_view name) const = 0;
+
+  // A server variable such as "SCRIPT_NAME" or "HTTP_USER_AGENT"; empty when unknown.
+  virtual std::string ServerVariable(std::string_view name) const = 0;
+
+  // The raw query string as sent (without "?"), empty when there is none.
+  virtual std::string QueryString() const = 0;
+
+  // Size of the raw request body in bytes.
+  virtual std::int64_t TotalBytes() const = 0;
+
+  // Up to `count` bytes of the raw body from where the last read stopped.
+  virtual std::string BinaryRead(std::int64_t count) = 0;
+};
+
+class Response {
+ public:
+  virtual ~Response() = default;
+
+  // Appends text to the page, in call order. Ignored after End().
+  virtual void Write(std::string_view text) = 0;
+
+  // Appends bytes unchanged. Ignored after End().
+  virtual void BinaryWrite(std::string_view bytes) = 0;
+
+  // The content type of the answer; "text/html; charset=utf-8" unless set.
+  virtual void SetContentType(std::string_view type) = 0;
+
+  // Nothing more is written to this answer.
+  virtual void End() = 0;
+};
+
+class Server {
+ public:
+  virtual ~Server() = default;
+
+  // "." gives the physical folder of the running page, "/" (or "\") the site's root folder;
+  // no trailing separator. Other paths are mapped relative to the page's folder, or to the root
+  // when they start with a separator.
+  virtual std::string MapPath(std::string_view path) const = 0;
+};
+
+class Session {
+ public:
+  virtual ~Session() = default;
+
+  // A value kept for the visitor between requests; empty when never set.
+  virtual std::string Value(std::string_view name) const = 0;
+  virtual void SetValue(std::string_view name, std::string value) = 0;
+
+  // Minutes an idle session lives.
+  virtual void SetTimeout(int minutes) = 0;
+
+  // The session and its items end when the request is done.
+  virtual void Abandon() = 0;
+};
+
+// Held and released, never called.
+class Application {
+ public:
+  virtual ~Application() = default;
+};
+
+// What one page request hands to the component.
+struct ScriptingContext {
+  Request& request;
+  Response& response;
+  Server& server;
+  Session& session;
+  Application& application;
+};
+
+}  // namespace tessaly::host
+
+#endif  // TESSALY_HOST_HOST_H_
