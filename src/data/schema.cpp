@@ -1,0 +1,99 @@
+#include "data/schema.h"
+
+#include <sqlite3.h>
+
+#include "host/errors.h"
+
+namespace tessaly::data {
+namespace {
+
+// Marks the file as ours ("TSLY"), so that serve refuses any other SQLite file.
+constexpr int kApplicationId = 0x54534C59;
+
+// STIME is local time as text, "YYYY-MM-DD HH:MM:SS.fff": text order is time order, and rows
+// that other tools insert without the fraction still sort and read correctly.
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS MESSAGE (
+  ID INTEGER PRIMARY KEY AUTOINCREMENT,
+  TITLE TEXT NOT NULL DEFAULT '',
+  CONTENT TEXT NOT NULL DEFAULT '',
+  STIME TEXT NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime'))
+);
+CREATE INDEX IF NOT EXISTS MESSAGE_STIME ON MESSAGE (STIME);
+CREATE TABLE IF NOT EXISTS USERTB (
+  USERNAME TEXT NOT NULL PRIMARY KEY,
+  PASSWORD TEXT NOT NULL
+);
+CREATE TABLE IF NOT EXISTS IMAGE (
+  ID INTEGER PRIMARY KEY AUTOINCREMENT,
+  NAME TEXT NOT NULL,
+  TYPE TEXT NOT NULL,
+  STIME TEXT NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')),
+  DATA BLOB NOT NULL DEFAULT x''
+);
+CREATE INDEX IF NOT EXISTS IMAGE_NAME ON IMAGE (NAME);
+CREATE TABLE IF NOT EXISTS ROW_COUNT (
+  NAME TEXT NOT NULL PRIMARY KEY,
+  N INTEGER NOT NULL
+) WITHOUT ROWID;
+INSERT OR IGNORE INTO ROW_COUNT (NAME, N) SELECT 'MESSAGE', count(*) FROM MESSAGE;
+INSERT OR IGNORE INTO ROW_COUNT (NAME, N) SELECT 'IMAGE', count(*) FROM IMAGE;
+CREATE TRIGGER IF NOT EXISTS MESSAGE_COUNT_UP AFTER INSERT ON MESSAGE
+  BEGIN UPDATE ROW_COUNT SET N = N + 1 WHERE NAME = 'MESSAGE'; END;
+CREATE TRIGGER IF NOT EXISTS MESSAGE_COUNT_DOWN AFTER DELETE ON MESSAGE
+  BEGIN UPDATE ROW_COUNT SET N = N - 1 WHERE NAME = 'MESSAGE'; END;
+CREATE TRIGGER IF NOT EXISTS IMAGE_COUNT_UP AFTER INSERT ON IMAGE
+  BEGIN UPDATE ROW_COUNT SET N = N + 1 WHERE NAME = 'IMAGE'; END;
+CREATE TRIGGER IF NOT EXISTS IMAGE_COUNT_DOWN AFTER DELETE ON IMAGE
+  BEGIN UPDATE ROW_COUNT SET N = N - 1 WHERE NAME = 'IMAGE'; END;
+)sql";
+
+void Exec(sqlite3* db, const std::string& sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    std::string text = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    throw DataError(text);
+  }
+}
+
+int PragmaInt(sqlite3* db, const char* pragma) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, pragma, -1, &stmt, nullptr) != SQLITE_OK) {
+    throw DataError(sqlite3_errmsg(db));
+  }
+  int value = 0;
+  int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) value = sqlite3_column_int(stmt, 0);
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw DataError(sqlite3_errmsg(db));
+  return value;
+}
+
+}  // namespace
+
+void CreateSchema(sqlite3* db) {
+  Exec(db, "PRAGMA journal_mode=WAL");
+  Exec(db, "BEGIN IMMEDIATE");
+  try {
+    Exec(db, kSchema);
+    Exec(db, "PRAGMA application_id=" + std::to_string(kApplicationId));
+    Exec(db, "PRAGMA user_version=1");
+    Exec(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+void CheckSchema(sqlite3* db, const std::string& path) {
+  int id = 0;
+  try {
+    id = PragmaInt(db, "PRAGMA application_id");
+  } catch (const DataError&) {
+    throw DataError(path + " is not a Tessaly database (not an SQLite file)");
+  }
+  if (id != kApplicationId) throw DataError(path + " is not a Tessaly database");
+}
+
+}  // namespace tessaly::data

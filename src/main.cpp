@@ -1,0 +1,236 @@
+// The command line: create a site's database, serve it, or convert entry markup.
+#include <unistd.h>
+
+#include <spdlog/spdlog.h>
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <random>
+
+#include "component/log.h"
+#include "data/database.h"
+#include "data/recordset.h"
+#include "data/schema.h"
+#include "server/config.h"
+#include "server/web_server.h"
+#include "text/markup.h"
+
+namespace fs = std::filesystem;
+using namespace tessaly;
+
+namespace {
+
+// The folder whose logs.mdb a page opens: its WebPath under the site root, or, with no
+// WebPath, the page's own folder.
+std::string DatabaseFile(const std::string& root, const server::PageConfig& page) {
+  std::string web_path = page.web_path.ToString();
+  std::replace(web_path.begin(), web_path.end(), '\\', '/');
+  fs::path folder = fs::absolute(root);
+  if (web_path.empty()) {
+    folder /= fs::path(page.path).parent_path().relative_path();
+  } else {
+    folder = folder.string() + "/" + web_path;
+  }
+  return (folder / data::kDatabaseFileName).lexically_normal().string();
+}
+
+std::string GeneratePassword() {
+  static constexpr char kAlphabet[] = "abcdefghijkmnopqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+  std::random_device device;
+  std::uniform_int_distribution<int> pick(0, sizeof kAlphabet - 2);
+  std::string password;
+  for (int i = 0; i < 16; ++i) password += kAlphabet[pick(device)];
+  return password;
+}
+
+struct InitOptions {
+  std::string root = "site";
+  std::string page = "/log/board";
+  std::string web_path = "log";
+  std::string user;
+  std::string password;
+  bool password_stdin = false;
+  bool generate_password = false;
+};
+
+int RunInit(const InitOptions& o) {
+  std::string password = o.password;
+  if (o.password_stdin) {
+    if (!std::getline(std::cin, password))
+      throw std::runtime_error("no password on standard input");
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+  }
+  if (o.generate_password) password = GeneratePassword();
+  if (password.empty()) throw std::runtime_error("the password must not be empty");
+
+  server::PageConfig page;
+  page.path = o.page;
+  page.web_path = o.web_path;
+  const std::string file = DatabaseFile(o.root, page);
+  fs::create_directories(fs::path(file).parent_path());
+  const bool existed = fs::exists(file);
+  data::Database::Create(file);
+  auto database = data::Database::Open(file);
+  data::Command(database->Acquire())
+      .Execute(
+          "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES (?, ?) "
+          "ON CONFLICT (USERNAME) DO UPDATE SET PASSWORD = excluded.PASSWORD",
+          {o.user, password});
+  std::cout << (existed ? "updated " : "created ") << file << "; administrator " << o.user
+            << (o.generate_password ? " with password " + password : std::string()) << "\n";
+  return 0;
+}
+
+struct ServeOptions {
+  std::string config_file;
+  std::optional<std::string> root, listen, page, web_path, hot_news, image_size;
+  std::optional<int> threads;
+};
+
+server::ServerConfig BuildConfig(const ServeOptions& o) {
+  server::ServerConfig config;
+  if (!o.config_file.empty()) server::LoadConfigFile(o.config_file, config);
+  if (o.root) config.root = *o.root;
+  if (o.listen) config.listen = *o.listen;
+  if (o.threads) config.threads = *o.threads;
+  if (config.pages.empty()) config.pages.emplace_back();
+  // Page flags change the first page of the configuration.
+  server::PageConfig& first = config.pages.front();
+  if (o.page) first.path = *o.page;
+  if (o.web_path) first.web_path = *o.web_path;
+  if (o.hot_news) first.hot_news = *o.hot_news;
+  if (o.image_size) first.image_size = *o.image_size;
+  return config;
+}
+
+int RunServe(const ServeOptions& o) {
+  server::ServerConfig config = BuildConfig(o);
+  if (!fs::is_directory(config.root)) {
+    throw std::runtime_error("the site folder " + config.root + " does not exist");
+  }
+  data::Pool pool;
+  for (const server::PageConfig& page : config.pages) {
+    // Properties are checked once here, so that a bad setting stops the start, not a request.
+    LOG probe(pool, config.texts);
+    try {
+      probe.SetWebPath(page.web_path);
+      probe.SetHotNewsRCs(page.hot_news);
+      probe.SetImageSize(page.image_size);
+    } catch (const Error& e) {
+      throw std::runtime_error("page " + page.path + ": " + e.what());
+    }
+    const std::string file = DatabaseFile(config.root, page);
+    try {
+      pool.Get(file);
+    } catch (const DataError& e) {
+      if (!fs::exists(file)) {
+        throw std::runtime_error("no database at " + file + "; run tessaly init --root " +
+                                 config.root + " --page " + page.path + " --web-path '" +
+                                 page.web_path.ToString() + "' --user NAME --password-stdin");
+      }
+      throw std::runtime_error(e.what());
+    }
+  }
+
+  const SiteTexts& texts = config.texts;
+  server::WebServer web(
+      config, [&pool, &texts](host::ScriptingContext& context, const server::PageConfig& page) {
+        LOG log(pool, texts);
+        log.OnStartPage(context);
+        log.SetWebPath(page.web_path);
+        log.SetHotNewsRCs(page.hot_news);
+        log.SetImageSize(page.image_size);
+        log.Main();
+        log.OnEndPage();
+      });
+  web.Listen();
+  std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
+  web.Run();
+  spdlog::info("stopped");
+  return 0;
+}
+
+int RunMarkup(const text::MarkupCommandOptions& options) {
+  std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+  const std::string output = text::RunMarkupCommand(input, options);
+  std::cout.write(output.data(), static_cast<std::streamsize>(output.size()));
+  std::cout.flush();
+  return std::cout ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Tessaly: a site log board with its own web server.\n"
+      "Publishes short dated announcements, an embeddable block of the newest ones,\n"
+      "and an admin area, all stored in a SQLite file inside the site folder."};
+  app.set_version_flag("--version", std::string("tessaly ") + TESSALY_VERSION);
+  app.require_subcommand(1);
+
+  InitOptions init;
+  CLI::App* init_cmd = app.add_subcommand(
+      "init",
+      "Create the database that serve opens (keeps existing entries) and create or "
+      "reset an administrator account.");
+  init_cmd->add_option("--root", init.root, "site root folder")->capture_default_str();
+  init_cmd->add_option("--page", init.page, "virtual path of the log page")->capture_default_str();
+  init_cmd
+      ->add_option("--web-path", init.web_path,
+                   "folder of the database under the root; empty: the page's folder")
+      ->capture_default_str();
+  init_cmd->add_option("--user", init.user, "administrator name")->required();
+  auto* pw = init_cmd->add_option("--password", init.password, "administrator password");
+  auto* pw_stdin =
+      init_cmd->add_flag("--password-stdin", init.password_stdin, "read the password from stdin");
+  auto* pw_gen = init_cmd->add_flag("--generate-password", init.generate_password,
+                                    "generate a random password and print it");
+  pw->excludes(pw_stdin)->excludes(pw_gen);
+  pw_stdin->excludes(pw_gen);
+
+  ServeOptions serve;
+  CLI::App* serve_cmd =
+      app.add_subcommand("serve", "Serve the site: the log pages and static files.");
+  serve_cmd->add_option("--config", serve.config_file, "TOML configuration file")
+      ->check(CLI::ExistingFile);
+  serve_cmd->add_option("--root", serve.root, "site root folder (default site)");
+  serve_cmd->add_option("--listen", serve.listen,
+                        "HOST:PORT to listen on (default 127.0.0.1:8080; port 0 picks a free one)");
+  serve_cmd->add_option("--page", serve.page, "virtual path of the log page (default /log/board)");
+  serve_cmd->add_option("--web-path", serve.web_path, "folder of the database (default log)");
+  serve_cmd->add_option("--hot-news", serve.hot_news, "entries in the hot news block (default 10)");
+  serve_cmd->add_option("--image-size", serve.image_size,
+                        "largest accepted upload in bytes (default 1048576)");
+  serve_cmd->add_option("--threads", serve.threads, "server threads (default: one per core)")
+      ->check(CLI::Range(0, 256));
+
+  text::MarkupCommandOptions markup;
+  CLI::App* markup_cmd = app.add_subcommand(
+      "markup", "Read a text on stdin and print what an entry would store for it.");
+  markup_cmd->add_option("--script-name", markup.script_name, "page path used in picture links")
+      ->capture_default_str();
+  markup_cmd->add_flag("--title", markup.title, "treat the text as a title (escaping only)");
+  markup_cmd->add_flag("--reverse", markup.reverse,
+                       "print what the edit form shows for a stored content (or title)");
+
+  CLI11_PARSE(app, argc, argv);
+
+  try {
+    if (*init_cmd) {
+      if (init.password.empty() && !init.password_stdin && !init.generate_password) {
+        throw std::runtime_error(
+            "give the password with --password, --password-stdin or --generate-password");
+      }
+      return RunInit(init);
+    }
+    if (*serve_cmd) return RunServe(serve);
+    if (*markup_cmd) return RunMarkup(markup);
+  } catch (const std::exception& e) {
+    std::cerr << "tessaly: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,7 @@
+#include "component/log.h"
+
+namespace tessaly {
+
+void LOG::WriteHotNews() {}
+
+}  // namespace tessaly
