@@ -40,6 +40,8 @@ class LOG {
   void Main();
 
  private:
+  friend class LogTestPeer;  // lets unit tests call the building blocks directly
+
   // Data access: the folder of the database and the data objects of this request.
   std::string DatabasePath() const;
   void OpenRecordset();

@@ -1,0 +1,50 @@
+// Makes a log database with entries whose times the test controls.
+#ifndef TESSALY_TESTS_SUPPORT_ENTRIES_H_
+#define TESSALY_TESTS_SUPPORT_ENTRIES_H_
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "data/database.h"
+
+namespace tessaly::testing {
+
+// Runs one statement with text parameters on the database file, as another tool would.
+inline void Sql(const std::string& file, const std::string& sql,
+                std::initializer_list<std::string> params = {}) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open");
+  sqlite3_busy_timeout(db, 5000);
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    std::string message = sqlite3_errmsg(db);
+    sqlite3_close(db);
+    throw std::runtime_error(message);
+  }
+  int i = 1;
+  for (const std::string& p : params) sqlite3_bind_text(stmt, i++, p.c_str(), -1, SQLITE_TRANSIENT);
+  int rc = sqlite3_step(stmt);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw std::runtime_error("statement failed: " + sql);
+}
+
+// Creates `folder`/logs.mdb with the schema and returns its path.
+inline std::string MakeDatabase(const std::filesystem::path& folder) {
+  std::filesystem::create_directories(folder);
+  const std::string file = (folder / "logs.mdb").string();
+  data::Database::Create(file);
+  return file;
+}
+
+inline void InsertEntry(const std::string& file, const std::string& title,
+                        const std::string& content, const std::string& stime) {
+  Sql(file, "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES (?, ?, ?)", {title, content, stime});
+}
+
+}  // namespace tessaly::testing
+
+#endif  // TESSALY_TESTS_SUPPORT_ENTRIES_H_

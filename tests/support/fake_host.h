@@ -1,0 +1,108 @@
+// In-memory host objects for driving the component without a web server.
+#ifndef TESSALY_TESTS_SUPPORT_FAKE_HOST_H_
+#define TESSALY_TESTS_SUPPORT_FAKE_HOST_H_
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/host.h"
+
+namespace tessaly::testing {
+
+using Items = std::vector<std::pair<std::string, std::string>>;
+
+class FakeRequest : public host::Request {
+ public:
+  Items query, form, cookies;
+  std::map<std::string, std::string> server_variables;
+  std::string raw_query, body;
+
+  std::string Item(std::string_view name) const override {
+    for (const Items* items : {&query, &form, &cookies}) {
+      std::string joined;
+      bool found = false;
+      for (const auto& [k, v] : *items) {
+        if (k != name) continue;
+        if (found) joined += ", ";
+        joined += v;
+        found = true;
+      }
+      if (found) return joined;
+    }
+    return ServerVariable(name);
+  }
+  std::string ServerVariable(std::string_view name) const override {
+    auto it = server_variables.find(std::string(name));
+    return it == server_variables.end() ? std::string() : it->second;
+  }
+  std::string QueryString() const override { return raw_query; }
+  std::int64_t TotalBytes() const override { return static_cast<std::int64_t>(body.size()); }
+  std::string BinaryRead(std::int64_t count) override {
+    std::string out = body.substr(read_, static_cast<std::size_t>(count));
+    read_ += out.size();
+    return out;
+  }
+
+ private:
+  std::size_t read_ = 0;
+};
+
+class FakeResponse : public host::Response {
+ public:
+  std::string body;
+  std::string content_type = "text/html; charset=utf-8";
+  int writes = 0;
+  bool ended = false;
+
+  void Write(std::string_view text) override {
+    if (ended) return;
+    body += text;
+    ++writes;
+  }
+  void BinaryWrite(std::string_view bytes) override { Write(bytes); }
+  void SetContentType(std::string_view type) override { content_type = type; }
+  void End() override { ended = true; }
+};
+
+class FakeServer : public host::Server {
+ public:
+  std::string root, page_folder;
+  std::string MapPath(std::string_view path) const override {
+    if (path == ".") return page_folder;
+    if (path == "/" || path == "\\") return root;
+    return page_folder + "/" + std::string(path);
+  }
+};
+
+class FakeSession : public host::Session {
+ public:
+  std::map<std::string, std::string> values;
+  int timeout = 20;
+  bool abandoned = false;
+
+  std::string Value(std::string_view name) const override {
+    auto it = values.find(std::string(name));
+    return it == values.end() ? std::string() : it->second;
+  }
+  void SetValue(std::string_view name, std::string value) override {
+    values[std::string(name)] = std::move(value);
+  }
+  void SetTimeout(int minutes) override { timeout = minutes; }
+  void Abandon() override { abandoned = true; }
+};
+
+// One request's worth of host objects.
+struct FakePage {
+  FakeRequest request;
+  FakeResponse response;
+  FakeServer server;
+  FakeSession session;
+  host::Application application;
+  host::ScriptingContext context{request, response, server, session, application};
+};
+
+}  // namespace tessaly::testing
+
+#endif  // TESSALY_TESTS_SUPPORT_FAKE_HOST_H_

@@ -1,0 +1,35 @@
+// A folder under the system's temporary directory, removed with everything in it.
+#ifndef TESSALY_TESTS_SUPPORT_TEMP_DIR_H_
+#define TESSALY_TESTS_SUPPORT_TEMP_DIR_H_
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace tessaly::testing {
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tessaly-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace tessaly::testing
+
+#endif  // TESSALY_TESTS_SUPPORT_TEMP_DIR_H_
