@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the normal build with warnings as errors, the same tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run of the converters.
+# Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc)
+echo "== build (warnings as errors)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_WERROR=ON >/dev/null
+cmake --build build -j "$jobs"
+echo "== tests"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+[[ ${1:-} == --quick ]] && exit 0
+
+echo "== build with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSALY_WERROR=ON \
+  -DTESSALY_SANITIZE=ON -DTESSALY_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+echo "== tests under the sanitizers"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+if [[ -x fuzz/run.sh ]]; then
+  echo "== fuzzing the markup converters"
+  fuzz/run.sh 60
+fi
