@@ -25,13 +25,13 @@ struct PageConfig {
 struct ServerConfig {
   std::string root = "site";
   std::string listen = "127.0.0.1:8080";
-  int threads = 0;  // 0: one per core
+  int threads = 0;                // 0: one per core
   std::vector<PageConfig> pages;  // empty: one default page
 
   std::size_t max_header_bytes = 16 * 1024;
   std::size_t max_body_bytes = 16 * 1024 * 1024;
-  int read_timeout_seconds = 30;   // to receive one whole request
-  int idle_timeout_seconds = 60;   // keep-alive between requests
+  int read_timeout_seconds = 30;  // to receive one whole request
+  int idle_timeout_seconds = 60;  // keep-alive between requests
   std::size_t max_sessions = 100000;
   int session_timeout_minutes = 20;
   std::string access_log;  // file path; empty: no access log
@@ -40,7 +40,34 @@ struct ServerConfig {
 };
 
 // Reads a TOML file over `config` (keys it does not name keep their values). Throws
-// std::runtime_error with a one-line message naming the file and the bad key.
+// std::runtime_error with a one-line message naming the file and the bad key ("FILE: unknown
+// key limits.foo", "FILE: bad value for threads: ..."); `config` is then left unchanged.
+//
+// The file, every key optional:
+//
+//   root = "site"                  # the site's root folder
+//   listen = "127.0.0.1:8080"      # HOST:PORT, [IPV6]:PORT; port 0 picks a free one
+//   threads = 0                    # 0 to 1024; 0: one per core
+//   access_log = "access.log"      # one line per request; absent or "": none
+//
+//   [limits]
+//   max_header_bytes = 16384       # 1024 to 1 MiB; beyond it 431
+//   max_body_bytes = 16777216      # 0 to 1 TiB; beyond it 413
+//   read_timeout_seconds = 30      # 1 to 86400
+//   idle_timeout_seconds = 60      # 1 to 86400
+//   max_sessions = 100000          # 1 to 100000000
+//
+//   [session]
+//   timeout_minutes = 20           # 1 to 527040
+//
+//   [site]                         # SiteTexts: label, webmaster_email, notice,
+//   label = "Tessaly"              # credit_text, credit_url (strings)
+//
+//   [[page]]                       # repeatable; when present, replaces the pages
+//   path = "/log/board"            # starts with "/"; no '?', '#', '%' or '\'; unique
+//   web_path = "log"               # string
+//   hot_news = 10                  # integer, float or string, passed to the component as
+//   image_size = 1048576           # given (an integer beyond int32 becomes a double)
 void LoadConfigFile(const std::string& path, ServerConfig& config);
 
 }  // namespace tessaly::server

@@ -1,0 +1,210 @@
+#include "server/config.h"
+
+#include <toml++/toml.h>
+
+#include <filesystem>
+#include <limits>
+#include <set>
+#include <stdexcept>
+#include <string_view>
+
+namespace tessaly::server {
+namespace {
+
+// Reads one file's keys, naming the file and the key in every complaint.
+class Reader {
+ public:
+  explicit Reader(const std::string& file) : file_(file) {}
+
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw std::runtime_error(file_ + ": " + what);
+  }
+  [[noreturn]] void BadValue(const std::string& key, const std::string& why) const {
+    Fail("bad value for " + key + ": " + why);
+  }
+  [[noreturn]] void UnknownKey(const std::string& key) const { Fail("unknown key " + key); }
+
+  std::string String(const toml::node& node, const std::string& key) const {
+    const auto* value = node.as_string();
+    if (!value) BadValue(key, "expected a string");
+    return value->get();
+  }
+
+  std::int64_t Integer(const toml::node& node, const std::string& key, std::int64_t min,
+                       std::int64_t max) const {
+    const auto* value = node.as_integer();
+    if (!value) BadValue(key, "expected an integer");
+    std::int64_t number = value->get();
+    if (number < min || number > max) {
+      BadValue(key, std::to_string(number) + " is not between " + std::to_string(min) + " and " +
+                        std::to_string(max));
+    }
+    return number;
+  }
+
+  // Page properties keep the type the file gives them; the component coerces them.
+  host::Variant Property(const toml::node& node, const std::string& key) const {
+    if (const auto* integer = node.as_integer()) {
+      std::int64_t number = integer->get();
+      if (number >= std::numeric_limits<std::int32_t>::min() &&
+          number <= std::numeric_limits<std::int32_t>::max()) {
+        return host::Variant(static_cast<std::int32_t>(number));
+      }
+      return host::Variant(static_cast<double>(number));
+    }
+    if (const auto* floating = node.as_floating_point()) return host::Variant(floating->get());
+    if (const auto* text = node.as_string()) return host::Variant(text->get());
+    BadValue(key, "expected an integer, a number or a string");
+  }
+
+  const toml::table& Table(const toml::node& node, const std::string& key) const {
+    const auto* table = node.as_table();
+    if (!table) BadValue(key, "expected a table");
+    return *table;
+  }
+
+ private:
+  const std::string& file_;
+};
+
+constexpr std::int64_t kMaxSeconds = 24 * 60 * 60;
+constexpr std::int64_t kMaxMinutes = 366 * 24 * 60;
+
+void ReadLimits(const Reader& reader, const toml::table& table, ServerConfig& config) {
+  for (auto&& [name, node] : table) {
+    std::string key = "limits." + std::string(name.str());
+    if (name == "max_header_bytes") {
+      config.max_header_bytes =
+          static_cast<std::size_t>(reader.Integer(node, key, 1024, 1024 * 1024));
+    } else if (name == "max_body_bytes") {
+      config.max_body_bytes =
+          static_cast<std::size_t>(reader.Integer(node, key, 0, std::int64_t{1} << 40));
+    } else if (name == "read_timeout_seconds") {
+      config.read_timeout_seconds = static_cast<int>(reader.Integer(node, key, 1, kMaxSeconds));
+    } else if (name == "idle_timeout_seconds") {
+      config.idle_timeout_seconds = static_cast<int>(reader.Integer(node, key, 1, kMaxSeconds));
+    } else if (name == "max_sessions") {
+      config.max_sessions = static_cast<std::size_t>(reader.Integer(node, key, 1, 100'000'000));
+    } else {
+      reader.UnknownKey(key);
+    }
+  }
+}
+
+void ReadSession(const Reader& reader, const toml::table& table, ServerConfig& config) {
+  for (auto&& [name, node] : table) {
+    std::string key = "session." + std::string(name.str());
+    if (name == "timeout_minutes") {
+      config.session_timeout_minutes = static_cast<int>(reader.Integer(node, key, 1, kMaxMinutes));
+    } else {
+      reader.UnknownKey(key);
+    }
+  }
+}
+
+void ReadSite(const Reader& reader, const toml::table& table, ServerConfig& config) {
+  for (auto&& [name, node] : table) {
+    std::string key = "site." + std::string(name.str());
+    if (name == "label") {
+      config.texts.site_label = reader.String(node, key);
+    } else if (name == "webmaster_email") {
+      config.texts.webmaster_email = reader.String(node, key);
+    } else if (name == "notice") {
+      config.texts.notice = reader.String(node, key);
+    } else if (name == "credit_text") {
+      config.texts.credit_text = reader.String(node, key);
+    } else if (name == "credit_url") {
+      config.texts.credit_url = reader.String(node, key);
+    } else {
+      reader.UnknownKey(key);
+    }
+  }
+}
+
+PageConfig ReadPage(const Reader& reader, const toml::table& table, const std::string& prefix) {
+  PageConfig page;
+  for (auto&& [name, node] : table) {
+    std::string key = prefix + "." + std::string(name.str());
+    if (name == "path") {
+      page.path = reader.String(node, key);
+      if (page.path.empty() || page.path.front() != '/') reader.BadValue(key, "must start with /");
+      if (page.path.find_first_of("?#%\\") != std::string::npos) {
+        reader.BadValue(key, "must not contain ?, #, % or \\");
+      }
+    } else if (name == "web_path") {
+      page.web_path = reader.String(node, key);
+    } else if (name == "hot_news") {
+      page.hot_news = reader.Property(node, key);
+    } else if (name == "image_size") {
+      page.image_size = reader.Property(node, key);
+    } else {
+      reader.UnknownKey(key);
+    }
+  }
+  return page;
+}
+
+void ReadPages(const Reader& reader, const toml::node& node, ServerConfig& config) {
+  const auto* array = node.as_array();
+  if (!array || !array->is_array_of_tables()) {
+    reader.BadValue("page", "expected [[page]] tables");
+  }
+  std::vector<PageConfig> pages;
+  std::set<std::string> paths;
+  for (std::size_t i = 0; i < array->size(); ++i) {
+    std::string prefix = "page[" + std::to_string(i + 1) + "]";
+    PageConfig page = ReadPage(reader, *array->get(i)->as_table(), prefix);
+    if (!paths.insert(page.path).second) {
+      reader.BadValue(prefix + ".path", "\"" + page.path + "\" is declared twice");
+    }
+    pages.push_back(std::move(page));
+  }
+  config.pages = std::move(pages);
+}
+
+}  // namespace
+
+void LoadConfigFile(const std::string& path, ServerConfig& config) {
+  Reader reader(path);
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) reader.Fail("no such file");
+
+  toml::table root;
+  try {
+    root = toml::parse_file(path);
+  } catch (const toml::parse_error& error) {
+    const auto& where = error.source().begin;
+    reader.Fail("line " + std::to_string(where.line) + ", column " + std::to_string(where.column) +
+                ": " + std::string(error.description()));
+  }
+
+  // Read into a copy so that a bad file leaves the caller's settings untouched.
+  ServerConfig loaded = config;
+  for (auto&& [name, node] : root) {
+    std::string key(name.str());
+    if (key == "root") {
+      loaded.root = reader.String(node, key);
+      if (loaded.root.empty()) reader.BadValue(key, "must not be empty");
+    } else if (key == "listen") {
+      loaded.listen = reader.String(node, key);
+      if (loaded.listen.empty()) reader.BadValue(key, "must not be empty");
+    } else if (key == "threads") {
+      loaded.threads = static_cast<int>(reader.Integer(node, key, 0, 1024));
+    } else if (key == "access_log") {
+      loaded.access_log = reader.String(node, key);
+    } else if (key == "limits") {
+      ReadLimits(reader, reader.Table(node, key), loaded);
+    } else if (key == "session") {
+      ReadSession(reader, reader.Table(node, key), loaded);
+    } else if (key == "site") {
+      ReadSite(reader, reader.Table(node, key), loaded);
+    } else if (key == "page") {
+      ReadPages(reader, node, loaded);
+    } else {
+      reader.UnknownKey(key);
+    }
+  }
+  config = std::move(loaded);
+}
+
+}  // namespace tessaly::server
