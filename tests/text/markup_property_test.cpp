@@ -1,0 +1,92 @@
+// Properties of the converters checked on many generated inputs, and the fast converter
+// checked against the direct transcription of the algorithm.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "markup_generator.h"
+#include "reference_markup.h"
+#include "text/escape.h"
+#include "text/markup.h"
+
+namespace tessaly::text {
+namespace {
+
+constexpr std::string_view kScript = "/log/board";
+
+TEST(MarkupToHtmlDifferential, MatchesReferenceOnTypedMarkup) {
+  std::mt19937 rng(7);
+  for (int i = 0; i < 4000; ++i) {
+    const std::string content = EncodeText(testing::RandomMarkup(rng, 1 + i % 30));
+    ASSERT_EQ(MarkupToHtml(content, kScript), reference::MarkupToHtml(content, kScript))
+        << "content: " << content;
+  }
+}
+
+TEST(MarkupToHtmlDifferential, MatchesReferenceOnUnencodedInput) {
+  // Raw spaces, quotes and angle brackets, and so placeholders typed verbatim.
+  std::mt19937 rng(11);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string content = testing::RandomMarkup(rng, 1 + i % 20);
+    ASSERT_EQ(MarkupToHtml(content, kScript), reference::MarkupToHtml(content, kScript))
+        << "content: " << content;
+  }
+}
+
+TEST(MarkupToHtmlDifferential, MatchesReferenceOnArbitraryBytes) {
+  std::mt19937 rng(13);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string content = testing::RandomBytes(rng, i % 200);
+    ASSERT_EQ(MarkupToHtml(content, kScript), reference::MarkupToHtml(content, kScript))
+        << "content: " << content;
+  }
+}
+
+TEST(MarkupToHtmlDifferential, MatchesReferenceOnLongTagTexts) {
+  // Tag texts too long to be indexed take the converter's direct search.
+  std::mt19937 rng(5);
+  const std::string name(1100, 'n');
+  const std::string url = "[img&nbsp;http://x/" + std::string(1100, 'u') + "]";
+  const std::string pieces[] = {"[" + name + "]",
+                                "[/" + name + "]",
+                                "[/N" + name + "]",
+                                url,
+                                "[b]x[/b]",
+                                "]",
+                                "[",
+                                "[" + name + "]i[/" + name + "]"};
+  for (int i = 0; i < 200; ++i) {
+    std::string content;
+    for (int k = 0; k < 8; ++k) content += pieces[rng() % std::size(pieces)];
+    ASSERT_EQ(MarkupToHtml(content, kScript), reference::MarkupToHtml(content, kScript))
+        << "case " << i;
+  }
+}
+
+TEST(MarkupToHtmlDifferential, MatchesReferenceOnBenchmarkSizedContent) {
+  const std::string content = testing::BenchmarkContent(20'000, 2'000, 3);
+  EXPECT_EQ(MarkupToHtml(content, kScript), reference::MarkupToHtml(content, kScript));
+}
+
+TEST(MarkupToHtmlProperty, TerminatesOnLargeArbitraryInput) {
+  std::mt19937 rng(17);
+  for (int i = 0; i < 20; ++i) {
+    const std::string content = testing::RandomBytes(rng, 20'000);
+    const std::string html = MarkupToHtml(content, kScript);
+    EXPECT_LE(html.size(), 8 * content.size() + 64);
+  }
+}
+
+TEST(MarkupRoundTrip, StoringTheEditedMarkupReproducesNestedContents) {
+  std::mt19937 rng(19);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string typed = testing::RandomNestedMarkup(rng, 1 + i % 4);
+    const std::string stored = MarkupToHtml(EncodeText(typed), kScript);
+    const std::string edited = HtmlToMarkup(stored);
+    ASSERT_EQ(MarkupToHtml(EncodeText(edited), kScript), stored)
+        << "typed: " << typed << "\nedited: " << edited;
+  }
+}
+
+}  // namespace
+}  // namespace tessaly::text

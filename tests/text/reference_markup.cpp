@@ -1,0 +1,118 @@
+#include "reference_markup.h"
+
+#include <string>
+
+namespace tessaly::text::reference {
+namespace {
+
+constexpr size_t kNone = std::string::npos;
+
+std::string ReplaceAll(std::string t, const std::string& from, const std::string& to) {
+  std::string out;
+  size_t pos = 0;
+  for (size_t hit = t.find(from); hit != kNone; hit = t.find(from, pos)) {
+    out += t.substr(pos, hit - pos);
+    out += to;
+    pos = hit + from.size();
+  }
+  out += t.substr(pos);
+  return out;
+}
+
+std::string ReplaceFirst(std::string t, const std::string& from, const std::string& to) {
+  const size_t hit = t.find(from);
+  if (hit != kNone) t.replace(hit, from.size(), to);
+  return t;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = Lower(c);
+  return s;
+}
+
+// Case-insensitive search from `start`, one candidate position at a time.
+size_t FindNoCase(const std::string& t, const std::string& target, size_t start) {
+  for (size_t i = start; i + target.size() <= t.size(); ++i) {
+    size_t k = 0;
+    while (k < target.size() && Lower(t[i + k]) == Lower(target[k])) ++k;
+    if (k == target.size()) return i;
+  }
+  return kNone;
+}
+
+std::string Replacement(const std::string& name, const std::string& p, const std::string& i,
+                        std::string_view script_name) {
+  if (name == "a") return "<a target=_blank href=" + p + ">" + i + "</a>";
+  if (name == "b") return "<b>" + i + "</b>";
+  if (name == "blockquote") return "<blockquote>" + i + "</blockquote>";
+  if (name == "c") return "<font color=" + p + ">" + i + "</font><!-- \\<\\c\\>\\ -->";
+  if (name == "center") return "<center>" + i + "</center>";
+  if (name == "i") return "<em>" + i + "</em>";
+  if (name == "l") return "<div style='float:left'>" + i + "</div><!-- \\<\\l\\>\\ -->";
+  if (name == "li") return "<li>" + i + "</li>";
+  if (name == "ol") return "<ol>" + i + "</ol>";
+  if (name == "s") {
+    return "<font style='font-size:12px'>" + i + "</font><!-- \\<\\s\\>\\ -->";
+  }
+  if (name == "r") return "<div style='float:right'>" + i + "</div><!-- \\<\\r\\>\\ -->";
+  if (name == "u") return "<u>" + i + "</u>";
+  if (name == "ul") return "<ul>" + i + "</ul>";
+  if (name == "pre") return "<pre>" + i + "</pre>";
+  if (name == "img") {
+    if (p.find('/') != kNone) return "<img src=" + p + ">";
+    return "<img src=" + std::string(script_name) + "?action=image&name=" + p + ">";
+  }
+  return "\\<\\" + name + "\\>\\" + i + "\\<\\" + name + "\\>\\";
+}
+
+}  // namespace
+
+std::string MarkupToHtml(std::string_view text, std::string_view script_name) {
+  std::string t(text);
+  t = ReplaceAll(t, "\\[\\", "\\<\\");
+  t = ReplaceAll(t, "\\]\\", "\\>\\");
+  size_t p = t.find('[');
+  size_t q = t.find(']');
+  while (p != kNone && q != kNone) {
+    bool neutralise = q == p + 1 || q < p;
+    if (!neutralise) {
+      std::string tag = ReplaceAll(t.substr(p + 1, q - p - 1), "&nbsp;", " ");
+      std::string name;
+      std::string param;
+      const size_t space = tag.find(' ');
+      if (space != kNone && space >= 1) {
+        param = ReplaceAll(tag.substr(space + 1), "&quot;", "\"");
+        name = Lower(tag.substr(0, space));
+      } else {
+        name = Lower(tag);
+      }
+      std::string segment;
+      std::string inner;
+      if (name == "img") {
+        segment = t.substr(p, q - p + 1);
+      } else {
+        const size_t e = FindNoCase(t, "[/" + name + "]", q + 1);
+        if (e == kNone) {
+          neutralise = true;
+        } else {
+          inner = t.substr(q + 1, e - q - 1);
+          segment = t.substr(p, e + name.size() + 3 - p);
+        }
+      }
+      if (!neutralise) t = ReplaceAll(t, segment, Replacement(name, param, inner, script_name));
+    }
+    if (neutralise) {
+      t = ReplaceFirst(t, "[", "\\<\\");
+      t = ReplaceFirst(t, "]", "\\>\\");
+    }
+    p = t.find('[');
+    q = t.find(']');
+  }
+  t = ReplaceAll(t, "\\<\\", "[");
+  t = ReplaceAll(t, "\\>\\", "]");
+  return t;
+}
+
+}  // namespace tessaly::text::reference
