@@ -14,6 +14,7 @@
 #include "data/database.h"
 #include "data/recordset.h"
 #include "data/schema.h"
+#include "host/errors.h"
 #include "server/config.h"
 #include "server/web_server.h"
 #include "text/markup.h"

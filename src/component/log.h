@@ -51,6 +51,8 @@ class LOG {
   void ShowMessage(const std::string& title, const std::string& text, int kind,
                    const std::string& url = std::string());
   std::string Footer() const;
+  void SelectPage();
+  void WritePager();
 
   // Pages.
   void WriteHotNews();

@@ -10,6 +10,11 @@ namespace tessaly::pages {
 // Escapes &, <, >, " and ' so the text is safe in element content and in quoted attributes.
 std::string EscapeHtml(std::string_view text);
 
+// Percent-encodes every byte of a query text that could end a URL, a single-quoted script
+// string or an unquoted attribute: quotes, angle brackets, backquote, backslash, whitespace and
+// control characters. Ordinary query text passes unchanged.
+std::string EncodeForLink(std::string_view query);
+
 }  // namespace tessaly::pages
 
 #endif  // TESSALY_PAGES_HTML_H_

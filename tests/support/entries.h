@@ -42,7 +42,8 @@ inline std::string MakeDatabase(const std::filesystem::path& folder) {
 
 inline void InsertEntry(const std::string& file, const std::string& title,
                         const std::string& content, const std::string& stime) {
-  Sql(file, "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES (?, ?, ?)", {title, content, stime});
+  Sql(file, "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES (?, ?, ?)",
+      {title, content, stime});
 }
 
 }  // namespace tessaly::testing
