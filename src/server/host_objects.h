@@ -1,0 +1,125 @@
+// The host objects of one page request, built on the stack by the connection that runs it and
+// valid only while the page handler runs. They view the parsed request; they copy nothing
+// until the component asks for a value.
+#ifndef TESSALY_SERVER_HOST_OBJECTS_H_
+#define TESSALY_SERVER_HOST_OBJECTS_H_
+
+#include <boost/beast/http/fields.hpp>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "host/host.h"
+#include "server/session_store.h"
+
+namespace tessaly::server {
+
+// Name of the session cookie.
+inline constexpr std::string_view kSessionCookie = "TSESSIONID";
+
+// What the connection knows about one request besides its headers and body.
+struct RequestLine {
+  std::string_view method;
+  std::string_view script_name;  // the page's path
+  std::string_view query;        // raw, without '?'
+  unsigned version = 11;         // 10 or 11
+  std::string_view remote_address;
+  std::uint16_t remote_port = 0;
+  std::uint16_t server_port = 0;
+  std::string_view listen_host;  // SERVER_NAME when the request has no Host header
+};
+
+class PageRequest final : public host::Request {
+ public:
+  // `headers` and `body` must outlive the object. The form is read only from POST requests
+  // with an application/x-www-form-urlencoded body.
+  PageRequest(const RequestLine& line, const boost::beast::http::fields& headers,
+              std::string_view body);
+
+  std::string Item(std::string_view name) const override;
+  std::string ServerVariable(std::string_view name) const override;
+  std::string QueryString() const override;
+  std::int64_t TotalBytes() const override;
+  std::string BinaryRead(std::int64_t count) override;
+
+ private:
+  std::string Header(std::string_view name) const;
+  std::string HttpVariable(std::string_view name) const;
+
+  const RequestLine& line_;
+  const boost::beast::http::fields& headers_;
+  std::string_view body_;
+  std::string_view form_;  // the body when it is a form, else empty
+  std::size_t read_offset_ = 0;
+};
+
+// Buffers the page in `body`, which the connection reuses from request to request.
+class PageResponse final : public host::Response {
+ public:
+  explicit PageResponse(std::string& body) : body_(body) {}
+
+  void Write(std::string_view text) override;
+  void BinaryWrite(std::string_view bytes) override;
+  void SetContentType(std::string_view type) override;
+  void End() override { ended_ = true; }
+
+  // The type set by the page, or "text/html; charset=utf-8".
+  std::string_view content_type() const;
+
+ private:
+  std::string& body_;
+  std::string content_type_;
+  bool ended_ = false;
+};
+
+class PageServer final : public host::Server {
+ public:
+  // `root` is the canonical root folder; `script_name` the page's path.
+  PageServer(std::string_view root, std::string_view script_name)
+      : root_(root), script_name_(script_name) {}
+
+  std::string MapPath(std::string_view path) const override;
+
+ private:
+  std::string_view root_;
+  std::string_view script_name_;
+};
+
+// The physical path of `path` as seen from the page `script_name` under `root` (see
+// host::Server::MapPath). Throws tessaly::InvalidArgument for a path that climbs above the
+// root.
+std::string MapVirtualPath(std::string_view root, std::string_view script_name,
+                           std::string_view path);
+
+// The visitor's session as one request sees it: found by the request's cookie, created at the
+// first write, ended by Abandon once the request is done (see Finish).
+class PageSession final : public host::Session {
+ public:
+  // `cookie_header` is the request's Cookie header (may be empty). A cookie that names no live
+  // session is ignored.
+  PageSession(SessionStore& store, std::string_view cookie_header);
+
+  std::string Value(std::string_view name) const override;
+  void SetValue(std::string_view name, std::string value) override;
+  void SetTimeout(int minutes) override;
+  void Abandon() override { abandoned_ = true; }
+
+  // Called once when the page is done: removes an abandoned session and appends the
+  // Set-Cookie header line (with CRLF) that the answer needs, if any, to `head`.
+  void Finish(std::string& head);
+
+ private:
+  void EnsureSession();
+
+  SessionStore& store_;
+  std::string id_;  // empty: the visitor has no live session
+  bool sent_cookie_ = false;
+  bool issued_ = false;
+  bool abandoned_ = false;
+};
+
+class PageApplication final : public host::Application {};
+
+}  // namespace tessaly::server
+
+#endif  // TESSALY_SERVER_HOST_OBJECTS_H_

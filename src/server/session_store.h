@@ -1,0 +1,84 @@
+// The visitors' sessions, kept in memory and shared by all connections.
+//
+// A session is named by an id of 128 random bits (32 hex digits) that only this store hands
+// out. It lives while it is used: it ends when it has not been touched for its time-out, when
+// it is removed, or when the store is full and it is the least recently used. Thread-safe.
+#ifndef TESSALY_SERVER_SESSION_STORE_H_
+#define TESSALY_SERVER_SESSION_STORE_H_
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace tessaly::server {
+
+class SessionStore {
+ public:
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  // `max_sessions` >= 1. `clock` defaults to the steady clock; tests pass their own.
+  SessionStore(std::size_t max_sessions, int default_timeout_minutes, Clock clock = {});
+
+  // Marks the session `id` as used now. False (and the session gone) when it is unknown or
+  // has expired; an id the store never issued is never taken up.
+  bool Touch(std::string_view id);
+
+  // Starts an empty session with the default time-out and returns its id. When the store is
+  // full, expired sessions are dropped first, then the least recently used one.
+  std::string Create();
+
+  // Items of a live session. Value gives "" for an unknown session or item. SetValue and
+  // SetTimeout on a session that ended meanwhile (evicted, expired) revive it under the same
+  // id, so that a request never loses what it writes.
+  std::string Value(std::string_view id, std::string_view name);
+  void SetValue(std::string_view id, std::string_view name, std::string value);
+  void SetTimeout(std::string_view id, int minutes);
+
+  void Remove(std::string_view id);
+
+  std::size_t size() const;
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+  struct Entry {
+    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> items;
+    std::chrono::minutes timeout;
+    std::chrono::steady_clock::time_point last_used;
+    std::list<std::string>::iterator recency;  // position in recency_
+  };
+  using Map = std::unordered_map<std::string, Entry, Hash, std::equal_to<>>;
+
+  std::chrono::steady_clock::time_point Now() const;
+  bool Expired(const Entry& entry, std::chrono::steady_clock::time_point now) const;
+  Map::iterator FindLive(std::string_view id, std::chrono::steady_clock::time_point now);
+  Map::iterator FindOrRevive(std::string_view id);
+  Map::iterator Insert(std::string id, std::chrono::steady_clock::time_point now);
+  void Erase(Map::iterator it);
+  void MakeRoom(std::chrono::steady_clock::time_point now);
+
+  const std::size_t max_sessions_;
+  const std::chrono::minutes default_timeout_;
+  const Clock clock_;
+
+  mutable std::mutex mutex_;
+  Map sessions_;
+  std::list<std::string> recency_;  // most recently used first
+  std::chrono::steady_clock::time_point last_sweep_{};
+};
+
+// 128 random bits from the kernel's generator as 32 lower-case hex digits.
+std::string NewSessionId();
+
+}  // namespace tessaly::server
+
+#endif  // TESSALY_SERVER_SESSION_STORE_H_

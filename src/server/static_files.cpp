@@ -1,0 +1,105 @@
+#include "server/static_files.h"
+
+#include <array>
+#include <string>
+#include <system_error>
+#include <utility>
+
+namespace tessaly::server {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  text = text.substr(text.size() - suffix.size());
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
+
+// Every '/'-separated segment may be served: not hidden, and the last not a database file.
+bool SegmentsAllowed(std::string_view path) {
+  std::string_view last;
+  while (!path.empty()) {
+    std::size_t slash = path.find('/');
+    std::string_view segment = path.substr(0, slash);
+    path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+    if (segment.empty()) continue;
+    if (segment.front() == '.') return false;
+    last = segment;
+  }
+  return !IsDatabaseFileName(last);
+}
+
+// The canonical form of `candidate` when it lies inside `root` on allowed segments only; the
+// link target is checked as well as the name asked for, since a link may lead anywhere.
+std::optional<fs::path> ConfinedCanonical(const fs::path& root, const fs::path& candidate) {
+  std::error_code ec;
+  fs::path resolved = fs::canonical(candidate, ec);
+  if (ec) return std::nullopt;
+  const std::string& root_text = root.native();
+  const std::string& text = resolved.native();
+  if (text.compare(0, root_text.size(), root_text) != 0) return std::nullopt;
+  std::string_view rest = std::string_view(text).substr(root_text.size());
+  if (!rest.empty() && rest.front() != '/' && root_text != "/") return std::nullopt;
+  if (!SegmentsAllowed(rest)) return std::nullopt;
+  return resolved;
+}
+
+}  // namespace
+
+std::optional<fs::path> ResolveStaticPath(const fs::path& root, std::string_view path) {
+  if (path.empty() || path.front() != '/') return std::nullopt;
+  if (path.find('\0') != std::string_view::npos || path.find('\\') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  if (!SegmentsAllowed(path)) return std::nullopt;
+
+  auto resolved = ConfinedCanonical(root, root / fs::path(path.substr(1)));
+  if (!resolved) return std::nullopt;
+  std::error_code ec;
+  fs::file_status status = fs::status(*resolved, ec);
+  if (ec) return std::nullopt;
+  if (fs::is_directory(status)) {
+    resolved = ConfinedCanonical(root, *resolved / "index.html");
+    if (!resolved) return std::nullopt;
+    status = fs::status(*resolved, ec);
+    if (ec) return std::nullopt;
+  }
+  if (!fs::is_regular_file(status)) return std::nullopt;
+  return resolved;
+}
+
+bool IsDatabaseFileName(std::string_view name) {
+  return EndsWithNoCase(name, ".mdb") || EndsWithNoCase(name, ".mdb-wal") ||
+         EndsWithNoCase(name, ".mdb-shm") || EndsWithNoCase(name, ".mdb-journal");
+}
+
+std::string_view ContentTypeFor(std::string_view name) {
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 14> kTypes{{
+      {".html", "text/html; charset=utf-8"},
+      {".htm", "text/html; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},
+      {".js", "text/javascript; charset=utf-8"},
+      {".json", "application/json"},
+      {".txt", "text/plain; charset=utf-8"},
+      {".gif", "image/gif"},
+      {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"},
+      {".png", "image/png"},
+      {".svg", "image/svg+xml"},
+      {".ico", "image/x-icon"},
+      {".webp", "image/webp"},
+      {".woff2", "font/woff2"},
+  }};
+  for (const auto& [extension, type] : kTypes) {
+    if (EndsWithNoCase(name, extension)) return type;
+  }
+  return "application/octet-stream";
+}
+
+}  // namespace tessaly::server

@@ -1,0 +1,136 @@
+#include "server/url_encoding.h"
+
+namespace tessaly::server {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Decodes the escape at text[i] ('%') if it is a good one.
+std::optional<char> EscapeAt(std::string_view text, std::size_t i) {
+  if (i + 2 >= text.size()) return std::nullopt;
+  int high = HexValue(text[i + 1]);
+  int low = HexValue(text[i + 2]);
+  if (high < 0 || low < 0) return std::nullopt;
+  return static_cast<char>(high * 16 + low);
+}
+
+// Walks `text` decoding it; a bad escape is kept as it stands.
+template <typename Sink>
+void DecodeLenient(std::string_view text, bool plus_is_space, Sink&& sink) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '%') {
+      if (auto decoded = EscapeAt(text, i)) {
+        sink(*decoded);
+        i += 2;
+        continue;
+      }
+    } else if (c == '+' && plus_is_space) {
+      c = ' ';
+    }
+    sink(c);
+  }
+}
+
+std::string DecodeToString(std::string_view text, bool plus_is_space) {
+  std::string out;
+  out.reserve(text.size());
+  DecodeLenient(text, plus_is_space, [&out](char c) { out.push_back(c); });
+  return out;
+}
+
+// Compares the decoded form of `encoded` with `plain` without building it.
+bool DecodedEquals(std::string_view encoded, std::string_view plain) {
+  std::size_t pos = 0;
+  bool equal = true;
+  DecodeLenient(encoded, true, [&](char c) {
+    if (!equal) return;
+    if (pos >= plain.size() || plain[pos] != c) {
+      equal = false;
+      return;
+    }
+    ++pos;
+  });
+  return equal && pos == plain.size();
+}
+
+void AppendJoined(std::optional<std::string>& joined, std::string_view encoded_value) {
+  if (joined) {
+    joined->append(", ");
+  } else {
+    joined.emplace();
+  }
+  DecodeLenient(encoded_value, true, [&joined](char c) { joined->push_back(c); });
+}
+
+std::string_view TrimSpaces(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
+bool HasValidEscapes(std::string_view text) {
+  for (std::size_t i = text.find('%'); i != std::string_view::npos; i = text.find('%', i + 3)) {
+    if (!EscapeAt(text, i)) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> PercentDecode(std::string_view text, bool plus_is_space) {
+  if (!HasValidEscapes(text)) return std::nullopt;
+  return DecodeToString(text, plus_is_space);
+}
+
+std::optional<std::string> FindFormItem(std::string_view encoded, std::string_view name) {
+  std::optional<std::string> joined;
+  while (!encoded.empty()) {
+    std::size_t end = encoded.find('&');
+    std::string_view pair = encoded.substr(0, end);
+    encoded = end == std::string_view::npos ? std::string_view() : encoded.substr(end + 1);
+    if (pair.empty()) continue;
+    std::size_t eq = pair.find('=');
+    std::string_view key = pair.substr(0, eq);
+    if (!DecodedEquals(key, name)) continue;
+    AppendJoined(joined, eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1));
+  }
+  return joined;
+}
+
+std::optional<std::string> FindCookie(std::string_view header, std::string_view name) {
+  std::optional<std::string> joined;
+  while (!header.empty()) {
+    std::size_t end = header.find(';');
+    std::string_view pair = TrimSpaces(header.substr(0, end));
+    header = end == std::string_view::npos ? std::string_view() : header.substr(end + 1);
+    std::size_t eq = pair.find('=');
+    if (eq == std::string_view::npos) continue;
+    if (!DecodedEquals(TrimSpaces(pair.substr(0, eq)), name)) continue;
+    std::string_view value = TrimSpaces(pair.substr(eq + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    AppendJoined(joined, value);
+  }
+  return joined;
+}
+
+bool IsFormContentType(std::string_view content_type) {
+  constexpr std::string_view kForm = "application/x-www-form-urlencoded";
+  std::string_view media = TrimSpaces(content_type.substr(0, content_type.find(';')));
+  if (media.size() != kForm.size()) return false;
+  for (std::size_t i = 0; i < media.size(); ++i) {
+    char c = media[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kForm[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace tessaly::server

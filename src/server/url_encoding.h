@@ -1,0 +1,37 @@
+// Decoding of the url-encoded texts a request carries: the path, the query string, form bodies
+// and the Cookie header. Pure functions over the raw bytes; nothing here allocates unless it
+// returns a decoded value.
+#ifndef TESSALY_SERVER_URL_ENCODING_H_
+#define TESSALY_SERVER_URL_ENCODING_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessaly::server {
+
+// True when every '%' in `text` is followed by two hex digits. A request whose path, query
+// string or url-encoded form body fails this is refused whole (400) rather than guessed at.
+bool HasValidEscapes(std::string_view text);
+
+// Decodes %XX escapes, and '+' to a space when `plus_is_space` (form encoding; not for paths).
+// Empty when an escape is bad.
+std::optional<std::string> PercentDecode(std::string_view text, bool plus_is_space);
+
+// The item `name` of an application/x-www-form-urlencoded text ("a=1&b=2&a=3"): the decoded
+// values of every pair whose decoded name equals `name` exactly, joined by ", " in order. A
+// pair without '=' has an empty value. Empty optional when no pair has the name. Bad escapes
+// are taken literally (callers that care check HasValidEscapes first).
+std::optional<std::string> FindFormItem(std::string_view encoded, std::string_view name);
+
+// The cookie `name` of a Cookie header ("a=1; b=2"), values decoded as in a form and joined by
+// ", " when the name repeats. Empty optional when absent.
+std::optional<std::string> FindCookie(std::string_view header, std::string_view name);
+
+// True when `content_type` is application/x-www-form-urlencoded, whatever its case and
+// parameters.
+bool IsFormContentType(std::string_view content_type);
+
+}  // namespace tessaly::server
+
+#endif  // TESSALY_SERVER_URL_ENCODING_H_

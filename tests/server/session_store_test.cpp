@@ -1,0 +1,93 @@
+#include "server/session_store.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace tessaly::server {
+namespace {
+
+using std::chrono::minutes;
+
+class SessionStoreTest : public ::testing::Test {
+ protected:
+  SessionStore MakeStore(std::size_t max_sessions) {
+    return SessionStore(max_sessions, 20, [this] { return now_; });
+  }
+
+  std::chrono::steady_clock::time_point now_{std::chrono::hours(1000)};
+};
+
+TEST_F(SessionStoreTest, KeepsItemsUntilTheTimeOutSinceLastUse) {
+  SessionStore store = MakeStore(10);
+  std::string id = store.Create();
+  EXPECT_EQ(id.size(), 32u);
+  store.SetValue(id, "username", "admin");
+  EXPECT_EQ(store.Value(id, "username"), "admin");
+  EXPECT_EQ(store.Value(id, "tPage"), "");
+
+  now_ += minutes(19);
+  EXPECT_TRUE(store.Touch(id));  // use restarts the clock
+  now_ += minutes(19);
+  EXPECT_EQ(store.Value(id, "username"), "admin");
+  now_ += minutes(20);
+  EXPECT_FALSE(store.Touch(id));
+  EXPECT_EQ(store.Value(id, "username"), "");
+  EXPECT_EQ(store.size(), 0u);
+}
+
+TEST_F(SessionStoreTest, TimeOutIsPerSession) {
+  SessionStore store = MakeStore(10);
+  std::string longer = store.Create();
+  std::string shorter = store.Create();
+  store.SetTimeout(longer, 120);
+  store.SetTimeout(shorter, 1);
+  now_ += minutes(1);
+  EXPECT_FALSE(store.Touch(shorter));
+  now_ += minutes(100);
+  EXPECT_TRUE(store.Touch(longer));
+}
+
+TEST_F(SessionStoreTest, NeverAdoptsAnUnknownIdAndRemoves) {
+  SessionStore store = MakeStore(10);
+  EXPECT_FALSE(store.Touch("0123456789abcdef0123456789abcdef"));
+  EXPECT_EQ(store.size(), 0u);
+  std::string id = store.Create();
+  store.SetValue(id, "a", "1");
+  store.Remove(id);
+  EXPECT_FALSE(store.Touch(id));
+  EXPECT_EQ(store.Value(id, "a"), "");
+}
+
+TEST_F(SessionStoreTest, WhenFullDropsExpiredThenLeastRecentlyUsed) {
+  SessionStore store = MakeStore(3);
+  std::string a = store.Create();
+  std::string b = store.Create();
+  std::string c = store.Create();
+  store.SetTimeout(b, 1);
+  now_ += minutes(2);  // b has expired
+  std::string d = store.Create();
+  EXPECT_EQ(store.size(), 3u);
+  EXPECT_FALSE(store.Touch(b));
+
+  EXPECT_TRUE(store.Touch(a));  // now c is the least recently used
+  std::string e = store.Create();
+  EXPECT_EQ(store.size(), 3u);
+  EXPECT_FALSE(store.Touch(c));
+  EXPECT_TRUE(store.Touch(a));
+  EXPECT_TRUE(store.Touch(d));
+  EXPECT_TRUE(store.Touch(e));
+}
+
+TEST(SessionIdTest, IsRandomHex) {
+  std::set<std::string> ids;
+  for (int i = 0; i < 100; ++i) {
+    std::string id = NewSessionId();
+    EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos);
+    ids.insert(id);
+  }
+  EXPECT_EQ(ids.size(), 100u);
+}
+
+}  // namespace
+}  // namespace tessaly::server
