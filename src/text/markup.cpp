@@ -282,7 +282,12 @@ class Converter {
   void Index(size_t size, bool add) {
     const std::string_view rest = Rest();
     std::vector<size_t> opens;
-    for (size_t at = rest.find('['); at < size; at = rest.find('[', at + 1)) opens.push_back(at);
+    for (size_t at = rest.find('['); at < size; at = rest.find('[', at + 1)) {
+      // Only "[/" and "[i" can open an indexed tag.
+      if (at + 1 < rest.size() && (rest[at + 1] == '/' || Lower(rest[at + 1]) == 'i')) {
+        opens.push_back(at);
+      }
+    }
     if (add) std::reverse(opens.begin(), opens.end());
     for (size_t at : opens) {
       Positions* positions = EntryFor(at, add);

@@ -21,8 +21,9 @@ namespace tessaly::text {
 // of c, s, l and r are followed by a comment naming the tag so that HtmlToMarkup can tell them
 // apart.
 //
-// Runs in time roughly proportional to the size of the text times the nesting depth of its
-// tags; only contents whose tag texts hold long runs of unmatched brackets cost more.
+// Cost: about the size of the text times the nesting depth of its tags, plus, for every
+// segment that recurs, the length of text up to its last copy. Only contents that hold long
+// stretches of unmatched brackets cost more (up to quadratic, as the definition implies).
 std::string MarkupToHtml(std::string_view text, std::string_view script_name);
 
 // Converts stored HTML back into markup for the edit form: literal brackets become escapes,

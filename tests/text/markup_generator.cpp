@@ -139,6 +139,7 @@ std::string BenchmarkContent(size_t bytes, size_t brackets, unsigned seed) {
     for (char c : piece) bracket_count += c == '[' || c == ']';
     typed += piece;
   };
+  auto words = [&] { return "item" + std::to_string(Pick(rng, 1000)); };
   while (bracket_count < brackets) {
     switch (Pick(rng, 12)) {
       case 0:
@@ -146,42 +147,42 @@ std::string BenchmarkContent(size_t bytes, size_t brackets, unsigned seed) {
       case 2:
       case 3: {
         const std::string_view name = PickFrom(rng, kPairNames);
-        add(OpeningTag(rng, name) + "some text " + ClosingTag(rng, name));
+        add(OpeningTag(rng, name) + words() + ClosingTag(rng, name));
         break;
       }
       case 4: {
         const std::string_view outer = PickFrom(rng, kPairNames);
         const std::string_view inner = PickFrom(rng, kPairNames);
-        add(OpeningTag(rng, outer) + "nested " + OpeningTag(rng, inner) + "text" +
-            ClosingTag(rng, inner) + " here" + ClosingTag(rng, outer));
+        add(OpeningTag(rng, outer) + words() + OpeningTag(rng, inner) + words() +
+            ClosingTag(rng, inner) + words() + ClosingTag(rng, outer));
         break;
       }
       case 5:
         add("[img picture" + std::to_string(Pick(rng, 50)) + ".gif]");
         break;
       case 6:
-        add("[" + std::string(PickFrom(rng, kUnknownNames)) + "]unknown[/" +
-            std::string(PickFrom(rng, kUnknownNames)) + "] ");
+        add("[" + std::string(PickFrom(rng, kUnknownNames)) + "]" + words() + "[/" +
+            std::string(PickFrom(rng, kUnknownNames)) + "]");
         break;
       case 7:
-        add("a[" + std::to_string(Pick(rng, 100)) + "] ");  // index-like pair, no tag
+        add("a[" + std::to_string(Pick(rng, 100)) + "]");  // an index: a pair that is no tag
         break;
       case 8:
-        add("[" + std::string(PickFrom(rng, kPairNames)) + "]unclosed ");
+        add("[" + std::string(PickFrom(rng, kPairNames)) + "]unclosed");
         break;
       case 9:
-        add("[] ");
+        add("[]");
         break;
       case 10:
-        add("\\[\\escaped\\]\\ ");
+        add("\\[\\escaped\\]\\");
         break;
       default:
-        add("[b]Note:[/b] ");  // the same segment many times
+        add("[b]Note:[/b]");  // the same segment many times
     }
-    const size_t filler = bytes > typed.size() && brackets > bracket_count
-                              ? (bytes - typed.size()) / ((brackets - bracket_count) / 4 + 1)
-                              : 0;
-    for (size_t i = 0; i < filler; ++i) typed += "lorem ipsum "[i % 12];
+    // Plain text between the tags, sized to reach the requested length.
+    const size_t left = brackets > bracket_count ? (brackets - bracket_count) / 4 + 1 : 1;
+    const size_t filler = bytes > typed.size() ? (bytes - typed.size()) / left : 0;
+    for (size_t i = 0; i < filler; ++i) typed += "lorem,ipsum\r\n"[i % 13];
   }
   return EncodeText(typed);
 }
