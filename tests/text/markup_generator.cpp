@@ -1,5 +1,6 @@
 #include "markup_generator.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 #include <vector>
@@ -132,56 +133,33 @@ std::string RandomBytes(std::mt19937& rng, size_t size) {
 }
 
 std::string BenchmarkContent(size_t bytes, size_t brackets, unsigned seed) {
+  static constexpr std::array<std::string_view, 6> kOthers = {
+      "a[12]", "[]", "\\[\\escaped\\]\\", "[b]Note:[/b]", "[u]unclosed", "[x]unknown[/x]"};
   std::mt19937 rng(seed);
   std::string typed;
-  size_t bracket_count = 0;
-  auto add = [&](const std::string& piece) {
-    for (char c : piece) bracket_count += c == '[' || c == ']';
-    typed += piece;
-  };
-  auto words = [&] { return "item" + std::to_string(Pick(rng, 1000)); };
-  while (bracket_count < brackets) {
-    switch (Pick(rng, 12)) {
+  for (size_t count = 0; count < brackets;) {
+    const std::string_view name = PickFrom(rng, kPairNames);
+    const std::string word = "item" + std::to_string(Pick(rng, 1000));
+    std::string piece;
+    switch (Pick(rng, 6)) {
       case 0:
       case 1:
+        piece = OpeningTag(rng, name) + word + ClosingTag(rng, name);
+        break;
       case 2:
-      case 3: {
-        const std::string_view name = PickFrom(rng, kPairNames);
-        add(OpeningTag(rng, name) + words() + ClosingTag(rng, name));
+        piece = OpeningTag(rng, name) + "[i]" + word + "[/I]" + ClosingTag(rng, name);
         break;
-      }
-      case 4: {
-        const std::string_view outer = PickFrom(rng, kPairNames);
-        const std::string_view inner = PickFrom(rng, kPairNames);
-        add(OpeningTag(rng, outer) + words() + OpeningTag(rng, inner) + words() +
-            ClosingTag(rng, inner) + words() + ClosingTag(rng, outer));
-        break;
-      }
-      case 5:
-        add("[img picture" + std::to_string(Pick(rng, 50)) + ".gif]");
-        break;
-      case 6:
-        add("[" + std::string(PickFrom(rng, kUnknownNames)) + "]" + words() + "[/" +
-            std::string(PickFrom(rng, kUnknownNames)) + "]");
-        break;
-      case 7:
-        add("a[" + std::to_string(Pick(rng, 100)) + "]");  // an index: a pair that is no tag
-        break;
-      case 8:
-        add("[" + std::string(PickFrom(rng, kPairNames)) + "]unclosed");
-        break;
-      case 9:
-        add("[]");
-        break;
-      case 10:
-        add("\\[\\escaped\\]\\");
+      case 3:
+        piece = "[img picture" + std::to_string(Pick(rng, 50)) + ".gif]";
         break;
       default:
-        add("[b]Note:[/b]");  // the same segment many times
+        piece = PickFrom(rng, kOthers);
     }
+    for (char c : piece) count += c == '[' || c == ']';
+    typed += piece;
     // Plain text between the tags, sized to reach the requested length.
-    const size_t left = brackets > bracket_count ? (brackets - bracket_count) / 4 + 1 : 1;
-    const size_t filler = bytes > typed.size() ? (bytes - typed.size()) / left : 0;
+    const size_t pieces_left = (brackets - std::min(brackets, count)) / 4 + 1;
+    const size_t filler = bytes > typed.size() ? (bytes - typed.size()) / pieces_left : 0;
     for (size_t i = 0; i < filler; ++i) typed += "lorem,ipsum\r\n"[i % 13];
   }
   return EncodeText(typed);
