@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Requests per second of the public pages at different table sizes, measured side by side in
+# one run with wrk on loopback, and the hot news block against nginx serving the same bytes as
+# a static file. Usage: bench/pages.sh [seconds per measurement, default 5]
+# Needs: build/tessaly (scripts/test.sh --quick, or cmake --build build), wrk, nginx, sqlite3.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+secs=${1:-5}
+bin=${TESSALY:-build/tessaly}
+threads=${THREADS:-2}
+connections=${CONNECTIONS:-32}
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A site whose database holds $1 entries of realistic size, newest last.
+make_site() {
+  local dir=$work/site-$1
+  mkdir -p "$dir"
+  "$bin" init --root "$dir" --user admin --password bench >/dev/null
+  sqlite3 "$dir/log/logs.mdb" "
+    WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $1)
+    INSERT INTO MESSAGE (TITLE, CONTENT, STIME)
+    SELECT '网站日志第&nbsp;' || i || '&nbsp;条', '这是第 ' || i || ' 条日志的内容。<br>' ||
+           printf('%.200c', 'x'),
+           strftime('%Y-%m-%d %H:%M:%S', '2020-01-01', '+' || i || ' minutes')
+    FROM n;"
+  echo "$dir"
+}
+
+start_server() {  # site -> url
+  local out=$work/url-$RANDOM
+  "$bin" serve --root "$1" --listen 127.0.0.1:0 --threads "$threads" >"$out" 2>"$out.err" &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q http "$out" && break; sleep 0.05; done
+  grep -o 'http://[0-9.:]*' "$out"
+}
+
+rps() {  # url -> requests per second
+  wrk -t1 -c"$connections" -d"${secs}s" "$1" | awk '/Requests\/sec/ {print $2}'
+}
+
+echo "building sites..." >&2
+s10=$(make_site 10)
+s100=$(make_site 100)
+s10k=$(make_site 10000)
+s100k=$(make_site 100000)
+u10=$(start_server "$s10")
+u100=$(start_server "$s100")
+u10k=$(start_server "$s10k")
+u100k=$(start_server "$s100k")
+
+# nginx serving the hot news bytes of the 100-entry site as a static file.
+mkdir -p "$work/nginx/html"
+curl -s "$u100/log/board?action=hotnews" >"$work/nginx/html/hotnews.html"
+nginx_port=$((20000 + RANDOM % 20000))
+cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes $threads;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $work/nginx/html;
+    location / { default_type text/html; }
+  }
+}
+CONF
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
+pids+=($!)
+sleep 0.5
+
+row() { printf '%-44s %10s\n' "$1" "$2"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f %%", 100 * a / b }'; }
+
+echo "wrk: 1 thread, $connections connections, ${secs}s each; tessaly --threads $threads"
+e10=$(rps "$u10/log/board?action=show&id=5")
+e10k=$(rps "$u10k/log/board?action=show&id=5000")
+h100=$(rps "$u100/log/board?action=hotnews")
+h100k=$(rps "$u100k/log/board?action=hotnews")
+l100=$(rps "$u100/log/board?action=list")
+l100k=$(rps "$u100k/log/board?action=list")
+ngx=$(rps "http://127.0.0.1:$nginx_port/hotnews.html")
+
+row "entry page, 10 entries" "$e10"
+row "entry page, 10,000 entries" "$e10k"
+row "  ratio 10,000 / 10" "$(ratio "$e10k" "$e10")"
+row "hot news, 100 entries" "$h100"
+row "hot news, 100,000 entries" "$h100k"
+row "  ratio 100,000 / 100" "$(ratio "$h100k" "$h100")"
+row "list page 1, 100 entries" "$l100"
+row "list page 1, 100,000 entries" "$l100k"
+row "  ratio 100,000 / 100" "$(ratio "$l100k" "$l100")"
+row "nginx, same hot news bytes as a static file" "$ngx"
+row "  hot news (100,000 entries) / nginx" "$(ratio "$h100k" "$ngx")"
