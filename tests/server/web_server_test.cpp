@@ -11,6 +11,7 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -387,6 +388,26 @@ TEST_F(WebServerTest, StopsWhileClientsIdleAndTimesOutSlowRequests) {
   server_.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
   EXPECT_TRUE(idle.Closed());
+}
+
+TEST_F(WebServerTest, WritesOneAccessLinePerRequest) {
+  config_.access_log = (dir_.path() / "access.log").string();
+  StartEcho();
+  {
+    Client client(port_);
+    client.Send(Get("/style.css?v=1"));
+    client.Send(Get("/missing"));
+  }
+  server_->Stop();
+  thread_.join();
+  server_.reset();
+  std::ifstream log(config_.access_log);
+  std::string first, second, more;
+  std::getline(log, first);
+  std::getline(log, second);
+  EXPECT_NE(first.find(" 127.0.0.1 GET /style.css?v=1 200 6 "), std::string::npos) << first;
+  EXPECT_NE(second.find(" 127.0.0.1 GET /missing 404 "), std::string::npos) << second;
+  EXPECT_FALSE(std::getline(log, more));
 }
 
 TEST_F(WebServerTest, ListenExplainsWhyItCannot) {
