@@ -1,8 +1,10 @@
 // The command line: create a site's database, serve it, or convert entry markup.
 #include <unistd.h>
 
+#include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -165,6 +167,10 @@ int RunMarkup(const text::MarkupCommandOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Standard output carries only the answers of the commands (the URL, a conversion); the log
+  // goes to standard error. A closed output pipe must not kill a server.
+  spdlog::set_default_logger(spdlog::stderr_color_mt("tessaly"));
+  std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{
       "Tessaly: a site log board with its own web server.\n"
       "Publishes short dated announcements, an embeddable block of the newest ones,\n"

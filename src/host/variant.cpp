@@ -11,7 +11,11 @@ namespace {
 
 std::string DoubleToString(double d) {
   char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
+  // Whole numbers below 1e15 are written out in full ("3000000000", not "3e+09"), as the
+  // automation runtime writes them.
+  const bool whole = std::isfinite(d) && std::fabs(d) < 1e15 && d == std::trunc(d);
+  auto [end, ec] = whole ? std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed)
+                         : std::to_chars(buf, buf + sizeof buf, d);
   if (ec != std::errc()) throw ConversionError("number cannot be converted to text");
   return std::string(buf, end);
 }

@@ -618,6 +618,13 @@ void ServerCore::Listen() {
       throw fail("cannot open the access log " + config.access_log + ": " + error.what());
     }
   }
+  // Signals are caught from the moment the address is announced: a SIGTERM that arrives
+  // before Run() is held by the signal set and stops the server as soon as it runs. A Stop()
+  // that came earlier has posted CloseListener, which runs first thing.
+  signals_.emplace(control_, SIGINT, SIGTERM);
+  signals_->async_wait([this](beast::error_code wait_ec, int) {
+    if (!wait_ec) Stop();
+  });
   listening_ = true;
 }
 
@@ -649,12 +656,6 @@ void ServerCore::Accept() {
 
 void ServerCore::Run() {
   if (!listening_) throw std::logic_error("WebServer::Run before Listen");
-  // Nothing runs on io_ yet, so setting up here races with no handler; a Stop() that came
-  // earlier has posted CloseListener, which runs first thing.
-  signals_.emplace(control_, SIGINT, SIGTERM);
-  signals_->async_wait([this](beast::error_code ec, int) {
-    if (!ec) Stop();
-  });
   Accept();
 
   unsigned count = ThreadCount(config);

@@ -78,6 +78,8 @@ TEST(LogPropertiesTest, CoercionsOfTheThreeProperties) {
   EXPECT_EQ(log.WebPath().ToString(), "12");
   log.SetWebPath(Variant(1.5));
   EXPECT_EQ(log.WebPath().ToString(), "1.5");
+  log.SetWebPath(Variant(3e9));
+  EXPECT_EQ(log.WebPath().ToString(), "3000000000");
   log.SetWebPath(Variant());
   EXPECT_EQ(log.WebPath().ToString(), "");
 
