@@ -15,6 +15,15 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 
 [[ ${1:-} == --quick ]] && exit 0
 
+echo "== fuzzing the markup converters for 60 s (log: build-fuzz/fuzz.log)"
+mkdir -p build-fuzz
+if ! fuzz/run.sh 60 >build-fuzz/fuzz.log 2>&1; then
+  tail -n 40 build-fuzz/fuzz.log
+  echo "fuzzing found a fault" >&2
+  exit 1
+fi
+grep -E '^(Done|stat::number_of_executed_units)' build-fuzz/fuzz.log || true
+
 echo "== build with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSALY_WERROR=ON \
   -DTESSALY_SANITIZE=ON -DTESSALY_BENCH=OFF >/dev/null
@@ -23,7 +32,3 @@ echo "== tests under the sanitizers"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-if [[ -x fuzz/run.sh ]]; then
-  echo "== fuzzing the markup converters"
-  fuzz/run.sh 60
-fi
