@@ -41,8 +41,14 @@ start_server() {  # site -> url
   grep -o 'http://[0-9.:]*' "$out"
 }
 
-rps() {  # url -> requests per second
-  wrk -t1 -c"$connections" -d"${secs}s" "$1" | awk '/Requests\/sec/ {print $2}'
+rps() {  # url [header] -> requests per second
+  wrk -t1 -c"$connections" -d"${secs}s" ${2:+-H "$2"} "$1" | awk '/Requests\/sec/ {print $2}'
+}
+
+# The list stores the page in the visitor's session: measure a returning visitor, as a browser
+# is, rather than a new session for every request.
+session_of() {
+  curl -s -D - -o /dev/null "$1" | tr -d '\r' | awk -F'[ ;]' 'tolower($1) == "set-cookie:" {print "Cookie: " $2}'
 }
 
 echo "building sites..." >&2
@@ -80,14 +86,24 @@ sleep 0.5
 row() { printf '%-44s %10s\n' "$1" "$2"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f %%", 100 * a / b }'; }
 
-echo "wrk: 1 thread, $connections connections, ${secs}s each; tessaly --threads $threads"
-e10=$(rps "$u10/log/board?action=show&id=5")
-e10k=$(rps "$u10k/log/board?action=show&id=5000")
-h100=$(rps "$u100/log/board?action=hotnews")
-h100k=$(rps "$u100k/log/board?action=hotnews")
-l100=$(rps "$u100/log/board?action=list")
-l100k=$(rps "$u100k/log/board?action=list")
-ngx=$(rps "http://127.0.0.1:$nginx_port/hotnews.html")
+rounds=${ROUNDS:-3}
+echo "wrk: 1 thread, $connections connections, ${secs}s each; tessaly --threads $threads;" \
+  "median of $rounds rounds, measured round-robin"
+declare -A results
+names=(e10 e10k h100 h100k l100 l100k ngx)
+declare -A urls=(
+  [e10]="$u10/log/board?action=show&id=5" [e10k]="$u10k/log/board?action=show&id=5000"
+  [h100]="$u100/log/board?action=hotnews" [h100k]="$u100k/log/board?action=hotnews"
+  [l100]="$u100/log/board?action=list" [l100k]="$u100k/log/board?action=list"
+  [ngx]="http://127.0.0.1:$nginx_port/hotnews.html")
+declare -A headers=(
+  [l100]="$(session_of "$u100/log/board?action=list")"
+  [l100k]="$(session_of "$u100k/log/board?action=list")")
+for ((r = 0; r < rounds; r++)); do
+  for n in "${names[@]}"; do results[$n]+="$(rps "${urls[$n]}" "${headers[$n]:-}") "; done
+done
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
+for n in "${names[@]}"; do declare "$n=$(median "${results[$n]}")"; done
 
 row "entry page, 10 entries" "$e10"
 row "entry page, 10,000 entries" "$e10k"
