@@ -4,12 +4,12 @@
 
 #include <stdexcept>
 
-#include "test_files.h"
+#include "support/temp_dir.h"
 
 namespace tessaly::server {
 namespace {
 
-using testing::TempDir;
+using tessaly::testing::TempDir;
 
 std::string LoadError(const TempDir& dir, std::string_view toml) {
   auto file = dir.Write("tessaly.toml", toml);

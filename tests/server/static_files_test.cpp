@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "test_files.h"
+#include "support/temp_dir.h"
 
 namespace tessaly::server {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
+using tessaly::testing::TempDir;
 
 class StaticFilesTest : public ::testing::Test {
  protected:

@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "test_files.h"
+#include "support/temp_dir.h"
 
 namespace tessaly::server {
 namespace {
@@ -24,7 +24,7 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
-using testing::TempDir;
+using tessaly::testing::TempDir;
 
 struct Reply {
   unsigned status = 0;

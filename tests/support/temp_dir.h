@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace tessaly::testing {
 
@@ -25,6 +27,14 @@ class TempDir {
 
   const std::filesystem::path& path() const { return path_; }
   std::string str() const { return path_.string(); }
+
+  // Writes `content` to the relative path `name`, creating its folders.
+  std::filesystem::path Write(std::string_view name, std::string_view content) const {
+    std::filesystem::path file = path_ / name;
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+    return file;
+  }
 
  private:
   std::filesystem::path path_;
