@@ -18,6 +18,7 @@
 #include "data/schema.h"
 #include "host/errors.h"
 #include "server/config.h"
+#include "server/host_objects.h"
 #include "server/web_server.h"
 #include "text/markup.h"
 
@@ -26,18 +27,12 @@ using namespace tessaly;
 
 namespace {
 
-// The folder whose logs.mdb a page opens: its WebPath under the site root, or, with no
-// WebPath, the page's own folder.
+// The database file that the page's requests will open, spelled as they spell it, so that the
+// check at start-up and the requests share one pooled database.
 std::string DatabaseFile(const std::string& root, const server::PageConfig& page) {
-  std::string web_path = page.web_path.ToString();
-  std::replace(web_path.begin(), web_path.end(), '\\', '/');
-  fs::path folder = fs::absolute(root);
-  if (web_path.empty()) {
-    folder /= fs::path(page.path).parent_path().relative_path();
-  } else {
-    folder = folder.string() + "/" + web_path;
-  }
-  return (folder / data::kDatabaseFileName).lexically_normal().string();
+  const std::string root_folder = fs::canonical(root).string();
+  return DatabaseFileFor(root_folder, server::MapVirtualPath(root_folder, page.path, "."),
+                         page.web_path.ToString());
 }
 
 std::string GeneratePassword() {
@@ -72,6 +67,7 @@ int RunInit(const InitOptions& o) {
   server::PageConfig page;
   page.path = o.page;
   page.web_path = o.web_path;
+  fs::create_directories(o.root);
   const std::string file = DatabaseFile(o.root, page);
   fs::create_directories(fs::path(file).parent_path());
   const bool existed = fs::exists(file);

@@ -64,16 +64,16 @@ host::Session& LOG::session() const {
   return *session_;
 }
 
+std::string DatabaseFileFor(const std::string& root_folder, const std::string& page_folder,
+                            std::string web_path) {
+  if (web_path.empty()) return page_folder + "/" + data::kDatabaseFileName;
+  std::replace(web_path.begin(), web_path.end(), '\\', '/');
+  return root_folder + "/" + web_path + "/" + data::kDatabaseFileName;
+}
+
 std::string LOG::DatabasePath() const {
-  std::string folder;
-  if (web_path_.empty()) {
-    folder = server().MapPath(".");
-  } else {
-    std::string web_path = web_path_;
-    std::replace(web_path.begin(), web_path.end(), '\\', '/');
-    folder = server().MapPath("/") + "/" + web_path;
-  }
-  return folder + "/" + data::kDatabaseFileName;
+  return web_path_.empty() ? DatabaseFileFor({}, server().MapPath("."), web_path_)
+                           : DatabaseFileFor(server().MapPath("/"), {}, web_path_);
 }
 
 void LOG::OpenRecordset() {

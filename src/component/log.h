@@ -21,6 +21,12 @@
 
 namespace tessaly {
 
+// The log database of a page: logs.mdb in the WebPath folder under the site's root folder, or
+// beside the page when WebPath is empty. Backslashes in WebPath separate folders. Both folders
+// are physical paths without a trailing separator.
+std::string DatabaseFileFor(const std::string& root_folder, const std::string& page_folder,
+                            std::string web_path);
+
 class LOG {
  public:
   // `pool` and `texts` must outlive the object.

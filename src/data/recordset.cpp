@@ -83,7 +83,9 @@ std::int64_t StepScalar(Connection& connection, const std::string& sql,
 }  // namespace
 
 Recordset::Recordset(Lease lease, Query query)
-    : lease_(std::move(lease)), query_(std::move(query)) {
+    : lease_(std::move(lease)),
+      query_(std::move(query)),
+      paged_sql_(query_.sql + " LIMIT ? OFFSET ?") {
   open_ = true;
   Execute(0);
   ever_had_row_ = has_row_;
@@ -97,7 +99,7 @@ Connection& Recordset::connection() const {
 }
 
 void Recordset::Execute(std::int64_t offset) {
-  stmt_ = connection().Prepare(query_.sql + " LIMIT ? OFFSET ?");
+  stmt_ = connection().Prepare(paged_sql_);
   BindAll(stmt_, query_.params);
   const int n = static_cast<int>(query_.params.size());
   Bind(stmt_, n + 1, Value(std::int64_t{-1}));

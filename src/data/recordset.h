@@ -65,6 +65,7 @@ class Recordset {
 
   Lease lease_;
   Query query_;
+  std::string paged_sql_;  // query_.sql with LIMIT and OFFSET parameters
   sqlite3_stmt* stmt_ = nullptr;
   bool open_ = false;
   bool has_row_ = false;
