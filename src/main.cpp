@@ -16,7 +16,7 @@
 #include "data/database.h"
 #include "data/recordset.h"
 #include "data/schema.h"
-#include "host/errors.h"
+#include "base/errors.h"
 #include "server/config.h"
 #include "server/host_objects.h"
 #include "server/web_server.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "data/schema.h"
-#include "host/errors.h"
+#include "base/errors.h"
 
 namespace tessaly {
 

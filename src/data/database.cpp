@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "data/schema.h"
-#include "host/errors.h"
+#include "base/errors.h"
 
 namespace tessaly::data {
 namespace {

@@ -1,11 +1,11 @@
 #include "data/recordset.h"
 
 #include <sqlite3.h>
-#include <strings.h>
 
 #include <algorithm>
 
-#include "host/errors.h"
+#include "base/ascii.h"
+#include "base/errors.h"
 
 namespace tessaly::data {
 namespace {
@@ -171,7 +171,7 @@ const Value& Recordset::Field(const std::string& name) const {
     if (it != changes_.end()) return it->second;
   }
   for (std::size_t i = 0; i < names_.size(); ++i) {
-    if (strcasecmp(names_[i].c_str(), name.c_str()) == 0) {
+    if (ascii::EqualsNoCase(names_[i], name)) {
       if (!has_row_) throw DataError("either BOF or EOF is true: no current row for " + name);
       return row_[i];
     }

@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include "host/errors.h"
+#include "base/errors.h"
 
 namespace tessaly::data {
 namespace {

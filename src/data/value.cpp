@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "host/errors.h"
+#include "base/errors.h"
 
 namespace tessaly::data {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "host/errors.h"
+#include "base/errors.h"
 
 namespace tessaly::host {
 namespace {

@@ -4,7 +4,8 @@
 #include <charconv>
 #include <vector>
 
-#include "host/errors.h"
+#include "base/ascii.h"
+#include "base/errors.h"
 #include "server/url_encoding.h"
 
 namespace tessaly::server {
@@ -36,8 +37,7 @@ std::string_view HostName(std::string_view host) {
 bool HeaderMatchesVariable(std::string_view header, std::string_view variable) {
   if (header.size() != variable.size()) return false;
   for (std::size_t i = 0; i < header.size(); ++i) {
-    char c = header[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    char c = ascii::ToUpper(header[i]);
     if (c == '-') c = '_';
     if (c != variable[i]) return false;
   }
@@ -89,7 +89,7 @@ std::string PageRequest::Header(std::string_view name) const {
   std::string joined;
   bool first = true;
   for (const auto& field : headers_) {
-    if (!boost::beast::iequals(field.name_string(), {name.data(), name.size()})) continue;
+    if (!ascii::EqualsNoCase(View(field.name_string()), name)) continue;
     if (!first) joined.append(", ");
     joined.append(View(field.value()));
     first = false;

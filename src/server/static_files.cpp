@@ -5,21 +5,12 @@
 #include <system_error>
 #include <utility>
 
+#include "base/ascii.h"
+
 namespace tessaly::server {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  if (text.size() < suffix.size()) return false;
-  text = text.substr(text.size() - suffix.size());
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != suffix[i]) return false;
-  }
-  return true;
-}
 
 // Every '/'-separated segment may be served: not hidden, and the last not a database file.
 bool SegmentsAllowed(std::string_view path) {
@@ -75,8 +66,8 @@ std::optional<fs::path> ResolveStaticPath(const fs::path& root, std::string_view
 }
 
 bool IsDatabaseFileName(std::string_view name) {
-  return EndsWithNoCase(name, ".mdb") || EndsWithNoCase(name, ".mdb-wal") ||
-         EndsWithNoCase(name, ".mdb-shm") || EndsWithNoCase(name, ".mdb-journal");
+  return ascii::EndsWithNoCase(name, ".mdb") || ascii::EndsWithNoCase(name, ".mdb-wal") ||
+         ascii::EndsWithNoCase(name, ".mdb-shm") || ascii::EndsWithNoCase(name, ".mdb-journal");
 }
 
 std::string_view ContentTypeFor(std::string_view name) {
@@ -97,7 +88,7 @@ std::string_view ContentTypeFor(std::string_view name) {
       {".woff2", "font/woff2"},
   }};
   for (const auto& [extension, type] : kTypes) {
-    if (EndsWithNoCase(name, extension)) return type;
+    if (ascii::EndsWithNoCase(name, extension)) return type;
   }
   return "application/octet-stream";
 }

@@ -1,5 +1,7 @@
 #include "server/url_encoding.h"
 
+#include "base/ascii.h"
+
 namespace tessaly::server {
 namespace {
 
@@ -124,13 +126,7 @@ std::optional<std::string> FindCookie(std::string_view header, std::string_view 
 bool IsFormContentType(std::string_view content_type) {
   constexpr std::string_view kForm = "application/x-www-form-urlencoded";
   std::string_view media = TrimSpaces(content_type.substr(0, content_type.find(';')));
-  if (media.size() != kForm.size()) return false;
-  for (std::size_t i = 0; i < media.size(); ++i) {
-    char c = media[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kForm[i]) return false;
-  }
-  return true;
+  return ascii::EqualsNoCase(media, kForm);
 }
 
 }  // namespace tessaly::server

@@ -34,6 +34,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/ascii.h"
 #include "server/host_objects.h"
 #include "server/session_store.h"
 #include "server/static_files.h"
@@ -271,7 +272,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
         return SendError(http::status::method_not_allowed, true, "Allow: GET, HEAD, POST\r\n");
     }
     if (parser_->is_done()) return Dispatch();
-    if (beast::iequals(request[http::field::expect], "100-continue")) {
+    if (ascii::EqualsNoCase(View(request[http::field::expect]), "100-continue")) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
       return net::async_write(stream_, net::buffer(kContinue.data(), kContinue.size()),
                               [self = shared_from_this()](beast::error_code write_ec, std::size_t) {

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/ascii.h"
 #include "text/escape.h"
 #include "text/replace.h"
 
@@ -39,21 +40,8 @@ constexpr size_t kNone = std::string_view::npos;
 // directly. The bound keeps indexing linear on texts with long bracket-free stretches.
 constexpr size_t kMaxIndexedKey = 1024;
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (Lower(text[i]) != lower[i]) return false;
-  }
-  return true;
-}
+using ascii::EqualsNoCase;
+using ascii::ToLower;
 
 struct Tag {
   std::string name;  // lower-cased
@@ -66,8 +54,8 @@ struct Tag {
 Tag ParseTag(std::string_view tag_text) {
   const std::string spaced = ReplaceAll(tag_text, "&nbsp;", " ");
   const size_t space = spaced.find(' ');
-  if (space == std::string::npos || space == 0) return {Lower(spaced), {}};
-  return {Lower(std::string_view(spaced).substr(0, space)),
+  if (space == std::string::npos || space == 0) return {ToLower(spaced), {}};
+  return {ToLower(std::string_view(spaced).substr(0, space)),
           ReplaceAll(std::string_view(spaced).substr(space + 1), "&quot;", "\"")};
 }
 
@@ -284,7 +272,7 @@ class Converter {
     std::vector<size_t> opens;
     for (size_t at = rest.find('['); at < size; at = rest.find('[', at + 1)) {
       // Only "[/" and "[i" can open an indexed tag.
-      if (at + 1 < rest.size() && (rest[at + 1] == '/' || Lower(rest[at + 1]) == 'i')) {
+      if (at + 1 < rest.size() && (rest[at + 1] == '/' || ToLower(rest[at + 1]) == 'i')) {
         opens.push_back(at);
       }
     }
@@ -314,7 +302,7 @@ class Converter {
     const size_t key_end = window.find(']');
     if (key_end == kNone) return nullptr;
     const std::string_view key = window.substr(0, key_end);
-    if (closing) return Lookup(closing_tags_, Lower(key), create);
+    if (closing) return Lookup(closing_tags_, ToLower(key), create);
     if (IsImgTagText(key)) return Lookup(img_tags_, std::string(key), create);
     return nullptr;
   }

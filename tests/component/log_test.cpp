@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/errors.h"
+#include "base/errors.h"
 #include "pages/date_format.h"
 #include "support/entries.h"
 #include "support/fake_host.h"

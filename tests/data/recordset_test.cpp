@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "data/database.h"
-#include "host/errors.h"
+#include "base/errors.h"
 #include "support/entries.h"
 #include "support/temp_dir.h"
 

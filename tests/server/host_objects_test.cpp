@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/errors.h"
+#include "base/errors.h"
 
 namespace tessaly::server {
 namespace {
