@@ -3,8 +3,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "data/schema.h"
 #include "base/errors.h"
+#include "data/schema.h"
 
 namespace tessaly::data {
 namespace {
@@ -96,7 +96,8 @@ void Database::Create(const std::string& path) {
     // A file with tables of another program is refused rather than mixed into.
     if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_schema", -1, &stmt, nullptr) !=
         SQLITE_OK) {
-      throw DataError(path + " is not a Tessaly database (not an SQLite file)");
+      CheckSchema(db, path);  // names the cause: a folder it cannot write, or not SQLite at all
+      throw DataError("cannot read " + path + ": " + sqlite3_errmsg(db));
     }
     int objects = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : 0;
     sqlite3_finalize(stmt);

@@ -91,6 +91,12 @@ void CheckSchema(sqlite3* db, const std::string& path) {
   try {
     id = PragmaInt(db, "PRAGMA application_id");
   } catch (const DataError&) {
+    // Reading a database in WAL mode needs its shared-memory index beside it, which the first
+    // reader creates: a folder the server cannot write fails here, not on the first write.
+    if ((sqlite3_errcode(db) & 0xff) == SQLITE_READONLY) {
+      throw DataError("cannot write " + path + ": " + sqlite3_errmsg(db) +
+                      "; the server needs to write the folder of its database");
+    }
     throw DataError(path + " is not a Tessaly database (not an SQLite file)");
   }
   if (id != kApplicationId) throw DataError(path + " is not a Tessaly database");

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 
-#include "data/database.h"
 #include "base/errors.h"
+#include "data/database.h"
 #include "support/entries.h"
 #include "support/temp_dir.h"
 
@@ -23,8 +27,8 @@ class RecordsetTest : public ::testing::Test {
   }
   std::unique_ptr<Recordset> Newest() {
     return std::make_unique<Recordset>(
-        db_->Acquire(), Query{"SELECT ID, TITLE, STIME FROM MESSAGE ORDER BY STIME DESC", {},
-                              "MESSAGE", true});
+        db_->Acquire(),
+        Query{"SELECT ID, TITLE, STIME FROM MESSAGE ORDER BY STIME DESC", {}, "MESSAGE", true});
   }
   void Fill(int n) {
     for (int i = 1; i <= n; ++i) {
@@ -164,6 +168,50 @@ TEST(DatabaseTest, RefusesMissingAndForeignFiles) {
   testing::Sql(other, "CREATE TABLE T (X)");
   EXPECT_THROW(Database::Open(other), DataError);
   EXPECT_THROW(Database::Create(other), DataError);
+}
+
+// What Open reports for `file` to a user who cannot write the file's folder. Root writes
+// anywhere, so a root test run opens it in a child process as the user "nobody".
+std::string OpenErrorWithoutWriteAccess(const std::string& file) {
+  auto attempt = [&file]() -> std::string {
+    try {
+      Database::Open(file);
+    } catch (const DataError& e) {
+      return e.what();
+    }
+    return "";
+  };
+  if (::geteuid() != 0) return attempt();
+  int pipe_fds[2];
+  if (::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipe_fds[0]);
+    std::string message = "cannot become nobody";
+    if (::setgid(65534) == 0 && ::setuid(65534) == 0) message = attempt();
+    ssize_t written = ::write(pipe_fds[1], message.data(), message.size());
+    ::_exit(written == static_cast<ssize_t>(message.size()) ? 0 : 1);
+  }
+  ::close(pipe_fds[1]);
+  std::string message;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) message.append(buffer, n);
+  ::close(pipe_fds[0]);
+  ::waitpid(child, nullptr, 0);
+  return message;
+}
+
+TEST(DatabaseTest, NamesAFolderItCannotWrite) {
+  namespace fs = std::filesystem;
+  testing::TempDir dir;
+  const std::string file = MakeDatabase(dir.path() / "log");
+  fs::permissions(dir.path(), fs::perms(0755));
+  fs::permissions(dir.path() / "log", fs::perms(0555));
+  const std::string message = OpenErrorWithoutWriteAccess(file);
+  fs::permissions(dir.path() / "log", fs::perms(0755));
+  EXPECT_EQ(message, "cannot write " + file +
+                         ": attempt to write a readonly database; the server needs to write the "
+                         "folder of its database");
 }
 
 TEST(DatabaseTest, CreateKeepsExistingEntries) {
