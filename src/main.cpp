@@ -12,11 +12,11 @@
 #include <iterator>
 #include <random>
 
+#include "base/errors.h"
 #include "component/log.h"
 #include "data/database.h"
 #include "data/recordset.h"
 #include "data/schema.h"
-#include "base/errors.h"
 #include "server/config.h"
 #include "server/host_objects.h"
 #include "server/web_server.h"
@@ -199,16 +199,31 @@ int main(int argc, char** argv) {
       app.add_subcommand("serve", "Serve the site: the log pages and static files.");
   serve_cmd->add_option("--config", serve.config_file, "TOML configuration file")
       ->check(CLI::ExistingFile);
-  serve_cmd->add_option("--root", serve.root, "site root folder (default site)");
-  serve_cmd->add_option("--listen", serve.listen,
-                        "HOST:PORT to listen on (default 127.0.0.1:8080; port 0 picks a free one)");
-  serve_cmd->add_option("--page", serve.page, "virtual path of the log page (default /log/board)");
-  serve_cmd->add_option("--web-path", serve.web_path, "folder of the database (default log)");
-  serve_cmd->add_option("--hot-news", serve.hot_news, "entries in the hot news block (default 10)");
-  serve_cmd->add_option("--image-size", serve.image_size,
-                        "largest accepted upload in bytes (default 1048576)");
-  serve_cmd->add_option("--threads", serve.threads, "server threads (default: one per core)")
-      ->check(CLI::Range(0, 256));
+  // The help states the defaults that serve falls back on, read from the settings themselves.
+  const server::ServerConfig defaults;
+  const server::PageConfig page_defaults;
+  auto with_default = [](const std::string& what, const std::string& value) {
+    return what + " (default " + value + ")";
+  };
+  serve_cmd->add_option("--root", serve.root, with_default("site root folder", defaults.root));
+  serve_cmd->add_option(
+      "--listen", serve.listen,
+      with_default("HOST:PORT to listen on; port 0 picks a free one", defaults.listen));
+  serve_cmd->add_option("--page", serve.page,
+                        with_default("virtual path of the log page", page_defaults.path));
+  serve_cmd->add_option("--web-path", serve.web_path,
+                        with_default("folder of the database", page_defaults.web_path.ToString()));
+  serve_cmd->add_option(
+      "--hot-news", serve.hot_news,
+      with_default("entries in the hot news block", page_defaults.hot_news.ToString()));
+  serve_cmd->add_option(
+      "--image-size", serve.image_size,
+      with_default("largest accepted upload in bytes", page_defaults.image_size.ToString()));
+  serve_cmd
+      ->add_option("--threads", serve.threads,
+                   with_default("server threads; 0: one per core",
+                                std::to_string(server::kThreads.default_value)))
+      ->check(CLI::Range(server::kThreads.min, server::kThreads.max));
 
   text::MarkupCommandOptions markup;
   CLI::App* markup_cmd = app.add_subcommand(

@@ -5,8 +5,9 @@
 #include <filesystem>
 #include <limits>
 #include <set>
-#include <stdexcept>
 #include <string_view>
+
+#include "base/errors.h"
 
 namespace tessaly::server {
 namespace {
@@ -16,9 +17,7 @@ class Reader {
  public:
   explicit Reader(const std::string& file) : file_(file) {}
 
-  [[noreturn]] void Fail(const std::string& what) const {
-    throw std::runtime_error(file_ + ": " + what);
-  }
+  [[noreturn]] void Fail(const std::string& what) const { throw ConfigError(file_ + ": " + what); }
   [[noreturn]] void BadValue(const std::string& key, const std::string& why) const {
     Fail("bad value for " + key + ": " + why);
   }
@@ -67,36 +66,32 @@ class Reader {
   const std::string& file_;
 };
 
-constexpr std::int64_t kMaxSeconds = 24 * 60 * 60;
-constexpr std::int64_t kMaxMinutes = 366 * 24 * 60;
+// Reads `node` into `value` when `key` names `setting`; false when it names another.
+template <typename T>
+bool ReadSetting(const Reader& reader, const std::string& key, const toml::node& node,
+                 const Setting<T>& setting, T& value) {
+  if (key != setting.key) return false;
+  value = static_cast<T>(reader.Integer(node, key, static_cast<std::int64_t>(setting.min),
+                                        static_cast<std::int64_t>(setting.max)));
+  return true;
+}
 
 void ReadLimits(const Reader& reader, const toml::table& table, ServerConfig& config) {
   for (auto&& [name, node] : table) {
     std::string key = "limits." + std::string(name.str());
-    if (name == "max_header_bytes") {
-      config.max_header_bytes =
-          static_cast<std::size_t>(reader.Integer(node, key, 1024, 1024 * 1024));
-    } else if (name == "max_body_bytes") {
-      config.max_body_bytes =
-          static_cast<std::size_t>(reader.Integer(node, key, 0, std::int64_t{1} << 40));
-    } else if (name == "read_timeout_seconds") {
-      config.read_timeout_seconds = static_cast<int>(reader.Integer(node, key, 1, kMaxSeconds));
-    } else if (name == "idle_timeout_seconds") {
-      config.idle_timeout_seconds = static_cast<int>(reader.Integer(node, key, 1, kMaxSeconds));
-    } else if (name == "max_sessions") {
-      config.max_sessions = static_cast<std::size_t>(reader.Integer(node, key, 1, 100'000'000));
-    } else {
-      reader.UnknownKey(key);
-    }
+    bool known = ReadSetting(reader, key, node, kMaxHeaderBytes, config.max_header_bytes) ||
+                 ReadSetting(reader, key, node, kMaxBodyBytes, config.max_body_bytes) ||
+                 ReadSetting(reader, key, node, kReadTimeoutSeconds, config.read_timeout_seconds) ||
+                 ReadSetting(reader, key, node, kIdleTimeoutSeconds, config.idle_timeout_seconds) ||
+                 ReadSetting(reader, key, node, kMaxSessions, config.max_sessions);
+    if (!known) reader.UnknownKey(key);
   }
 }
 
 void ReadSession(const Reader& reader, const toml::table& table, ServerConfig& config) {
   for (auto&& [name, node] : table) {
     std::string key = "session." + std::string(name.str());
-    if (name == "timeout_minutes") {
-      config.session_timeout_minutes = static_cast<int>(reader.Integer(node, key, 1, kMaxMinutes));
-    } else {
+    if (!ReadSetting(reader, key, node, kSessionTimeoutMinutes, config.session_timeout_minutes)) {
       reader.UnknownKey(key);
     }
   }
@@ -182,14 +177,13 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
   ServerConfig loaded = config;
   for (auto&& [name, node] : root) {
     std::string key(name.str());
+    if (ReadSetting(reader, key, node, kThreads, loaded.threads)) continue;
     if (key == "root") {
       loaded.root = reader.String(node, key);
       if (loaded.root.empty()) reader.BadValue(key, "must not be empty");
     } else if (key == "listen") {
       loaded.listen = reader.String(node, key);
       if (loaded.listen.empty()) reader.BadValue(key, "must not be empty");
-    } else if (key == "threads") {
-      loaded.threads = static_cast<int>(reader.Integer(node, key, 0, 1024));
     } else if (key == "access_log") {
       loaded.access_log = reader.String(node, key);
     } else if (key == "limits") {

@@ -10,6 +10,7 @@
 
 #include "component/site_texts.h"
 #include "host/variant.h"
+#include "server/settings.h"
 
 namespace tessaly::server {
 
@@ -25,40 +26,37 @@ struct PageConfig {
 struct ServerConfig {
   std::string root = "site";
   std::string listen = "127.0.0.1:8080";
-  int threads = 0;                // 0: one per core
+  int threads = kThreads.default_value;
   std::vector<PageConfig> pages;  // empty: one default page
 
-  std::size_t max_header_bytes = 16 * 1024;
-  std::size_t max_body_bytes = 16 * 1024 * 1024;
-  int read_timeout_seconds = 30;  // to receive one whole request
-  int idle_timeout_seconds = 60;  // keep-alive between requests
-  std::size_t max_sessions = 100000;
-  int session_timeout_minutes = 20;
+  std::size_t max_header_bytes = kMaxHeaderBytes.default_value;
+  std::size_t max_body_bytes = kMaxBodyBytes.default_value;
+  int read_timeout_seconds = kReadTimeoutSeconds.default_value;
+  int idle_timeout_seconds = kIdleTimeoutSeconds.default_value;
+  std::size_t max_sessions = kMaxSessions.default_value;
+  int session_timeout_minutes = kSessionTimeoutMinutes.default_value;
   std::string access_log;  // file path; empty: no access log
 
   SiteTexts texts;
 };
 
 // Reads a TOML file over `config` (keys it does not name keep their values). Throws
-// std::runtime_error with a one-line message naming the file and the bad key ("FILE: unknown
+// tessaly::ConfigError with a one-line message naming the file and the bad key ("FILE: unknown
 // key limits.foo", "FILE: bad value for threads: ..."); `config` is then left unchanged.
 //
-// The file, every key optional:
+// The file, every key optional; the numeric keys, their defaults and ranges are those of
+// settings.h:
 //
 //   root = "site"                  # the site's root folder
 //   listen = "127.0.0.1:8080"      # HOST:PORT, [IPV6]:PORT; port 0 picks a free one
-//   threads = 0                    # 0 to 1024; 0: one per core
+//   threads = 0                    # 0: one per core
 //   access_log = "access.log"      # one line per request; absent or "": none
 //
-//   [limits]
-//   max_header_bytes = 16384       # 1024 to 1 MiB; beyond it 431
-//   max_body_bytes = 16777216      # 0 to 1 TiB; beyond it 413
-//   read_timeout_seconds = 30      # 1 to 86400
-//   idle_timeout_seconds = 60      # 1 to 86400
-//   max_sessions = 100000          # 1 to 100000000
+//   [limits]                       # max_header_bytes, max_body_bytes, read_timeout_seconds,
+//   max_body_bytes = 16777216      # idle_timeout_seconds, max_sessions
 //
 //   [session]
-//   timeout_minutes = 20           # 1 to 527040
+//   timeout_minutes = 20
 //
 //   [site]                         # SiteTexts: label, webmaster_email, notice,
 //   label = "Tessaly"              # credit_text, credit_url (strings)

@@ -6,6 +6,7 @@
 
 #include "base/ascii.h"
 #include "base/errors.h"
+#include "server/settings.h"
 #include "server/url_encoding.h"
 
 namespace tessaly::server {
@@ -14,7 +15,6 @@ namespace {
 namespace http = boost::beast::http;
 
 constexpr std::string_view kHtml = "text/html; charset=utf-8";
-constexpr int kMaxSessionTimeoutMinutes = 366 * 24 * 60;
 
 std::string_view View(boost::beast::string_view text) { return {text.data(), text.size()}; }
 
@@ -42,6 +42,20 @@ bool HeaderMatchesVariable(std::string_view header, std::string_view variable) {
     if (c != variable[i]) return false;
   }
   return true;
+}
+
+// The values of the headers whose name `same` finds equal to `name`, joined by ", " in order.
+std::string JoinedHeaders(const http::fields& headers, std::string_view name,
+                          bool (*same)(std::string_view header, std::string_view name)) {
+  std::string joined;
+  bool first = true;
+  for (const auto& field : headers) {
+    if (!same(View(field.name_string()), name)) continue;
+    if (!first) joined.append(", ");
+    joined.append(View(field.value()));
+    first = false;
+  }
+  return joined;
 }
 
 bool IsSessionId(std::string_view id) {
@@ -85,32 +99,10 @@ std::string PageRequest::Item(std::string_view name) const {
   return ServerVariable(name);
 }
 
-std::string PageRequest::Header(std::string_view name) const {
-  std::string joined;
-  bool first = true;
-  for (const auto& field : headers_) {
-    if (!ascii::EqualsNoCase(View(field.name_string()), name)) continue;
-    if (!first) joined.append(", ");
-    joined.append(View(field.value()));
-    first = false;
-  }
-  return joined;
-}
-
-std::string PageRequest::HttpVariable(std::string_view name) const {
-  std::string joined;
-  bool first = true;
-  for (const auto& field : headers_) {
-    if (!HeaderMatchesVariable(View(field.name_string()), name)) continue;
-    if (!first) joined.append(", ");
-    joined.append(View(field.value()));
-    first = false;
-  }
-  return joined;
-}
-
 std::string PageRequest::ServerVariable(std::string_view name) const {
-  if (name.starts_with("HTTP_")) return HttpVariable(name.substr(5));
+  if (name.starts_with("HTTP_")) {
+    return JoinedHeaders(headers_, name.substr(5), HeaderMatchesVariable);
+  }
   if (name == "SCRIPT_NAME" || name == "PATH_INFO" || name == "URL") {
     return std::string(line_.script_name);
   }
@@ -119,7 +111,7 @@ std::string PageRequest::ServerVariable(std::string_view name) const {
   if (name == "REMOTE_ADDR" || name == "REMOTE_HOST") return std::string(line_.remote_address);
   if (name == "REMOTE_PORT") return Decimal(line_.remote_port);
   if (name == "SERVER_NAME") {
-    std::string host = Header("Host");
+    std::string host = JoinedHeaders(headers_, "Host", ascii::EqualsNoCase);
     return host.empty() ? std::string(line_.listen_host) : std::string(HostName(host));
   }
   if (name == "SERVER_PORT") return Decimal(line_.server_port);
@@ -127,7 +119,7 @@ std::string PageRequest::ServerVariable(std::string_view name) const {
   if (name == "SERVER_SOFTWARE") return "Tessaly";
   if (name == "GATEWAY_INTERFACE") return "CGI/1.1";
   if (name == "HTTPS") return "off";
-  if (name == "CONTENT_TYPE") return Header("Content-Type");
+  if (name == "CONTENT_TYPE") return JoinedHeaders(headers_, "Content-Type", ascii::EqualsNoCase);
   if (name == "CONTENT_LENGTH") return Decimal(body_.size());
   return {};
 }
@@ -224,7 +216,7 @@ void PageSession::SetValue(std::string_view name, std::string value) {
 }
 
 void PageSession::SetTimeout(int minutes) {
-  if (minutes < 1 || minutes > kMaxSessionTimeoutMinutes) {
+  if (minutes < kSessionTimeoutMinutes.min || minutes > kSessionTimeoutMinutes.max) {
     throw InvalidArgument("Session.Timeout: " + std::to_string(minutes) +
                           " minutes is out of range");
   }

@@ -43,9 +43,6 @@ class PageRequest final : public host::Request {
   std::string BinaryRead(std::int64_t count) override;
 
  private:
-  std::string Header(std::string_view name) const;
-  std::string HttpVariable(std::string_view name) const;
-
   const RequestLine& line_;
   const boost::beast::http::fields& headers_;
   std::string_view body_;

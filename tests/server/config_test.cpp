@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
+#include "base/errors.h"
 #include "support/temp_dir.h"
 
 namespace tessaly::server {
@@ -16,7 +15,7 @@ std::string LoadError(const TempDir& dir, std::string_view toml) {
   ServerConfig config;
   try {
     LoadConfigFile(file.string(), config);
-  } catch (const std::runtime_error& error) {
+  } catch (const ConfigError& error) {
     return error.what();
   }
   return "";
@@ -117,14 +116,14 @@ TEST(ConfigTest, NamesTheFileAndTheKeyInEveryError) {
   EXPECT_NE(LoadError(dir, "root = \"x").find(file + ": line 1"), std::string::npos);
 
   ServerConfig config;
-  EXPECT_THROW(LoadConfigFile((dir.path() / "missing.toml").string(), config), std::runtime_error);
+  EXPECT_THROW(LoadConfigFile((dir.path() / "missing.toml").string(), config), ConfigError);
 }
 
 TEST(ConfigTest, ABadFileLeavesTheSettingsAlone) {
   TempDir dir;
   auto file = dir.Write("tessaly.toml", "threads = 3\nlisten = 5");
   ServerConfig config;
-  EXPECT_THROW(LoadConfigFile(file.string(), config), std::runtime_error);
+  EXPECT_THROW(LoadConfigFile(file.string(), config), ConfigError);
   EXPECT_EQ(config.threads, 0);
 }
 

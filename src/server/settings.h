@@ -1,0 +1,44 @@
+// The server's numeric settings: for each, its key in the configuration file, its default and
+// the values it accepts. The configuration loader, the command line's checks and help, and the
+// server itself all read them from here, so a default or a bound is written once.
+#ifndef TESSALY_SERVER_SETTINGS_H_
+#define TESSALY_SERVER_SETTINGS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace tessaly::server {
+
+template <typename T>
+struct Setting {
+  std::string_view key;  // in the configuration file; "table.name" for keys in a table
+  T default_value;
+  T min;
+  T max;
+};
+
+inline constexpr std::size_t kKiB = 1024;
+inline constexpr std::size_t kMiB = 1024 * kKiB;
+
+// Server threads; 0: one per core.
+inline constexpr Setting<int> kThreads{"threads", 0, 0, 1024};
+
+// A request head beyond this is answered 431.
+inline constexpr Setting<std::size_t> kMaxHeaderBytes{"limits.max_header_bytes", 16 * kKiB, kKiB,
+                                                      kMiB};
+// A request body beyond this is answered 413.
+inline constexpr Setting<std::size_t> kMaxBodyBytes{"limits.max_body_bytes", 16 * kMiB, 0,
+                                                    std::size_t{1} << 40};
+// To receive one whole request, and to wait for the next one on a kept connection.
+inline constexpr Setting<int> kReadTimeoutSeconds{"limits.read_timeout_seconds", 30, 1, 86400};
+inline constexpr Setting<int> kIdleTimeoutSeconds{"limits.idle_timeout_seconds", 60, 1, 86400};
+// Sessions kept at once; beyond it the least recently used one ends.
+inline constexpr Setting<std::size_t> kMaxSessions{"limits.max_sessions", 100'000, 1, 100'000'000};
+// A session's time-out in minutes: the default, and the range a page may set (Session.Timeout).
+inline constexpr Setting<int> kSessionTimeoutMinutes{"session.timeout_minutes", 20, 1,
+                                                     366 * 24 * 60};
+
+}  // namespace tessaly::server
+
+#endif  // TESSALY_SERVER_SETTINGS_H_
