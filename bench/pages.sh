@@ -2,16 +2,21 @@
 # Requests per second of the public pages at different table sizes, measured side by side in
 # one run with wrk on loopback, and the hot news block against nginx serving the same bytes as
 # a static file. Usage: bench/pages.sh [seconds per measurement, default 5]
+# BASELINE=path/to/other/tessaly also measures that binary on the same sites in the same rounds
+# and prints the two side by side (for a change's before and after).
 # Needs: build/tessaly (scripts/test.sh --quick, or cmake --build build), wrk, nginx, sqlite3.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=${1:-5}
 bin=${TESSALY:-build/tessaly}
+baseline=${BASELINE:-}
 threads=${THREADS:-2}
 connections=${CONNECTIONS:-32}
 work=$(mktemp -d)
 pids=()
+# Servers start inside command substitutions (subshells), so their ids go through a file.
 cleanup() {
+  [[ -f $work/pids ]] && while read -r p; do pids+=("$p"); done <"$work/pids"
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
@@ -33,10 +38,10 @@ make_site() {
   echo "$dir"
 }
 
-start_server() {  # site -> url
+start_server() {  # site [binary] -> url
   local out=$work/url-$RANDOM
-  "$bin" serve --root "$1" --listen 127.0.0.1:0 --threads "$threads" >"$out" 2>"$out.err" &
-  pids+=($!)
+  "${2:-$bin}" serve --root "$1" --listen 127.0.0.1:0 --threads "$threads" >"$out" 2>"$out.err" &
+  echo $! >>"$work/pids"
   for _ in $(seq 100); do grep -q http "$out" && break; sleep 0.05; done
   grep -o 'http://[0-9.:]*' "$out"
 }
@@ -89,7 +94,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f %%", 100 * a / b }'; }
 rounds=${ROUNDS:-3}
 echo "wrk: 1 thread, $connections connections, ${secs}s each; tessaly --threads $threads;" \
   "median of $rounds rounds, measured round-robin"
-declare -A results
+declare -A results labels
 names=(e10 e10k h100 h100k l100 l100k ngx)
 declare -A urls=(
   [e10]="$u10/log/board?action=show&id=5" [e10k]="$u10k/log/board?action=show&id=5000"
@@ -99,11 +104,30 @@ declare -A urls=(
 declare -A headers=(
   [l100]="$(session_of "$u100/log/board?action=list")"
   [l100k]="$(session_of "$u100k/log/board?action=list")")
+labels=([e10]="entry page, 10 entries" [e10k]="entry page, 10,000 entries"
+  [h100]="hot news, 100 entries" [h100k]="hot news, 100,000 entries"
+  [l100]="list page 1, 100 entries" [l100k]="list page 1, 100,000 entries")
+if [[ -n $baseline ]]; then
+  declare -A base_urls=([e10]="$(start_server "$s10" "$baseline")"
+    [h100]="$(start_server "$s100" "$baseline")" [e10k]="$(start_server "$s10k" "$baseline")"
+    [h100k]="$(start_server "$s100k" "$baseline")")
+  base_urls[l100]=${base_urls[h100]}
+  base_urls[l100k]=${base_urls[h100k]}
+  for n in e10 e10k h100 h100k l100 l100k; do
+    names+=("base_$n")
+    urls[base_$n]="${base_urls[$n]}/${urls[$n]#http://*/}"
+    if [[ -n ${headers[$n]:-} ]]; then headers[base_$n]="$(session_of "${urls[base_$n]}")"; fi
+  done
+fi
 for ((r = 0; r < rounds; r++)); do
   for n in "${names[@]}"; do results[$n]+="$(rps "${urls[$n]}" "${headers[$n]:-}") "; done
 done
 median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
-for n in "${names[@]}"; do declare "$n=$(median "${results[$n]}")"; done
+declare -A median_of
+for n in "${names[@]}"; do
+  median_of[$n]=$(median "${results[$n]}")
+  declare "$n=${median_of[$n]}"
+done
 
 row "entry page, 10 entries" "$e10"
 row "entry page, 10,000 entries" "$e10k"
@@ -116,3 +140,12 @@ row "list page 1, 100,000 entries" "$l100k"
 row "  ratio 100,000 / 100" "$(ratio "$l100k" "$l100")"
 row "nginx, same hot news bytes as a static file" "$ngx"
 row "  hot news (100,000 entries) / nginx" "$(ratio "$h100k" "$ngx")"
+
+if [[ -n $baseline ]]; then
+  echo
+  printf '%-44s %10s %10s %8s\n' "side by side" "this" "baseline" "ratio"
+  for n in e10 e10k h100 h100k l100 l100k; do
+    printf '%-44s %10s %10s %8s\n' "${labels[$n]}" "${median_of[$n]}" "${median_of[base_$n]}" \
+      "$(ratio "${median_of[$n]}" "${median_of[base_$n]}")"
+  done
+fi

@@ -16,8 +16,6 @@ namespace http = boost::beast::http;
 
 constexpr std::string_view kHtml = "text/html; charset=utf-8";
 
-std::string_view View(boost::beast::string_view text) { return {text.data(), text.size()}; }
-
 std::string Decimal(std::uint64_t value) {
   char digits[24];
   auto result = std::to_chars(digits, digits + sizeof digits, value);
@@ -50,9 +48,9 @@ std::string JoinedHeaders(const http::fields& headers, std::string_view name,
   std::string joined;
   bool first = true;
   for (const auto& field : headers) {
-    if (!same(View(field.name_string()), name)) continue;
+    if (!same(field.name_string(), name)) continue;
     if (!first) joined.append(", ");
-    joined.append(View(field.value()));
+    joined.append(field.value());
     first = false;
   }
   return joined;
@@ -64,9 +62,10 @@ bool IsSessionId(std::string_view id) {
          });
 }
 
-void AppendCookieLine(std::string& head, std::string_view value, std::string_view extra) {
-  head.append("Set-Cookie: ").append(kSessionCookie).append("=").append(value);
-  head.append(extra).append("; Path=/; HttpOnly; SameSite=Strict\r\n");
+std::string CookieValue(std::string_view value, std::string_view attributes) {
+  std::string cookie(kSessionCookie);
+  cookie.append("=").append(value).append(attributes);
+  return cookie.append("; Path=/; HttpOnly; SameSite=Strict");
 }
 
 }  // namespace
@@ -74,7 +73,7 @@ void AppendCookieLine(std::string& head, std::string_view value, std::string_vie
 PageRequest::PageRequest(const RequestLine& line, const http::fields& headers,
                          std::string_view body)
     : line_(line), headers_(headers), body_(body) {
-  if (line.method == "POST" && IsFormContentType(View(headers[http::field::content_type]))) {
+  if (line.method == "POST" && IsFormContentType(headers[http::field::content_type])) {
     form_ = body;
   }
 }
@@ -87,7 +86,7 @@ std::string PageRequest::Item(std::string_view name) const {
   std::optional<std::string> cookie;
   auto [first, last] = headers_.equal_range(http::field::cookie);
   for (auto field = first; field != last; ++field) {
-    if (auto value = FindCookie(View(field->value()), name)) {
+    if (auto value = FindCookie(field->value(), name)) {
       if (cookie) {
         cookie->append(", ").append(*value);
       } else {
@@ -224,13 +223,14 @@ void PageSession::SetTimeout(int minutes) {
   store_.SetTimeout(id_, minutes);
 }
 
-void PageSession::Finish(std::string& head) {
+std::optional<std::string> PageSession::Finish() {
   if (abandoned_) {
     if (!id_.empty()) store_.Remove(id_);
-    if (sent_cookie_) AppendCookieLine(head, "", "; Max-Age=0");
-    return;
+    if (sent_cookie_) return CookieValue("", "; Max-Age=0");
+    return std::nullopt;
   }
-  if (issued_) AppendCookieLine(head, id_, "");
+  if (issued_) return CookieValue(id_, "");
+  return std::nullopt;
 }
 
 }  // namespace tessaly::server

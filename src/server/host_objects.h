@@ -6,6 +6,7 @@
 
 #include <boost/beast/http/fields.hpp>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -101,9 +102,9 @@ class PageSession final : public host::Session {
   void SetTimeout(int minutes) override;
   void Abandon() override { abandoned_ = true; }
 
-  // Called once when the page is done: removes an abandoned session and appends the
-  // Set-Cookie header line (with CRLF) that the answer needs, if any, to `head`.
-  void Finish(std::string& head);
+  // Called once when the page is done: removes an abandoned session and gives the value of the
+  // Set-Cookie header that the answer needs, if any.
+  std::optional<std::string> Finish();
 
  private:
   void EnsureSession();

@@ -3,18 +3,15 @@
 #ifndef TESSALY_SERVER_WEB_SERVER_H_
 #define TESSALY_SERVER_WEB_SERVER_H_
 
-#include <functional>
 #include <memory>
 #include <string>
 
-#include "host/host.h"
 #include "server/config.h"
+#include "server/page_run.h"
 
 namespace tessaly::server {
 
-// Runs one page request: what it writes through the context is the answer. It may throw; the
-// server then answers 500 with what was written so far and a short report, and logs the detail.
-using PageHandler = std::function<void(host::ScriptingContext&, const PageConfig&)>;
+class ServerCore;
 
 class WebServer {
  public:
@@ -23,7 +20,7 @@ class WebServer {
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
 
-  // Binds the listener. Throws std::runtime_error with a one-line message (address in use,
+  // Binds the listener. Throws tessaly::ConfigError with a one-line message (address in use,
   // bad address, unreadable root folder).
   void Listen();
 
@@ -36,8 +33,7 @@ class WebServer {
   void Stop();
 
  private:
-  class Impl;
-  std::unique_ptr<Impl> impl_;
+  std::unique_ptr<ServerCore> core_;
 };
 
 }  // namespace tessaly::server

@@ -1,15 +1,15 @@
 // End-to-end support: a temporary site, the real tessaly program serving it on a loopback port,
-// and a plain HTTP/1.1 client that can also send malformed requests.
+// and the shared HTTP client of the tests.
 #ifndef TESSALY_TESTS_E2E_HARNESS_H_
 #define TESSALY_TESTS_E2E_HARNESS_H_
 
 #include <sys/types.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "support/http_client.h"
 #include "support/temp_dir.h"
 
 namespace tessaly::e2e {
@@ -21,34 +21,9 @@ struct CommandResult {
 };
 CommandResult RunTessaly(const std::vector<std::string>& args, const std::string& input = {});
 
-struct HttpResponse {
-  int status = 0;
-  std::string reason;
-  std::multimap<std::string, std::string> headers;  // names lower-cased
-  std::string body;
-
-  std::string Header(const std::string& name) const;
-};
-
-// One keep-alive connection; Send writes raw bytes, Read parses one answer.
-class Connection {
- public:
-  explicit Connection(int port);
-  ~Connection();
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  void Send(const std::string& bytes);
-  // Reads one response; `head_only` for answers to HEAD. Returns status 0 if the peer closed.
-  HttpResponse Read(bool head_only = false);
-  // True when the server closed the connection (reads EOF within the timeout).
-  bool ClosedByPeer(int timeout_ms = 3000);
-
- private:
-  bool Fill();
-  int fd_ = -1;
-  std::string buffer_;
-};
+// The shared test client, under the names these tests use.
+using HttpResponse = testing::HttpResponse;
+using Connection = testing::HttpConnection;
 
 class Server {
  public:

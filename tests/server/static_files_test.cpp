@@ -49,14 +49,6 @@ TEST_F(StaticFilesTest, RefusesWhatMustNotBeServed) {
     EXPECT_FALSE(Resolve(path)) << path;
   }
   EXPECT_FALSE(Resolve(std::string_view("/index.html\0x", 13)));
-}
-
-TEST(ContentTypeTest, GoesByExtension) {
-  EXPECT_EQ(ContentTypeFor("/x/a.HTML"), "text/html; charset=utf-8");
-  EXPECT_EQ(ContentTypeFor("a.jpeg"), "image/jpeg");
-  EXPECT_EQ(ContentTypeFor("a.woff2"), "font/woff2");
-  EXPECT_EQ(ContentTypeFor("a.tar.gz"), "application/octet-stream");
-  EXPECT_EQ(ContentTypeFor("html"), "application/octet-stream");
   EXPECT_TRUE(IsDatabaseFileName("LOGS.Mdb-Journal"));
   EXPECT_FALSE(IsDatabaseFileName("logs.mdb.txt"));
 }

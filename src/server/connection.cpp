@@ -1,0 +1,340 @@
+#include "server/connection.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/http/read.hpp>
+
+#include "base/ascii.h"
+#include "server/page_run.h"
+#include "server/server_core.h"
+#include "server/static_files.h"
+#include "server/url_encoding.h"
+
+namespace tessaly::server {
+namespace {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+
+// Static files go out in pieces of this size, so a large file never sits in memory whole.
+constexpr std::size_t kFileChunkBytes = 64 * 1024;
+
+// After an answer that ends a connection whose request was not read whole (413, 431, 400), the
+// server reads and drops what the client still sends for a moment before closing, so that the
+// client sees the answer instead of a reset.
+constexpr std::size_t kLingerBytes = 256 * 1024;
+constexpr std::chrono::seconds kLingerTime{2};
+
+// Connection buffers that grew beyond this for one large request are given back afterwards.
+constexpr std::size_t kKeptBufferBytes = 256 * 1024;
+
+}  // namespace
+
+Connection::Connection(ServerCore& server, tcp::socket socket)
+    : server_(server), stream_(std::move(socket)) {}
+
+Connection::~Connection() { server_.Unregister(this); }
+
+void Connection::Start() {
+  server_.Register(shared_from_this());
+  net::dispatch(stream_.get_executor(), [self = shared_from_this()] {
+    self->ReadPeer();
+    self->WaitForRequest(std::chrono::seconds(self->server_.config.read_timeout_seconds));
+  });
+}
+
+void Connection::Shutdown() {
+  net::dispatch(stream_.get_executor(), [self = shared_from_this()] {
+    self->shutting_down_ = true;
+    if (self->waiting_) self->stream_.cancel();
+  });
+}
+
+void Connection::ReadPeer() {
+  beast::error_code ec;
+  tcp::endpoint peer = stream_.socket().remote_endpoint(ec);
+  if (ec) return;
+  net::ip::address address = peer.address();
+  if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+    address = net::ip::make_address_v4(net::ip::v4_mapped, address.to_v6());
+  }
+  remote_address_ = address.to_string();
+  remote_port_ = peer.port();
+}
+
+// Waits for the first byte of the next request; the wait counts against `timeout`, and
+// Shutdown() may end it. A request already in the buffer (pipelined) is read at once.
+void Connection::WaitForRequest(std::chrono::seconds timeout) {
+  if (buffer_.size() > 0) return ReadHeader();
+  if (shutting_down_) return Close();
+  waiting_ = true;
+  stream_.expires_after(timeout);
+  stream_.async_read_some(buffer_.prepare(4096),
+                          [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                            self->waiting_ = false;
+                            if (ec) return self->Close();
+                            self->buffer_.commit(n);
+                            self->ReadHeader();
+                          });
+}
+
+void Connection::ReadHeader() {
+  request_ = RequestState{};
+  if (server_.access_log) request_.started = Clock::now();
+  stream_.expires_after(std::chrono::seconds(server_.config.read_timeout_seconds));
+  parser_.emplace();
+  parser_->header_limit(static_cast<std::uint32_t>(server_.config.max_header_bytes));
+  parser_->body_limit(static_cast<std::uint64_t>(server_.config.max_body_bytes));
+  http::async_read_header(
+      stream_, buffer_, *parser_,
+      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
+}
+
+void Connection::OnHeader(beast::error_code ec) {
+  if (ec) return OnReadError(ec);
+  const auto& request = parser_->get();
+  request_.keep_alive = request.keep_alive();
+  request_.head_only = request.method() == http::verb::head;
+  switch (request.method()) {
+    case http::verb::get:
+    case http::verb::head:
+    case http::verb::post:
+      break;
+    default:
+      return SendError(http::status::method_not_allowed, true, "GET, HEAD, POST");
+  }
+  if (parser_->is_done()) return Dispatch();
+  if (ascii::EqualsNoCase(request[http::field::expect], "100-continue")) {
+    static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+    return net::async_write(stream_, net::buffer(kContinue.data(), kContinue.size()),
+                            [self = shared_from_this()](beast::error_code write_ec, std::size_t) {
+                              if (write_ec) return self->Close();
+                              self->ReadBody();
+                            });
+  }
+  ReadBody();
+}
+
+void Connection::ReadBody() {
+  http::async_read(stream_, buffer_, *parser_,
+                   [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                     if (ec) return self->OnReadError(ec);
+                     self->Dispatch();
+                   });
+}
+
+// A request that could not be read: answer what can be answered, close in every case.
+void Connection::OnReadError(beast::error_code ec) {
+  if (ec == http::error::header_limit) {
+    return SendError(http::status::request_header_fields_too_large, true);
+  }
+  if (ec == http::error::body_limit) return SendError(http::status::payload_too_large, true);
+  if (ec.category() == http::make_error_code(http::error::bad_method).category() &&
+      ec != http::error::end_of_stream && ec != http::error::partial_message) {
+    return SendError(http::status::bad_request, true);
+  }
+  Close();  // timeout, reset, or the client went away
+}
+
+void Connection::Dispatch() {
+  std::string_view target = parser_->get().target();
+  if (target.empty() || target.front() != '/') return SendError(http::status::bad_request, true);
+  std::size_t question = target.find('?');
+  std::string_view raw_path = target.substr(0, question);
+  std::string_view query =
+      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+  if (!HasValidEscapes(raw_path) || !HasValidEscapes(query)) {
+    return SendError(http::status::bad_request, false);
+  }
+  std::string_view path = raw_path;
+  if (raw_path.find('%') != std::string_view::npos) {
+    request_.decoded_path = *PercentDecode(raw_path, false);
+    path = request_.decoded_path;
+  }
+  if (const PageConfig* page = server_.FindPage(path)) return AnswerPage(*page, query);
+  ServeStatic(path);
+}
+
+void Connection::AnswerPage(const PageConfig& page, std::string_view query) {
+  const auto& request = parser_->get();
+  std::string_view body = request.body();
+  if (request.method() == http::verb::post &&
+      IsFormContentType(request[http::field::content_type]) && !HasValidEscapes(body)) {
+    return SendError(http::status::bad_request, false);
+  }
+
+  RequestLine line;
+  line.method = request.method_string();
+  line.script_name = page.path;
+  line.query = query;
+  line.version = request.version();
+  line.remote_address = remote_address_;
+  line.remote_port = remote_port_;
+  line.server_port = server_.address.port;
+  line.listen_host = server_.address.host;
+
+  PageHost host{server_.handler, server_.sessions, server_.root.native()};
+  RunPage(host, page, line, request.base(), body, head_, body_);
+  EndHead(body_.size());
+  Send();
+}
+
+void Connection::ServeStatic(std::string_view path) {
+  const auto& request = parser_->get();
+  if (request.method() == http::verb::post) {
+    return SendError(http::status::method_not_allowed, false, "GET, HEAD");
+  }
+  auto resolved = ResolveStaticPath(server_.root, path);
+  if (!resolved) return SendError(http::status::not_found, false);
+
+  beast::error_code ec;
+  beast::file& file = request_.file;
+  file.open(resolved->c_str(), beast::file_mode::scan, ec);
+  struct stat info {};
+  if (ec || ::fstat(file.native_handle(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    file.close(ec);
+    return SendError(http::status::not_found, false);
+  }
+
+  char date[32];
+  std::string_view modified = HttpDate(info.st_mtim.tv_sec, date);
+  if (request[http::field::if_modified_since] == modified) {
+    file.close(ec);
+    head_.Start(http::status::not_modified);
+    head_.Add("Last-Modified", modified);
+    EndHead(std::nullopt);
+    body_.clear();
+    return Send();
+  }
+
+  head_.Start(http::status::ok);
+  head_.Add("Content-Type", ContentTypeFor(resolved->native()));
+  head_.Add("Last-Modified", modified);
+  EndHead(static_cast<std::uint64_t>(info.st_size));
+  request_.file_left = request_.head_only ? 0 : static_cast<std::uint64_t>(info.st_size);
+  if (request_.file_left == 0) file.close(ec);
+  if (!ReadFileChunk()) return Close();
+  Send();
+}
+
+// Fills body_ with the next piece of the file being sent; false when the file came up short.
+bool Connection::ReadFileChunk() {
+  body_.clear();
+  if (request_.file_left == 0) return true;
+  std::size_t want =
+      static_cast<std::size_t>(std::min<std::uint64_t>(request_.file_left, kFileChunkBytes));
+  body_.resize(want);
+  beast::error_code ec;
+  std::size_t got = request_.file.read(body_.data(), want, ec);
+  if (ec || got == 0) {
+    request_.file.close(ec);
+    return false;
+  }
+  body_.resize(got);
+  request_.file_left -= got;
+  if (request_.file_left == 0) request_.file.close(ec);
+  return true;
+}
+
+void Connection::SendError(http::status status, bool close, std::string_view allow) {
+  if (close) request_.keep_alive = false;
+  request_.file_left = 0;
+  auto reason = http::obsolete_reason(status);
+  body_.assign("<html><body><h1>");
+  body_.append(std::to_string(static_cast<unsigned>(status))).append(" ");
+  body_.append(reason.data(), reason.size()).append("</h1></body></html>\n");
+  head_.Start(status);
+  head_.Add("Content-Type", "text/html; charset=utf-8");
+  if (!allow.empty()) head_.Add("Allow", allow);
+  EndHead(body_.size());
+  request_.linger = close;
+  Send();
+}
+
+// Ends the head; the connection is kept only while the client and the server both want it.
+void Connection::EndHead(std::optional<std::uint64_t> content_length) {
+  if (shutting_down_ || server_.stopping) request_.keep_alive = false;
+  unsigned version = parser_ && parser_->is_header_done() ? parser_->get().version() : 11;
+  head_.End(content_length, request_.keep_alive, version);
+}
+
+// Writes the head and, unless the request was HEAD, body_.
+void Connection::Send() {
+  request_.bytes_sent = request_.head_only ? 0 : body_.size();
+  stream_.expires_after(std::chrono::seconds(server_.config.read_timeout_seconds));
+  std::string_view head = head_.text();
+  std::array<net::const_buffer, 2> buffers{net::buffer(head.data(), head.size()),
+                                           net::buffer(body_.data(), request_.bytes_sent)};
+  net::async_write(
+      stream_, buffers,
+      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnWritten(ec); });
+}
+
+void Connection::OnWritten(beast::error_code ec) {
+  if (ec) return Close();
+  if (request_.file_left > 0) return SendFileChunk();
+  FinishRequest();
+}
+
+void Connection::SendFileChunk() {
+  if (!ReadFileChunk()) return Close();
+  request_.bytes_sent += body_.size();
+  stream_.expires_after(std::chrono::seconds(server_.config.read_timeout_seconds));
+  net::async_write(
+      stream_, net::buffer(body_),
+      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnWritten(ec); });
+}
+
+void Connection::FinishRequest() {
+  if (server_.access_log) LogAccess();
+  if (request_.linger) return Linger();
+  if (!request_.keep_alive) return Close();
+  parser_.reset();
+  if (buffer_.size() == 0 && buffer_.capacity() > kKeptBufferBytes) buffer_.shrink_to_fit();
+  if (body_.capacity() > kKeptBufferBytes) std::string().swap(body_);
+  WaitForRequest(std::chrono::seconds(server_.config.idle_timeout_seconds));
+}
+
+void Connection::LogAccess() {
+  double millis =
+      std::chrono::duration<double, std::milli>(Clock::now() - request_.started).count();
+  std::string_view method = "-";
+  std::string_view target = "-";
+  if (parser_ && parser_->is_header_done()) {
+    method = parser_->get().method_string();
+    target = parser_->get().target();
+  }
+  server_.access_log->info("{} {} {} {} {} {:.3f}ms", remote_address_, method, target,
+                           head_.status(), request_.bytes_sent, millis);
+}
+
+// Stops sending, then drops what the client still sends for a moment before closing.
+void Connection::Linger() {
+  beast::error_code ec;
+  stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+  if (ec) return Close();
+  stream_.expires_after(kLingerTime);
+  Drain(0);
+}
+
+void Connection::Drain(std::size_t drained) {
+  body_.resize(4096);
+  stream_.async_read_some(net::buffer(body_), [self = shared_from_this(), drained](
+                                                  beast::error_code ec, std::size_t n) {
+    if (ec || drained + n > kLingerBytes) return self->Close();
+    self->Drain(drained + n);
+  });
+}
+
+void Connection::Close() {
+  beast::error_code ec;
+  stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
+  stream_.close();
+}
+
+}  // namespace tessaly::server

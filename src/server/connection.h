@@ -1,0 +1,92 @@
+// One client connection: reads requests one after the other, answers each in full, and keeps
+// the connection while the client wants it and the server is not stopping. Everything runs on
+// the connection's strand. Internal to the server folder.
+#ifndef TESSALY_SERVER_CONNECTION_H_
+#define TESSALY_SERVER_CONNECTION_H_
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/file.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "server/config.h"
+#include "server/response_head.h"
+
+namespace tessaly::server {
+
+class ServerCore;
+
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(ServerCore& server, boost::asio::ip::tcp::socket socket);
+  ~Connection();
+
+  void Start();
+
+  // The server is stopping: a connection waiting for a request closes now; one that is busy
+  // finishes the request and then closes.
+  void Shutdown();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  using Parser = boost::beast::http::request_parser<boost::beast::http::string_body>;
+
+  // What one request needs from its first byte to its last answer byte; a new request starts
+  // from a fresh one.
+  struct RequestState {
+    bool keep_alive = false;
+    bool head_only = false;
+    bool linger = false;       // after the answer, drain what the client still sends, then close
+    std::string decoded_path;  // the request path when it had escapes
+    boost::beast::file file;   // the static file being sent
+    std::uint64_t file_left = 0;
+    std::size_t bytes_sent = 0;
+    Clock::time_point started;
+  };
+
+  void ReadPeer();
+  void WaitForRequest(std::chrono::seconds timeout);
+  void ReadHeader();
+  void OnHeader(boost::beast::error_code ec);
+  void ReadBody();
+  void OnReadError(boost::beast::error_code ec);
+  void Dispatch();
+  void AnswerPage(const PageConfig& page, std::string_view query);
+  void ServeStatic(std::string_view path);
+  bool ReadFileChunk();
+  void SendError(boost::beast::http::status status, bool close,
+                 std::string_view allow = std::string_view());
+  void EndHead(std::optional<std::uint64_t> content_length);
+  void Send();
+  void OnWritten(boost::beast::error_code ec);
+  void SendFileChunk();
+  void FinishRequest();
+  void LogAccess();
+  void Linger();
+  void Drain(std::size_t drained);
+  void Close();
+
+  ServerCore& server_;
+  boost::beast::tcp_stream stream_;
+  boost::beast::flat_buffer buffer_;
+  std::optional<Parser> parser_;
+  ResponseHead head_;
+  std::string body_;  // the page or a piece of a file; reused
+  RequestState request_;
+  std::string remote_address_;
+  std::uint16_t remote_port_ = 0;
+  bool waiting_ = false;  // between requests: Shutdown() may close now
+  bool shutting_down_ = false;
+};
+
+}  // namespace tessaly::server
+
+#endif  // TESSALY_SERVER_CONNECTION_H_

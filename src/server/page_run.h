@@ -1,0 +1,41 @@
+// One page request run through the PageHandler: the host objects are built over the parsed
+// request, the handler writes the page through them, and what it wrote becomes the answer.
+#ifndef TESSALY_SERVER_PAGE_RUN_H_
+#define TESSALY_SERVER_PAGE_RUN_H_
+
+#include <boost/beast/http/fields.hpp>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "host/host.h"
+#include "server/config.h"
+#include "server/host_objects.h"
+#include "server/response_head.h"
+#include "server/session_store.h"
+
+namespace tessaly::server {
+
+// Runs one page request: what it writes through the context is the answer. It may throw; the
+// server then answers 500 with what was written so far and a short report, and logs the detail.
+using PageHandler = std::function<void(host::ScriptingContext&, const PageConfig&)>;
+
+// What all page runs of a server share.
+struct PageHost {
+  const PageHandler& handler;
+  SessionStore& sessions;
+  std::string_view root;  // the canonical root folder
+};
+
+// Runs `host.handler` for a request to `page` (`line.script_name` is the page's path) with the
+// request's `headers` and `request_body`. Starts `head` with the status (200, or 500 when the
+// handler threw) and adds the page's headers: Content-Type, Cache-Control and the session
+// cookie if the session needs one; the caller ends it. The page goes to `body`, which is
+// cleared first.
+void RunPage(const PageHost& host, const PageConfig& page, const RequestLine& line,
+             const boost::beast::http::fields& headers, std::string_view request_body,
+             ResponseHead& head, std::string& body);
+
+}  // namespace tessaly::server
+
+#endif  // TESSALY_SERVER_PAGE_RUN_H_

@@ -1,0 +1,190 @@
+#include "server/server_core.h"
+
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/spdlog.h>
+#include <unistd.h>
+
+#include <boost/asio/post.hpp>
+#include <csignal>
+#include <stdexcept>
+#include <thread>
+
+#include "base/errors.h"
+#include "server/connection.h"
+
+namespace tessaly::server {
+namespace {
+
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+std::filesystem::path CanonicalRoot(const std::string& root) {
+  std::error_code ec;
+  std::filesystem::path canonical = std::filesystem::canonical(root, ec);
+  if (ec || !std::filesystem::is_directory(canonical, ec)) {
+    throw ConfigError("root folder \"" + root + "\" is missing or not a folder");
+  }
+  if (::access(canonical.c_str(), R_OK | X_OK) != 0) {
+    throw ConfigError("root folder \"" + root + "\" is not readable");
+  }
+  return canonical;
+}
+
+unsigned ThreadCount(const ServerConfig& config) {
+  if (config.threads > 0) return static_cast<unsigned>(config.threads);
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+}  // namespace
+
+ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler)
+    : config(std::move(server_config)),
+      handler(std::move(page_handler)),
+      pages(config.pages),
+      sessions(config.max_sessions, config.session_timeout_minutes),
+      io_(static_cast<int>(ThreadCount(config))),
+      control_(net::make_strand(io_)),
+      acceptor_(control_),
+      accept_retry_(control_) {
+  if (pages.empty()) pages.emplace_back();
+}
+
+const PageConfig* ServerCore::FindPage(std::string_view path) const {
+  for (const PageConfig& page : pages) {
+    if (page.path == path) return &page;
+  }
+  return nullptr;
+}
+
+void ServerCore::Listen() {
+  root = CanonicalRoot(config.root);
+  address = ParseListenAddress(config.listen);
+
+  boost::system::error_code ec;
+  tcp::endpoint endpoint;
+  net::ip::address ip = net::ip::make_address(address.host, ec);
+  if (!ec) {
+    endpoint = tcp::endpoint(ip, address.port);
+  } else {
+    tcp::resolver resolver(io_);
+    auto results =
+        resolver.resolve(address.host, std::to_string(address.port), tcp::resolver::passive, ec);
+    if (ec || results.empty()) {
+      throw ConfigError("bad listen address \"" + config.listen + "\": unknown host " +
+                        address.host);
+    }
+    endpoint = results.begin()->endpoint();
+  }
+
+  auto fail = [this](const std::string& why) {
+    boost::system::error_code ignored;
+    acceptor_.close(ignored);
+    return ConfigError("cannot listen on " + config.listen + ": " + why);
+  };
+  acceptor_.open(endpoint.protocol(), ec);
+  if (ec) throw fail(ec.message());
+  acceptor_.set_option(net::socket_base::reuse_address(true), ec);
+  acceptor_.bind(endpoint, ec);
+  if (ec == net::error::address_in_use) {
+    acceptor_.close(ec);
+    throw ConfigError("address " + config.listen + " is already in use");
+  }
+  if (ec) throw fail(ec.message());
+  acceptor_.listen(net::socket_base::max_listen_connections, ec);
+  if (ec) throw fail(ec.message());
+  address.port = acceptor_.local_endpoint().port();
+
+  if (!config.access_log.empty()) {
+    try {
+      auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(config.access_log);
+      access_log = std::make_shared<spdlog::logger>("access", std::move(sink));
+      access_log->set_pattern("%Y-%m-%dT%H:%M:%S.%e%z %v");
+      access_log->flush_on(spdlog::level::info);
+    } catch (const spdlog::spdlog_ex& error) {
+      throw fail("cannot open the access log " + config.access_log + ": " + error.what());
+    }
+  }
+  // Signals are caught from the moment the address is announced: a SIGTERM that arrives
+  // before Run() is held by the signal set and stops the server as soon as it runs. A Stop()
+  // that came earlier has posted CloseListener, which runs first thing.
+  signals_.emplace(control_, SIGINT, SIGTERM);
+  signals_->async_wait([this](boost::system::error_code wait_ec, int) {
+    if (!wait_ec) Stop();
+  });
+  listening_ = true;
+}
+
+void ServerCore::Accept() {
+  acceptor_.async_accept(net::make_strand(io_),
+                         [this](boost::system::error_code ec, tcp::socket socket) {
+                           if (!acceptor_.is_open() || ec == net::error::operation_aborted) return;
+                           if (ec) {
+                             // Out of descriptors and the like: keep serving the connections there
+                             // are, and try again a little later rather than spinning.
+                             spdlog::warn("accept: {}", ec.message());
+                             accept_retry_.expires_after(std::chrono::milliseconds(100));
+                             accept_retry_.async_wait([this](boost::system::error_code wait_ec) {
+                               if (!wait_ec && acceptor_.is_open()) Accept();
+                             });
+                             return;
+                           }
+                           boost::system::error_code ignored;
+                           socket.set_option(tcp::no_delay(true), ignored);
+                           std::make_shared<Connection>(*this, std::move(socket))->Start();
+                           Accept();
+                         });
+}
+
+void ServerCore::Run() {
+  if (!listening_) throw std::logic_error("WebServer::Run before Listen");
+  Accept();
+
+  unsigned count = ThreadCount(config);
+  auto run = [this] {
+    for (;;) {
+      try {
+        io_.run();
+        return;
+      } catch (const std::exception& error) {
+        spdlog::error("server thread: {}", error.what());
+      }
+    }
+  };
+  std::vector<std::thread> threads;
+  for (unsigned i = 1; i < count; ++i) threads.emplace_back(run);
+  run();
+  for (auto& thread : threads) thread.join();
+  signals_.reset();
+}
+
+void ServerCore::CloseListener() {
+  boost::system::error_code ec;
+  acceptor_.close(ec);
+  accept_retry_.cancel();
+  if (signals_) signals_->cancel(ec);
+}
+
+void ServerCore::Stop() {
+  if (stopping.exchange(true)) return;
+  net::post(control_, [this] { CloseListener(); });
+  std::vector<std::shared_ptr<Connection>> live;
+  {
+    std::lock_guard lock(connections_mutex_);
+    for (auto& [pointer, weak] : connections_) {
+      if (auto connection = weak.lock()) live.push_back(std::move(connection));
+    }
+  }
+  for (auto& connection : live) connection->Shutdown();
+}
+
+void ServerCore::Register(const std::shared_ptr<Connection>& connection) {
+  std::lock_guard lock(connections_mutex_);
+  connections_.emplace(connection.get(), connection);
+}
+
+void ServerCore::Unregister(Connection* connection) {
+  std::lock_guard lock(connections_mutex_);
+  connections_.erase(connection);
+}
+
+}  // namespace tessaly::server
