@@ -11,9 +11,9 @@ namespace {
 
 using TimePoint = std::chrono::steady_clock::time_point;
 
-// Expired sessions are also dropped when a session is created and this long has passed since
-// the last sweep, so that abandoned visitors do not pile up while the store is below its cap.
-constexpr std::chrono::minutes kSweepInterval{1};
+// Expired sessions that making room for one session drops at most. More than one, so that
+// dropping outpaces the creation of sessions that will expire.
+constexpr int kSweepPerCall = 4;
 
 }  // namespace
 
@@ -51,12 +51,13 @@ bool SessionStore::Expired(const Entry& entry, TimePoint now) const {
 SessionStore::Map::iterator SessionStore::FindLive(std::string_view id, TimePoint now) {
   auto it = sessions_.find(id);
   if (it == sessions_.end()) return it;
-  if (Expired(it->second, now)) {
+  Entry& entry = it->second;
+  if (Expired(entry, now)) {
     Erase(it);
     return sessions_.end();
   }
-  it->second.last_used = now;
-  recency_.splice(recency_.begin(), recency_, it->second.recency);
+  entry.last_used = now;
+  entry.queue->splice(entry.queue->begin(), *entry.queue, entry.position);
   return it;
 }
 
@@ -69,32 +70,55 @@ SessionStore::Map::iterator SessionStore::FindOrRevive(std::string_view id) {
 }
 
 SessionStore::Map::iterator SessionStore::Insert(std::string id, TimePoint now) {
-  recency_.push_front(id);
-  auto [it, inserted] = sessions_.try_emplace(std::move(id));
-  it->second.timeout = default_timeout_;
+  auto it = sessions_.try_emplace(std::move(id)).first;
   it->second.last_used = now;
-  it->second.recency = recency_.begin();
+  Enqueue(it, default_timeout_);
   return it;
 }
 
+// Puts a session that is in no queue at the front of the queue of `timeout`.
+void SessionStore::Enqueue(Map::iterator it, std::chrono::minutes timeout) {
+  Queue& queue = queues_[timeout];
+  queue.push_front(&it->first);
+  it->second.timeout = timeout;
+  it->second.queue = &queue;
+  it->second.position = queue.begin();
+}
+
+void SessionStore::Dequeue(Map::iterator it) {
+  Entry& entry = it->second;
+  entry.queue->erase(entry.position);
+  if (entry.queue->empty()) queues_.erase(entry.timeout);
+}
+
 void SessionStore::Erase(Map::iterator it) {
-  recency_.erase(it->second.recency);
+  Dequeue(it);
   sessions_.erase(it);
 }
 
+// Drops expired sessions from the backs of the queues, a few at most, then the least recently
+// used session if the store is still full: that one is at the back of one of the queues.
 void SessionStore::MakeRoom(TimePoint now) {
-  bool full = sessions_.size() >= max_sessions_;
-  if (full || now - last_sweep_ >= kSweepInterval) {
-    last_sweep_ = now;
-    for (auto it = sessions_.begin(); it != sessions_.end();) {
-      auto next = std::next(it);
-      if (Expired(it->second, now)) Erase(it);
-      it = next;
+  int budget = kSweepPerCall;
+  for (auto queue = queues_.begin(); queue != queues_.end() && budget > 0;) {
+    auto next = std::next(queue);
+    for (bool more = true; more && budget > 0; --budget) {
+      auto oldest = sessions_.find(*queue->second.back());
+      if (!Expired(oldest->second, now)) break;
+      more = queue->second.size() > 1;  // else Erase drops the queue
+      Erase(oldest);
+    }
+    queue = next;
+  }
+  if (sessions_.size() < max_sessions_) return;
+  Map::iterator victim = sessions_.end();
+  for (auto& [timeout, queue] : queues_) {
+    auto oldest = sessions_.find(*queue.back());
+    if (victim == sessions_.end() || oldest->second.last_used < victim->second.last_used) {
+      victim = oldest;
     }
   }
-  while (sessions_.size() >= max_sessions_) {
-    Erase(sessions_.find(recency_.back()));
-  }
+  Erase(victim);
 }
 
 bool SessionStore::Touch(std::string_view id) {
@@ -132,7 +156,10 @@ void SessionStore::SetValue(std::string_view id, std::string_view name, std::str
 
 void SessionStore::SetTimeout(std::string_view id, int minutes) {
   std::lock_guard lock(mutex_);
-  FindOrRevive(id)->second.timeout = std::chrono::minutes(minutes);
+  auto it = FindOrRevive(id);
+  if (it->second.timeout == std::chrono::minutes(minutes)) return;
+  Dequeue(it);
+  Enqueue(it, std::chrono::minutes(minutes));
 }
 
 void SessionStore::Remove(std::string_view id) {

@@ -3,6 +3,10 @@
 // A session is named by an id of 128 random bits (32 hex digits) that only this store hands
 // out. It lives while it is used: it ends when it has not been touched for its time-out, when
 // it is removed, or when the store is full and it is the least recently used. Thread-safe.
+//
+// No operation walks the sessions, so that a flood of new visitors cannot make the store, and
+// every request waiting on its lock, slow: each costs the same whatever the store holds (it
+// grows only with the number of different time-outs in use, two in practice).
 #ifndef TESSALY_SERVER_SESSION_STORE_H_
 #define TESSALY_SERVER_SESSION_STORE_H_
 
@@ -10,6 +14,7 @@
 #include <cstddef>
 #include <functional>
 #include <list>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -28,8 +33,8 @@ class SessionStore {
   // has expired; an id the store never issued is never taken up.
   bool Touch(std::string_view id);
 
-  // Starts an empty session with the default time-out and returns its id. When the store is
-  // full, expired sessions are dropped first, then the least recently used one.
+  // Starts an empty session with the default time-out and returns its id. Drops a few expired
+  // sessions first, then, when the store is full, the least recently used session.
   std::string Create();
 
   // Items of a live session. Value gives "" for an unknown session or item. SetValue and
@@ -50,11 +55,15 @@ class SessionStore {
       return std::hash<std::string_view>{}(text);
     }
   };
+  // Ids (keys of sessions_, which stay put when the map grows) of the sessions with one
+  // time-out, most recently used first: they expire from the back, in order.
+  using Queue = std::list<const std::string*>;
   struct Entry {
     std::unordered_map<std::string, std::string, Hash, std::equal_to<>> items;
     std::chrono::minutes timeout;
     std::chrono::steady_clock::time_point last_used;
-    std::list<std::string>::iterator recency;  // position in recency_
+    Queue* queue;  // the queue of its time-out
+    Queue::iterator position;
   };
   using Map = std::unordered_map<std::string, Entry, Hash, std::equal_to<>>;
 
@@ -63,6 +72,8 @@ class SessionStore {
   Map::iterator FindLive(std::string_view id, std::chrono::steady_clock::time_point now);
   Map::iterator FindOrRevive(std::string_view id);
   Map::iterator Insert(std::string id, std::chrono::steady_clock::time_point now);
+  void Enqueue(Map::iterator it, std::chrono::minutes timeout);
+  void Dequeue(Map::iterator it);
   void Erase(Map::iterator it);
   void MakeRoom(std::chrono::steady_clock::time_point now);
 
@@ -72,8 +83,7 @@ class SessionStore {
 
   mutable std::mutex mutex_;
   Map sessions_;
-  std::list<std::string> recency_;  // most recently used first
-  std::chrono::steady_clock::time_point last_sweep_{};
+  std::map<std::chrono::minutes, Queue> queues_;  // by time-out; none empty
 };
 
 // 128 random bits from the kernel's generator as 32 lower-case hex digits.

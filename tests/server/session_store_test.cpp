@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 namespace tessaly::server {
 namespace {
@@ -64,19 +65,38 @@ TEST_F(SessionStoreTest, WhenFullDropsExpiredThenLeastRecentlyUsed) {
   std::string a = store.Create();
   std::string b = store.Create();
   std::string c = store.Create();
-  store.SetTimeout(b, 1);
-  now_ += minutes(2);  // b has expired
+  store.SetTimeout(a, 1);
+  EXPECT_TRUE(store.Touch(b));  // least recently used first: c, a, b
+  now_ += minutes(2);           // a has expired
+  EXPECT_TRUE(store.Touch(c));  // now a, b, c
   std::string d = store.Create();
   EXPECT_EQ(store.size(), 3u);
-  EXPECT_FALSE(store.Touch(b));
+  EXPECT_FALSE(store.Touch(a));
 
-  EXPECT_TRUE(store.Touch(a));  // now c is the least recently used
-  std::string e = store.Create();
+  std::string e = store.Create();  // nothing expired: b, the least recently used, goes
   EXPECT_EQ(store.size(), 3u);
-  EXPECT_FALSE(store.Touch(c));
-  EXPECT_TRUE(store.Touch(a));
+  EXPECT_FALSE(store.Touch(b));
+  EXPECT_TRUE(store.Touch(c));
   EXPECT_TRUE(store.Touch(d));
   EXPECT_TRUE(store.Touch(e));
+}
+
+// The cost of a call must not grow with the store: one call drops only a few of the sessions
+// that have expired, and a session hidden behind a longer-lived one is still never served.
+TEST_F(SessionStoreTest, SweepsExpiredSessionsAFewAtATime) {
+  SessionStore store = MakeStore(1000);
+  std::string longer = store.Create();
+  store.SetTimeout(longer, 120);
+  std::vector<std::string> ids;
+  for (int i = 0; i < 999; ++i) ids.push_back(store.Create());
+  now_ += minutes(30);
+  store.Create();
+  EXPECT_GT(store.size(), 990u);
+  EXPECT_EQ(store.Value(ids.front(), "x"), "");
+  EXPECT_FALSE(store.Touch(ids.back()));
+  EXPECT_TRUE(store.Touch(longer));
+  for (int i = 0; i < 300; ++i) store.Create();
+  EXPECT_LT(store.size(), 1000u);  // sweeping outpaces creation once the way is clear
 }
 
 TEST(SessionIdTest, IsRandomHex) {
