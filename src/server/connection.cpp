@@ -108,6 +108,14 @@ void Connection::OnHeader(beast::error_code ec) {
     default:
       return SendError(http::status::method_not_allowed, true, "GET, HEAD, POST");
   }
+  // A body whose last coding is not chunked has no end this server can find, and reading on
+  // would take it for the next request (RFC 9112 6.3); a proxy may read it otherwise.
+  if (request.count(http::field::transfer_encoding) > 0 && !parser_->chunked()) {
+    return SendError(http::status::bad_request, true);
+  }
+  if (request.version() >= 11 && request.count(http::field::host) != 1) {
+    return SendError(http::status::bad_request, true);
+  }
   if (parser_->is_done()) return Dispatch();
   if (ascii::EqualsNoCase(request[http::field::expect], "100-continue")) {
     static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";

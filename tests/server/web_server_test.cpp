@@ -177,6 +177,15 @@ TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
        413, true},
       {"GET /x HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(3000, 'b') + "\r\n\r\n", 431, true},
       {"GET /x HTTP/1.1\r\nBad Header\r\n\r\n", 400, true},
+      // Framing that a proxy may read otherwise: the "body" must not become a second request.
+      {"POST /log/board HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: gzip\r\n\r\n" + Get("/"), 400,
+       true},
+      {"POST /log/board HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n"
+       "Transfer-Encoding: gzip\r\n\r\n0\r\n\r\n" +
+           Get("/"),
+       400, true},
+      {"GET /style.css HTTP/1.1\r\n\r\n", 400, true},
+      {"GET /style.css HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", 400, true},
       {"GET http HTTP/1.1\r\nHost: x\r\n\r\n", 400, true},
       {"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\r\n\r\n", 400, true},
   };
