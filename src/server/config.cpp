@@ -79,11 +79,14 @@ bool ReadSetting(const Reader& reader, const std::string& key, const toml::node&
 void ReadLimits(const Reader& reader, const toml::table& table, ServerConfig& config) {
   for (auto&& [name, node] : table) {
     std::string key = "limits." + std::string(name.str());
-    bool known = ReadSetting(reader, key, node, kMaxHeaderBytes, config.max_header_bytes) ||
-                 ReadSetting(reader, key, node, kMaxBodyBytes, config.max_body_bytes) ||
-                 ReadSetting(reader, key, node, kReadTimeoutSeconds, config.read_timeout_seconds) ||
-                 ReadSetting(reader, key, node, kIdleTimeoutSeconds, config.idle_timeout_seconds) ||
-                 ReadSetting(reader, key, node, kMaxSessions, config.max_sessions);
+    bool known =
+        ReadSetting(reader, key, node, kMaxHeaderBytes, config.max_header_bytes) ||
+        ReadSetting(reader, key, node, kMaxBodyBytes, config.max_body_bytes) ||
+        ReadSetting(reader, key, node, kMaxBodyMemoryBytes, config.max_body_memory_bytes) ||
+        ReadSetting(reader, key, node, kMaxConnections, config.max_connections) ||
+        ReadSetting(reader, key, node, kReadTimeoutSeconds, config.read_timeout_seconds) ||
+        ReadSetting(reader, key, node, kIdleTimeoutSeconds, config.idle_timeout_seconds) ||
+        ReadSetting(reader, key, node, kMaxSessions, config.max_sessions);
     if (!known) reader.UnknownKey(key);
   }
 }
@@ -197,6 +200,11 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
     } else {
       reader.UnknownKey(key);
     }
+  }
+  if (loaded.max_body_memory_bytes < loaded.max_body_bytes) {
+    reader.BadValue(
+        std::string(kMaxBodyMemoryBytes.key),
+        "less than limits.max_body_bytes, so that a body allowed alone could never fit");
   }
   config = std::move(loaded);
 }

@@ -31,6 +31,8 @@ struct ServerConfig {
 
   std::size_t max_header_bytes = kMaxHeaderBytes.default_value;
   std::size_t max_body_bytes = kMaxBodyBytes.default_value;
+  std::size_t max_body_memory_bytes = kMaxBodyMemoryBytes.default_value;
+  std::size_t max_connections = kMaxConnections.default_value;
   int read_timeout_seconds = kReadTimeoutSeconds.default_value;
   int idle_timeout_seconds = kIdleTimeoutSeconds.default_value;
   std::size_t max_sessions = kMaxSessions.default_value;
@@ -52,8 +54,9 @@ struct ServerConfig {
 //   threads = 0                    # 0: one per core
 //   access_log = "access.log"      # one line per request; absent or "": none
 //
-//   [limits]                       # max_header_bytes, max_body_bytes, read_timeout_seconds,
-//   max_body_bytes = 16777216      # idle_timeout_seconds, max_sessions
+//   [limits]                       # max_header_bytes, max_body_bytes, max_body_memory_bytes,
+//   max_body_bytes = 16777216      # max_connections, read_timeout_seconds,
+//                                  # idle_timeout_seconds, max_sessions
 //
 //   [session]
 //   timeout_minutes = 20

@@ -30,6 +30,9 @@ constexpr std::size_t kFileChunkBytes = 64 * 1024;
 constexpr std::size_t kLingerBytes = 256 * 1024;
 constexpr std::chrono::seconds kLingerTime{2};
 
+// The most that one read adds to a chunked body beyond what is already buffered.
+constexpr std::size_t kBodyReadBytes = 64 * 1024;
+
 // Connection buffers that grew beyond this for one large request are given back afterwards.
 constexpr std::size_t kKeptBufferBytes = 256 * 1024;
 
@@ -106,7 +109,7 @@ void Connection::OnHeader(beast::error_code ec) {
     case http::verb::post:
       break;
     default:
-      return SendError(http::status::method_not_allowed, true, "GET, HEAD, POST");
+      return SendError(http::status::method_not_allowed, true, "Allow", "GET, HEAD, POST");
   }
   // A body whose last coding is not chunked has no end this server can find, and reading on
   // would take it for the next request (RFC 9112 6.3); a proxy may read it otherwise.
@@ -116,24 +119,76 @@ void Connection::OnHeader(beast::error_code ec) {
   if (request.version() >= 11 && request.count(http::field::host) != 1) {
     return SendError(http::status::bad_request, true);
   }
-  if (parser_->is_done()) return Dispatch();
-  if (ascii::EqualsNoCase(request[http::field::expect], "100-continue")) {
-    static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-    return net::async_write(stream_, net::buffer(kContinue.data(), kContinue.size()),
-                            [self = shared_from_this()](beast::error_code write_ec, std::size_t) {
-                              if (write_ec) return self->Close();
-                              self->ReadBody();
-                            });
+  Route();
+}
+
+// Decides from the head alone what answers the request: only a page reads a body. Any other
+// answer to a request whose body is still coming closes the connection after it.
+void Connection::Route() {
+  const bool body_pending = !parser_->is_done();
+  std::string_view target = parser_->get().target();
+  if (target.empty() || target.front() != '/') return SendError(http::status::bad_request, true);
+  std::size_t question = target.find('?');
+  std::string_view raw_path = target.substr(0, question);
+  request_.query =
+      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+  if (!HasValidEscapes(raw_path) || !HasValidEscapes(request_.query)) {
+    return SendError(http::status::bad_request, body_pending);
   }
-  ReadBody();
+  std::string_view path = raw_path;
+  if (raw_path.find('%') != std::string_view::npos) {
+    request_.decoded_path = *PercentDecode(raw_path, false);
+    path = request_.decoded_path;
+  }
+  request_.page = server_.FindPage(path);
+  if (!request_.page) {
+    if (body_pending) {
+      request_.keep_alive = false;
+      request_.linger = true;
+    }
+    return ServeStatic(path);
+  }
+  if (!body_pending) return AnswerPage();
+  StartBody();
+}
+
+// A body is read only with its share of the server's memory for bodies in hand; a client that
+// asked to hear first (Expect: 100-continue) hears the refusal instead of sending the body.
+void Connection::StartBody() {
+  if (!ReserveBodyMemory()) {
+    return SendError(http::status::service_unavailable, true, "Retry-After", "1");
+  }
+  if (!ascii::EqualsNoCase(parser_->get()[http::field::expect], "100-continue")) return ReadBody();
+  static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+  net::async_write(stream_, net::buffer(kContinue.data(), kContinue.size()),
+                   [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                     if (ec) return self->Close();
+                     self->ReadBody();
+                   });
 }
 
 void Connection::ReadBody() {
-  http::async_read(stream_, buffer_, *parser_,
-                   [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                     if (ec) return self->OnReadError(ec);
-                     self->Dispatch();
-                   });
+  http::async_read_some(
+      stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        if (ec) return self->OnReadError(ec);
+        if (self->parser_->is_done()) return self->AnswerPage();
+        if (!self->ReserveBodyMemory()) {
+          return self->SendError(http::status::service_unavailable, true, "Retry-After", "1");
+        }
+        self->ReadBody();
+      });
+}
+
+// Holds what the body can have grown to after the next read: its stated length, or for a
+// chunked body what it holds plus what one read can add (the buffered bytes and one more read).
+bool Connection::ReserveBodyMemory() {
+  std::size_t need = server_.config.max_body_bytes;
+  if (auto length = parser_->content_length()) {
+    need = static_cast<std::size_t>(*length);
+  } else {
+    need = std::min(need, parser_->get().body().size() + buffer_.size() + kBodyReadBytes);
+  }
+  return request_.body_memory.GrowTo(server_.body_budget, need);
 }
 
 // A request that could not be read: answer what can be answered, close in every case.
@@ -149,26 +204,8 @@ void Connection::OnReadError(beast::error_code ec) {
   Close();  // timeout, reset, or the client went away
 }
 
-void Connection::Dispatch() {
-  std::string_view target = parser_->get().target();
-  if (target.empty() || target.front() != '/') return SendError(http::status::bad_request, true);
-  std::size_t question = target.find('?');
-  std::string_view raw_path = target.substr(0, question);
-  std::string_view query =
-      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
-  if (!HasValidEscapes(raw_path) || !HasValidEscapes(query)) {
-    return SendError(http::status::bad_request, false);
-  }
-  std::string_view path = raw_path;
-  if (raw_path.find('%') != std::string_view::npos) {
-    request_.decoded_path = *PercentDecode(raw_path, false);
-    path = request_.decoded_path;
-  }
-  if (const PageConfig* page = server_.FindPage(path)) return AnswerPage(*page, query);
-  ServeStatic(path);
-}
-
-void Connection::AnswerPage(const PageConfig& page, std::string_view query) {
+void Connection::AnswerPage() {
+  const PageConfig& page = *request_.page;
   const auto& request = parser_->get();
   std::string_view body = request.body();
   if (request.method() == http::verb::post &&
@@ -179,7 +216,7 @@ void Connection::AnswerPage(const PageConfig& page, std::string_view query) {
   RequestLine line;
   line.method = request.method_string();
   line.script_name = page.path;
-  line.query = query;
+  line.query = request_.query;
   line.version = request.version();
   line.remote_address = remote_address_;
   line.remote_port = remote_port_;
@@ -188,6 +225,9 @@ void Connection::AnswerPage(const PageConfig& page, std::string_view query) {
 
   PageHost host{server_.handler, server_.sessions, server_.root.native()};
   RunPage(host, page, line, request.base(), body, head_, body_);
+  // The request's body is done with: its memory goes back before the answer goes out.
+  std::string().swap(parser_->get().body());
+  request_.body_memory = BodyReservation();
   EndHead(body_.size());
   Send();
 }
@@ -195,7 +235,7 @@ void Connection::AnswerPage(const PageConfig& page, std::string_view query) {
 void Connection::ServeStatic(std::string_view path) {
   const auto& request = parser_->get();
   if (request.method() == http::verb::post) {
-    return SendError(http::status::method_not_allowed, false, "GET, HEAD");
+    return SendError(http::status::method_not_allowed, false, "Allow", "GET, HEAD");
   }
   auto resolved = ResolveStaticPath(server_.root, path);
   if (!resolved) return SendError(http::status::not_found, false);
@@ -249,8 +289,12 @@ bool Connection::ReadFileChunk() {
   return true;
 }
 
-void Connection::SendError(http::status status, bool close, std::string_view allow) {
-  if (close) request_.keep_alive = false;
+void Connection::SendError(http::status status, bool close, std::string_view header,
+                           std::string_view value) {
+  if (close) {
+    request_.keep_alive = false;
+    request_.linger = true;
+  }
   request_.file_left = 0;
   auto reason = http::obsolete_reason(status);
   body_.assign("<html><body><h1>");
@@ -258,9 +302,8 @@ void Connection::SendError(http::status status, bool close, std::string_view all
   body_.append(reason.data(), reason.size()).append("</h1></body></html>\n");
   head_.Start(status);
   head_.Add("Content-Type", "text/html; charset=utf-8");
-  if (!allow.empty()) head_.Add("Allow", allow);
+  if (!header.empty()) head_.Add(header, value);
   EndHead(body_.size());
-  request_.linger = close;
   Send();
 }
 
@@ -300,9 +343,12 @@ void Connection::SendFileChunk() {
 
 void Connection::FinishRequest() {
   if (server_.access_log) LogAccess();
-  if (request_.linger) return Linger();
-  if (!request_.keep_alive) return Close();
-  parser_.reset();
+  const bool linger = request_.linger;
+  const bool keep_alive = request_.keep_alive;
+  parser_.reset();  // the body goes, and its share of the budget with the request state
+  request_ = RequestState{};
+  if (linger) return Linger();
+  if (!keep_alive) return Close();
   if (buffer_.size() == 0 && buffer_.capacity() > kKeptBufferBytes) buffer_.shrink_to_fit();
   if (body_.capacity() > kKeptBufferBytes) std::string().swap(body_);
   WaitForRequest(std::chrono::seconds(server_.config.idle_timeout_seconds));

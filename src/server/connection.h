@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/body_budget.h"
 #include "server/config.h"
 #include "server/response_head.h"
 
@@ -46,7 +47,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool head_only = false;
     bool linger = false;       // after the answer, drain what the client still sends, then close
     std::string decoded_path;  // the request path when it had escapes
-    boost::beast::file file;   // the static file being sent
+    const PageConfig* page = nullptr;  // the page asked for; null for a static file
+    std::string_view query;            // in the parser's target
+    BodyReservation body_memory;       // what the body may hold of the server's budget
+    boost::beast::file file;           // the static file being sent
     std::uint64_t file_left = 0;
     std::size_t bytes_sent = 0;
     Clock::time_point started;
@@ -56,14 +60,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void WaitForRequest(std::chrono::seconds timeout);
   void ReadHeader();
   void OnHeader(boost::beast::error_code ec);
+  void Route();
+  void StartBody();
   void ReadBody();
+  bool ReserveBodyMemory();
   void OnReadError(boost::beast::error_code ec);
-  void Dispatch();
-  void AnswerPage(const PageConfig& page, std::string_view query);
+  void AnswerPage();
   void ServeStatic(std::string_view path);
   bool ReadFileChunk();
-  void SendError(boost::beast::http::status status, bool close,
-                 std::string_view allow = std::string_view());
+  // An answer of the server's own; `close` ends the connection after it (the request was not
+  // read whole). `header` and `value` add one header line when given.
+  void SendError(boost::beast::http::status status, bool close, std::string_view header = {},
+                 std::string_view value = {});
   void EndHead(std::optional<std::uint64_t> content_length);
   void Send();
   void OnWritten(boost::beast::error_code ec);

@@ -2,6 +2,7 @@
 
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/spdlog.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <boost/asio/post.hpp>
@@ -30,6 +31,24 @@ std::filesystem::path CanonicalRoot(const std::string& root) {
   return canonical;
 }
 
+// Descriptors that the server needs besides its connections: the listener, the logs, and the
+// database files of the connection pool.
+constexpr rlim_t kSpareDescriptors = 256;
+
+// Raises the soft limit on open files so that `connections` connections fit, as far as the hard
+// limit allows; beyond it, accepting waits for a connection to close.
+void MakeRoomForConnections(std::size_t connections) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  rlim_t wanted = static_cast<rlim_t>(connections) + kSpareDescriptors;
+  if (limit.rlim_cur >= wanted) return;
+  limit.rlim_cur = std::min(wanted, limit.rlim_max);
+  if (::setrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur < wanted) {
+    spdlog::warn("{} connections need {} open files; the limit is {}", connections, wanted,
+                 limit.rlim_cur);
+  }
+}
+
 unsigned ThreadCount(const ServerConfig& config) {
   if (config.threads > 0) return static_cast<unsigned>(config.threads);
   return std::max(1u, std::thread::hardware_concurrency());
@@ -42,12 +61,16 @@ ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler)
       handler(std::move(page_handler)),
       pages(config.pages),
       sessions(config.max_sessions, config.session_timeout_minutes),
+      body_budget(config.max_body_memory_bytes),
       io_(static_cast<int>(ThreadCount(config))),
       control_(net::make_strand(io_)),
       acceptor_(control_),
       accept_retry_(control_) {
   if (pages.empty()) pages.emplace_back();
 }
+
+// Connections that close while io_ destroys its handlers must not resume accepting.
+ServerCore::~ServerCore() { stopping = true; }
 
 const PageConfig* ServerCore::FindPage(std::string_view path) const {
   for (const PageConfig& page : pages) {
@@ -93,6 +116,7 @@ void ServerCore::Listen() {
   acceptor_.listen(net::socket_base::max_listen_connections, ec);
   if (ec) throw fail(ec.message());
   address.port = acceptor_.local_endpoint().port();
+  MakeRoomForConnections(config.max_connections);
 
   if (!config.access_log.empty()) {
     try {
@@ -118,21 +142,42 @@ void ServerCore::Accept() {
   acceptor_.async_accept(net::make_strand(io_),
                          [this](boost::system::error_code ec, tcp::socket socket) {
                            if (!acceptor_.is_open() || ec == net::error::operation_aborted) return;
-                           if (ec) {
-                             // Out of descriptors and the like: keep serving the connections there
-                             // are, and try again a little later rather than spinning.
-                             spdlog::warn("accept: {}", ec.message());
-                             accept_retry_.expires_after(std::chrono::milliseconds(100));
-                             accept_retry_.async_wait([this](boost::system::error_code wait_ec) {
-                               if (!wait_ec && acceptor_.is_open()) Accept();
-                             });
-                             return;
-                           }
-                           boost::system::error_code ignored;
-                           socket.set_option(tcp::no_delay(true), ignored);
-                           std::make_shared<Connection>(*this, std::move(socket))->Start();
-                           Accept();
+                           if (ec) return OnAcceptError(ec);
+                           OnAccepted(std::move(socket));
                          });
+}
+
+// At the cap the listener stops accepting, so that new clients wait in the kernel's queue
+// rather than in memory; the connection that closes next resumes it.
+void ServerCore::OnAccepted(tcp::socket socket) {
+  boost::system::error_code ignored;
+  socket.set_option(tcp::no_delay(true), ignored);
+  std::make_shared<Connection>(*this, std::move(socket))->Start();
+  {
+    std::lock_guard lock(connections_mutex_);
+    if (connections_.size() >= config.max_connections) {
+      accept_paused_ = true;
+      return;
+    }
+  }
+  Accept();
+}
+
+// Out of descriptors and the like: wait for a connection to close, or a moment when there is
+// none, rather than spinning on the error.
+void ServerCore::OnAcceptError(const boost::system::error_code& ec) {
+  spdlog::warn("accept: {}", ec.message());
+  {
+    std::lock_guard lock(connections_mutex_);
+    if (!connections_.empty()) {
+      accept_paused_ = true;
+      return;
+    }
+  }
+  accept_retry_.expires_after(std::chrono::seconds(1));
+  accept_retry_.async_wait([this](boost::system::error_code wait_ec) {
+    if (!wait_ec && acceptor_.is_open()) Accept();
+  });
 }
 
 void ServerCore::Run() {
@@ -183,8 +228,15 @@ void ServerCore::Register(const std::shared_ptr<Connection>& connection) {
 }
 
 void ServerCore::Unregister(Connection* connection) {
-  std::lock_guard lock(connections_mutex_);
-  connections_.erase(connection);
+  {
+    std::lock_guard lock(connections_mutex_);
+    connections_.erase(connection);
+    if (!accept_paused_ || stopping) return;
+    accept_paused_ = false;
+  }
+  net::post(control_, [this] {
+    if (acceptor_.is_open()) Accept();
+  });
 }
 
 }  // namespace tessaly::server

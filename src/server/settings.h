@@ -30,6 +30,12 @@ inline constexpr Setting<std::size_t> kMaxHeaderBytes{"limits.max_header_bytes",
 // A request body beyond this is answered 413.
 inline constexpr Setting<std::size_t> kMaxBodyBytes{"limits.max_body_bytes", 16 * kMiB, 0,
                                                     std::size_t{1} << 40};
+// Memory that the bodies of all requests being read may hold together; a body that would pass
+// it is answered 503. At least limits.max_body_bytes, so that every allowed body can fit.
+inline constexpr Setting<std::size_t> kMaxBodyMemoryBytes{"limits.max_body_memory_bytes", 64 * kMiB,
+                                                          0, std::size_t{1} << 40};
+// Connections open at once; beyond it new ones wait in the kernel's queue until one closes.
+inline constexpr Setting<std::size_t> kMaxConnections{"limits.max_connections", 1000, 1, 1'000'000};
 // To receive one whole request, and to wait for the next one on a kept connection.
 inline constexpr Setting<int> kReadTimeoutSeconds{"limits.read_timeout_seconds", 30, 1, 86400};
 inline constexpr Setting<int> kIdleTimeoutSeconds{"limits.idle_timeout_seconds", 60, 1, 86400};

@@ -32,6 +32,8 @@ access_log = "/var/log/tessaly.log"
 [limits]
 max_header_bytes = 8192
 max_body_bytes = 1048576
+max_body_memory_bytes = 2097152
+max_connections = 10
 read_timeout_seconds = 10
 idle_timeout_seconds = 5
 max_sessions = 50
@@ -66,6 +68,8 @@ image_size = 2.5
   EXPECT_EQ(config.access_log, "/var/log/tessaly.log");
   EXPECT_EQ(config.max_header_bytes, 8192u);
   EXPECT_EQ(config.max_body_bytes, 1048576u);
+  EXPECT_EQ(config.max_body_memory_bytes, 2097152u);
+  EXPECT_EQ(config.max_connections, 10u);
   EXPECT_EQ(config.read_timeout_seconds, 10);
   EXPECT_EQ(config.idle_timeout_seconds, 5);
   EXPECT_EQ(config.max_sessions, 50u);
@@ -105,6 +109,10 @@ TEST(ConfigTest, NamesTheFileAndTheKeyInEveryError) {
                 .find("bad value for limits."
                       "read_timeout_seconds"),
             std::string::npos);
+  EXPECT_EQ(LoadError(dir, "[limits]\nmax_body_memory_bytes = 1000"),
+            file +
+                ": bad value for limits.max_body_memory_bytes: less than limits.max_body_bytes, "
+                "so that a body allowed alone could never fit");
   EXPECT_EQ(LoadError(dir, "[[page]]\npath = \"log\""),
             file + ": bad value for page[1].path: must start with /");
   EXPECT_EQ(LoadError(dir, "[[page]]\npath = \"/a\"\n[[page]]\npath = \"/a\""),

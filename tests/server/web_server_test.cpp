@@ -207,6 +207,68 @@ TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
   }
 }
 
+// A body is read only for a page: anything else is answered from the head, and the connection
+// closes since the body was never read.
+TEST_F(WebServerTest, StaticFilesAndUnknownPathsReadNoBody) {
+  config_.read_timeout_seconds = 5;
+  StartEcho();
+  for (const char* head : {"POST /style.css HTTP/1.1\r\nHost: x\r\nContent-Length: 500\r\n\r\n",
+                           "GET /missing HTTP/1.1\r\nHost: x\r\nContent-Length: 500\r\n\r\n",
+                           "POST /x HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"}) {
+    HttpConnection client(port_);
+    client.Send(head);
+    HttpResponse reply = client.Read();
+    EXPECT_EQ(reply.status, std::string_view(head).starts_with("GET") ? 404 : 405) << head;
+    EXPECT_EQ(reply.Header("Connection"), "close") << head;
+  }
+}
+
+// Bodies being read share one budget: one that would pass it is refused at once, with a hint
+// to come back, and the budget is whole again when the requests are done.
+TEST_F(WebServerTest, BodiesInFlightShareOneMemoryBudget) {
+  config_.max_body_memory_bytes = 1500;
+  Start([](host::ScriptingContext& context, const PageConfig&) {
+    context.response.Write(std::to_string(context.request.TotalBytes()));
+  });
+  const std::string head =
+      "POST /log/board HTTP/1.1\r\nHost: x\r\nContent-Length: 1000\r\nExpect: 100-continue\r\n\r\n";
+  HttpConnection first(port_);
+  first.Send(head);
+  ASSERT_EQ(first.Read().status, 100);  // its 1000 bytes are reserved
+
+  HttpConnection second(port_);
+  second.Send(head);
+  HttpResponse refused = second.Read();
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_EQ(refused.Header("Retry-After"), "1");
+  EXPECT_TRUE(second.ClosedByPeer());
+
+  first.Send(std::string(1000, 'a'));
+  EXPECT_EQ(first.Read().body, "1000");
+  HttpConnection third(port_);
+  third.Send(head);
+  EXPECT_EQ(third.Read().status, 100);
+  third.Send(std::string(1000, 'b'));
+  EXPECT_EQ(third.Read().body, "1000");
+}
+
+// Over the cap a new connection waits, unanswered, in the kernel's queue until one closes.
+TEST_F(WebServerTest, ConnectionsOverTheCapWaitForOneToClose) {
+  config_.max_connections = 2;
+  StartEcho();
+  auto first = std::make_unique<HttpConnection>(port_);
+  HttpConnection second(port_);
+  for (HttpConnection* client : {first.get(), &second}) {
+    client->Send(Get("/log/board?a=1"));
+    EXPECT_EQ(client->Read().status, 200);
+  }
+  HttpConnection third(port_);
+  third.Send(Get("/log/board?a=3"));
+  EXPECT_FALSE(third.Readable(300));
+  first.reset();
+  EXPECT_EQ(third.Read().body, "a=3\n");
+}
+
 TEST_F(WebServerTest, ReadsABodyAfter100Continue) {
   Start([](host::ScriptingContext& context, const PageConfig&) {
     context.response.Write(std::to_string(context.request.TotalBytes()));
