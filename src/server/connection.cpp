@@ -54,7 +54,7 @@ void Connection::Start() {
 void Connection::Shutdown() {
   net::dispatch(stream_.get_executor(), [self = shared_from_this()] {
     self->shutting_down_ = true;
-    if (self->waiting_) self->stream_.cancel();
+    if (self->reading_) self->stream_.cancel();
   });
 }
 
@@ -75,11 +75,11 @@ void Connection::ReadPeer() {
 void Connection::WaitForRequest(std::chrono::seconds timeout) {
   if (buffer_.size() > 0) return ReadHeader();
   if (shutting_down_) return Close();
-  waiting_ = true;
+  reading_ = true;
   stream_.expires_after(timeout);
   stream_.async_read_some(buffer_.prepare(4096),
                           [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-                            self->waiting_ = false;
+                            self->reading_ = false;
                             if (ec) return self->Close();
                             self->buffer_.commit(n);
                             self->ReadHeader();
@@ -93,9 +93,12 @@ void Connection::ReadHeader() {
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(server_.config.max_header_bytes));
   parser_->body_limit(static_cast<std::uint64_t>(server_.config.max_body_bytes));
-  http::async_read_header(
-      stream_, buffer_, *parser_,
-      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
+  reading_ = true;
+  http::async_read_header(stream_, buffer_, *parser_,
+                          [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                            self->reading_ = false;
+                            self->OnHeader(ec);
+                          });
 }
 
 void Connection::OnHeader(beast::error_code ec) {
@@ -168,8 +171,11 @@ void Connection::StartBody() {
 }
 
 void Connection::ReadBody() {
+  if (shutting_down_) return Close();
+  reading_ = true;
   http::async_read_some(
       stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        self->reading_ = false;
         if (ec) return self->OnReadError(ec);
         if (self->parser_->is_done()) return self->AnswerPage();
         if (!self->ReserveBodyMemory()) {
@@ -378,8 +384,10 @@ void Connection::Linger() {
 
 void Connection::Drain(std::size_t drained) {
   body_.resize(4096);
+  reading_ = true;
   stream_.async_read_some(net::buffer(body_), [self = shared_from_this(), drained](
                                                   beast::error_code ec, std::size_t n) {
+    self->reading_ = false;
     if (ec || drained + n > kLingerBytes) return self->Close();
     self->Drain(drained + n);
   });

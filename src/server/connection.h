@@ -32,8 +32,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void Start();
 
-  // The server is stopping: a connection waiting for a request closes now; one that is busy
-  // finishes the request and then closes.
+  // The server is stopping: a connection waiting for a request or still reading one (the
+  // client may never finish it) closes now; one that is answering finishes and then closes.
   void Shutdown();
 
  private:
@@ -91,7 +91,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   RequestState request_;
   std::string remote_address_;
   std::uint16_t remote_port_ = 0;
-  bool waiting_ = false;  // between requests: Shutdown() may close now
+  bool reading_ = false;  // a read of a request is pending: Shutdown() closes now
   bool shutting_down_ = false;
 };
 

@@ -6,24 +6,39 @@
 #include <utility>
 
 #include "base/ascii.h"
+#include "data/schema.h"
 
 namespace tessaly::server {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Every '/'-separated segment may be served: not hidden, and the last not a database file.
-bool SegmentsAllowed(std::string_view path) {
-  std::string_view last;
+bool IsDatabaseFileName(std::string_view name) {
+  return ascii::StartsWithNoCase(name, data::kDatabaseFileName) ||
+         ascii::EndsWithNoCase(name, ".mdb") || ascii::EndsWithNoCase(name, ".mdb-wal") ||
+         ascii::EndsWithNoCase(name, ".mdb-shm") || ascii::EndsWithNoCase(name, ".mdb-journal");
+}
+
+// Calls `visit` with each non-empty '/'-separated segment of `path`, in order.
+template <typename Visit>
+void ForEachSegment(std::string_view path, Visit visit) {
   while (!path.empty()) {
     std::size_t slash = path.find('/');
     std::string_view segment = path.substr(0, slash);
     path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
-    if (segment.empty()) continue;
-    if (segment.front() == '.') return false;
-    last = segment;
+    if (!segment.empty()) visit(segment);
   }
-  return !IsDatabaseFileName(last);
+}
+
+// Every '/'-separated segment may be served: not hidden, and the last not a database file.
+bool SegmentsAllowed(std::string_view path) {
+  bool hidden = false;
+  std::string_view last;
+  ForEachSegment(path, [&](std::string_view segment) {
+    hidden = hidden || segment.front() == '.';
+    last = segment;
+  });
+  return !hidden && !IsDatabaseFileName(last);
 }
 
 // The canonical form of `candidate` when it lies inside `root` on allowed segments only; the
@@ -50,7 +65,9 @@ std::optional<fs::path> ResolveStaticPath(const fs::path& root, std::string_view
   }
   if (!SegmentsAllowed(path)) return std::nullopt;
 
-  auto resolved = ConfinedCanonical(root, root / fs::path(path.substr(1)));
+  fs::path joined = root;
+  ForEachSegment(path, [&joined](std::string_view segment) { joined /= segment; });
+  auto resolved = ConfinedCanonical(root, joined);
   if (!resolved) return std::nullopt;
   std::error_code ec;
   fs::file_status status = fs::status(*resolved, ec);
@@ -63,11 +80,6 @@ std::optional<fs::path> ResolveStaticPath(const fs::path& root, std::string_view
   }
   if (!fs::is_regular_file(status)) return std::nullopt;
   return resolved;
-}
-
-bool IsDatabaseFileName(std::string_view name) {
-  return ascii::EndsWithNoCase(name, ".mdb") || ascii::EndsWithNoCase(name, ".mdb-wal") ||
-         ascii::EndsWithNoCase(name, ".mdb-shm") || ascii::EndsWithNoCase(name, ".mdb-journal");
 }
 
 std::string_view ContentTypeFor(std::string_view name) {

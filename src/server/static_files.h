@@ -10,15 +10,13 @@ namespace tessaly::server {
 
 // The regular file that the percent-decoded request path `path` names under `root` (which must
 // be canonical), or nothing when it must not be served: a NUL or backslash in the path, a
-// segment that starts with '.' (so "." and ".." too), a database file (see IsDatabaseFileName),
-// anything that does not exist, is not a regular file, or resolves (through symbolic links)
-// outside the root or onto a dotfile or database file. A directory serves its index.html.
+// segment that starts with '.' (so "." and ".." too), a database file (the log database and any
+// file whose name starts with its name, in any case: its journal, a backup, an editor's copy;
+// any other *.mdb), anything that does not exist, is not a regular file, or resolves (through
+// symbolic links) outside the root or onto a dotfile or database file. A directory serves its
+// index.html. The path is joined segment by segment, so it can never replace the root.
 std::optional<std::filesystem::path> ResolveStaticPath(const std::filesystem::path& root,
                                                        std::string_view path);
-
-// True for the log database and its companion files: names ending, in any case, in ".mdb",
-// ".mdb-wal", ".mdb-shm" or ".mdb-journal".
-bool IsDatabaseFileName(std::string_view name);
 
 // The Content-Type for a file name by its extension; application/octet-stream when unknown.
 std::string_view ContentTypeFor(std::string_view name);

@@ -19,6 +19,9 @@ class StaticFilesTest : public ::testing::Test {
     dir_.Write("site/a/.secret", "hidden");
     dir_.Write("site/log/logs.mdb", "db");
     dir_.Write("site/log/logs.MDB-wal", "db");
+    for (const char* copy : {"logs.mdb.bak", "logs.mdb~", "LOGS.MDB.old", "Logs.Mdb.1"}) {
+      dir_.Write(std::string("site/log/") + copy, "db");
+    }
     dir_.Write("site/empty/x.txt", "x");
     dir_.Write("outside.txt", "no");
     fs::create_symlink(dir_.path() / "outside.txt", site_ / "escape.txt");
@@ -49,8 +52,12 @@ TEST_F(StaticFilesTest, RefusesWhatMustNotBeServed) {
     EXPECT_FALSE(Resolve(path)) << path;
   }
   EXPECT_FALSE(Resolve(std::string_view("/index.html\0x", 13)));
-  EXPECT_TRUE(IsDatabaseFileName("LOGS.Mdb-Journal"));
-  EXPECT_FALSE(IsDatabaseFileName("logs.mdb.txt"));
+  // A path that looks absolute after its first slash stays under the root.
+  EXPECT_FALSE(Resolve("/" + root_.string() + "/index.html"));
+  // Copies of the database under any name that starts with its file name.
+  for (const char* copy : {"logs.mdb.bak", "logs.mdb~", "LOGS.MDB.old", "Logs.Mdb.1"}) {
+    EXPECT_FALSE(Resolve(std::string("/log/") + copy)) << copy;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -284,21 +285,45 @@ TEST_F(WebServerTest, ReadsABodyAfter100Continue) {
   EXPECT_EQ(reply.body, "8");
 }
 
-TEST_F(WebServerTest, StopsWhileClientsIdleAndTimesOutSlowRequests) {
+TEST_F(WebServerTest, TimesOutARequestThatComesTooSlowly) {
   config_.read_timeout_seconds = 1;
   StartEcho();
-  HttpConnection idle(port_);
-  idle.Send(Get("/log/board"));
-  EXPECT_EQ(idle.Read().status, 200);
-
   HttpConnection slow(port_);
   slow.Send("GET /log/board HTTP/1.1\r\nHost:");
   EXPECT_TRUE(slow.ClosedByPeer(5000));
+}
+
+// Stopping closes at once what is idle or still arriving (half a head, half a body), and lets
+// the answers being made go out first.
+TEST_F(WebServerTest, StopClosesWhatIsStillReadingAndFinishesWhatIsBeingAnswered) {
+  std::atomic<bool> answering{false};
+  Start([&answering](host::ScriptingContext& context, const PageConfig&) {
+    if (context.request.Item("slow") == "1") {
+      answering = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    context.response.Write("done");
+  });
+  HttpConnection idle(port_);
+  idle.Send(Get("/log/board"));
+  EXPECT_EQ(idle.Read().status, 200);
+  HttpConnection half_head(port_);
+  half_head.Send("GET /log/board HTTP/1.1\r\nHost:");
+  HttpConnection half_body(port_);
+  half_body.Send(Post("/log/board", "a=1").substr(0, Post("/log/board", "a=1").size() - 1));
+  HttpConnection busy(port_);
+  busy.Send(Get("/log/board?slow=1"));
+  while (!answering) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
   auto started = std::chrono::steady_clock::now();
   StopServer();
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-  EXPECT_TRUE(idle.ClosedByPeer());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  HttpResponse answered = busy.Read();
+  EXPECT_EQ(answered.body, "done");
+  EXPECT_EQ(answered.Header("Connection"), "close");
+  for (HttpConnection* client : {&idle, &half_head, &half_body}) {
+    EXPECT_TRUE(client->ClosedByPeer());
+  }
 }
 
 TEST_F(WebServerTest, WritesOneAccessLinePerRequest) {
