@@ -37,18 +37,6 @@ TEST_F(SessionStoreTest, KeepsItemsUntilTheTimeOutSinceLastUse) {
   EXPECT_EQ(store.size(), 0u);
 }
 
-TEST_F(SessionStoreTest, TimeOutIsPerSession) {
-  SessionStore store = MakeStore(10);
-  std::string longer = store.Create();
-  std::string shorter = store.Create();
-  store.SetTimeout(longer, 120);
-  store.SetTimeout(shorter, 1);
-  now_ += minutes(1);
-  EXPECT_FALSE(store.Touch(shorter));
-  now_ += minutes(100);
-  EXPECT_TRUE(store.Touch(longer));
-}
-
 TEST_F(SessionStoreTest, NeverAdoptsAnUnknownIdAndRemoves) {
   SessionStore store = MakeStore(10);
   EXPECT_FALSE(store.Touch("0123456789abcdef0123456789abcdef"));

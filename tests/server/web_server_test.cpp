@@ -117,10 +117,6 @@ TEST_F(WebServerTest, ServesStaticFilesInPiecesWithTheirDates) {
 
   client.Send(Get("/style.css", "If-Modified-Since: " + modified + "\r\n"));
   EXPECT_EQ(client.Read().status, 304);
-  client.Send("HEAD /style.css HTTP/1.1\r\nHost: x\r\n\r\n");
-  reply = client.Read(true);
-  EXPECT_EQ(reply.status, 200);
-  EXPECT_EQ(reply.Header("Content-Length"), "6");
 
   std::string large(300 * 1024, 'x');
   for (std::size_t i = 0; i < large.size(); i += 1000) large[i] = static_cast<char>('a' + i % 26);
@@ -151,13 +147,6 @@ TEST_F(WebServerTest, KeepsTheConnectionAndAnswersHeadAndPipelinedRequests) {
   EXPECT_EQ(last.body, "a=y\n");
   EXPECT_EQ(last.Header("Connection"), "close");
   EXPECT_TRUE(client.ClosedByPeer());
-
-  HttpConnection old(port_);
-  old.Send("GET /log/board?a=0 HTTP/1.0\r\nConnection: keep-alive\r\n\r\n");
-  EXPECT_EQ(old.Read().Header("Connection"), "keep-alive");
-  old.Send("GET /log/board?a=0 HTTP/1.0\r\n\r\n");
-  EXPECT_EQ(old.Read().body, "a=0\n");
-  EXPECT_TRUE(old.ClosedByPeer());
 }
 
 TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
@@ -268,21 +257,6 @@ TEST_F(WebServerTest, ConnectionsOverTheCapWaitForOneToClose) {
   EXPECT_FALSE(third.Readable(300));
   first.reset();
   EXPECT_EQ(third.Read().body, "a=3\n");
-}
-
-TEST_F(WebServerTest, ReadsABodyAfter100Continue) {
-  Start([](host::ScriptingContext& context, const PageConfig&) {
-    context.response.Write(std::to_string(context.request.TotalBytes()));
-  });
-  HttpConnection client(port_);
-  client.Send(
-      "POST /log/board HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=b\r\n"
-      "Content-Length: 8\r\nExpect: 100-continue\r\n\r\n");
-  EXPECT_EQ(client.Read().status, 100);
-  client.Send(std::string("ab\0c\na=1", 8));
-  HttpResponse reply = client.Read();
-  EXPECT_EQ(reply.status, 200);
-  EXPECT_EQ(reply.body, "8");
 }
 
 TEST_F(WebServerTest, TimesOutARequestThatComesTooSlowly) {
