@@ -3,8 +3,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "data/schema.h"
 #include "base/errors.h"
+#include "data/schema.h"
 
 namespace tessaly::data {
 namespace {
