@@ -12,11 +12,12 @@
 #include <iterator>
 #include <random>
 
-#include "component/log.h"
+#include "base/errors.h"
+#include "component/run_page.h"
 #include "data/database.h"
+#include "data/location.h"
 #include "data/recordset.h"
 #include "data/schema.h"
-#include "base/errors.h"
 #include "server/config.h"
 #include "server/host_objects.h"
 #include "server/web_server.h"
@@ -31,8 +32,12 @@ namespace {
 // check at start-up and the requests share one pooled database.
 std::string DatabaseFile(const std::string& root, const server::PageConfig& page) {
   const std::string root_folder = fs::canonical(root).string();
-  return DatabaseFileFor(root_folder, server::MapVirtualPath(root_folder, page.path, "."),
-                         page.web_path.ToString());
+  return data::DatabaseFileFor(root_folder, server::MapVirtualPath(root_folder, page.path, "."),
+                               page.web_path.ToString());
+}
+
+PageProperties PropertiesOf(const server::PageConfig& page) {
+  return {page.web_path, page.hot_news, page.image_size};
 }
 
 std::string GeneratePassword() {
@@ -112,12 +117,8 @@ int RunServe(const ServeOptions& o) {
   }
   data::Pool pool;
   for (const server::PageConfig& page : config.pages) {
-    // Properties are checked once here, so that a bad setting stops the start, not a request.
-    LOG probe(pool, config.texts);
     try {
-      probe.SetWebPath(page.web_path);
-      probe.SetHotNewsRCs(page.hot_news);
-      probe.SetImageSize(page.image_size);
+      CheckPageProperties(PropertiesOf(page));
     } catch (const Error& e) {
       throw std::runtime_error("page " + page.path + ": " + e.what());
     }
@@ -137,13 +138,7 @@ int RunServe(const ServeOptions& o) {
   const SiteTexts& texts = config.texts;
   server::WebServer web(
       config, [&pool, &texts](host::ScriptingContext& context, const server::PageConfig& page) {
-        LOG log(pool, texts);
-        log.OnStartPage(context);
-        log.SetWebPath(page.web_path);
-        log.SetHotNewsRCs(page.hot_news);
-        log.SetImageSize(page.image_size);
-        log.Main();
-        log.OnEndPage();
+        RunLogPage(pool, texts, context, PropertiesOf(page));
       });
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "component/site_texts.h"
+#include "pages/site_texts.h"
 #include "host/variant.h"
 
 namespace tessaly::server {

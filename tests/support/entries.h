@@ -46,6 +46,16 @@ inline void InsertEntry(const std::string& file, const std::string& title,
       {title, content, stime});
 }
 
+// Entries "t1" to "tN" with content "c", entry i added on a later minute than entry i-1 (at
+// 10:(i mod 60):05.125 of day 1 + i/60 of March 2026), so that newer entries have higher ids.
+inline void FillEntries(const std::string& file, int count) {
+  for (int i = 1; i <= count; ++i) {
+    char stime[32];
+    std::snprintf(stime, sizeof stime, "2026-03-%02d 10:%02d:05.125", 1 + i / 60, i % 60);
+    InsertEntry(file, "t" + std::to_string(i), "c", stime);
+  }
+}
+
 }  // namespace tessaly::testing
 
 #endif  // TESSALY_TESTS_SUPPORT_ENTRIES_H_
