@@ -5,28 +5,12 @@
 #include <fstream>
 
 #include "e2e/harness.h"
+#include "e2e/visitor.h"
 #include "support/entries.h"
 #include "support/golden.h"
 
 namespace tessaly::e2e {
 namespace {
-
-// A visitor that keeps its session cookie.
-class Visitor {
- public:
-  explicit Visitor(Server& server) : server_(server) {}
-  HttpResponse Get(const std::string& target) {
-    HttpResponse r = server_.Get(target, cookie_.empty() ? "" : "Cookie: " + cookie_ + "\r\n");
-    const std::string set = r.Header("set-cookie");
-    if (!set.empty()) cookie_ = set.substr(0, set.find(';'));
-    return r;
-  }
-  const std::string& cookie() const { return cookie_; }
-
- private:
-  Server& server_;
-  std::string cookie_;
-};
 
 TEST(PublicPagesTest, HotNewsListAndEntryAsABrowserGetsThem) {
   Site site;
