@@ -14,6 +14,7 @@
 
 #include "base/errors.h"
 #include "component/run_page.h"
+#include "data/backup.h"
 #include "data/database.h"
 #include "data/location.h"
 #include "data/recordset.h"
@@ -147,6 +148,36 @@ int RunServe(const ServeOptions& o) {
   return 0;
 }
 
+struct BackupOptions {
+  std::string root = "site";
+  std::string page = "/log/board";
+  std::string web_path = "log";
+  std::string to;
+  bool force = false;
+};
+
+int RunBackup(const BackupOptions& o) {
+  server::PageConfig page;
+  page.path = o.page;
+  page.web_path = o.web_path;
+  if (!fs::is_directory(o.root)) {
+    throw std::runtime_error("the site folder " + o.root + " does not exist");
+  }
+  const std::string file = DatabaseFile(o.root, page);
+  data::BackupOptions options;
+  options.overwrite = o.force;
+  const bool terminal = ::isatty(STDERR_FILENO);
+  if (terminal) {
+    options.progress = [](std::int64_t copied, std::int64_t total) {
+      std::cerr << "\rcopied " << copied << " of " << total << " pages" << std::flush;
+    };
+  }
+  data::BackupDatabase(file, o.to, options);
+  if (terminal) std::cerr << "\n";
+  std::cout << "copied " << file << " to " << o.to << "\n";
+  return 0;
+}
+
 int RunMarkup(const text::MarkupCommandOptions& options) {
   std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
   const std::string output = text::RunMarkupCommand(input, options);
@@ -214,6 +245,21 @@ int main(int argc, char** argv) {
   markup_cmd->add_flag("--reverse", markup.reverse,
                        "print what the edit form shows for a stored content (or title)");
 
+  BackupOptions backup;
+  CLI::App* backup_cmd = app.add_subcommand(
+      "backup",
+      "Copy a site's live database to a file while the server runs: one consistent snapshot, "
+      "checked before it is put in place.");
+  backup_cmd->add_option("--root", backup.root, "site root folder")->capture_default_str();
+  backup_cmd->add_option("--page", backup.page, "virtual path of the log page")
+      ->capture_default_str();
+  backup_cmd
+      ->add_option("--web-path", backup.web_path,
+                   "folder of the database under the root; empty: the page's folder")
+      ->capture_default_str();
+  backup_cmd->add_option("--to", backup.to, "the copy's file")->required();
+  backup_cmd->add_flag("--force", backup.force, "replace the file if it exists");
+
   CLI11_PARSE(app, argc, argv);
 
   try {
@@ -226,6 +272,7 @@ int main(int argc, char** argv) {
     }
     if (*serve_cmd) return RunServe(serve);
     if (*markup_cmd) return RunMarkup(markup);
+    if (*backup_cmd) return RunBackup(backup);
   } catch (const std::exception& e) {
     std::cerr << "tessaly: " << e.what() << "\n";
     return 1;
