@@ -19,10 +19,12 @@
 #include "data/location.h"
 #include "data/recordset.h"
 #include "data/schema.h"
+#include "data/search_index.h"
 #include "server/config.h"
 #include "server/host_objects.h"
 #include "server/web_server.h"
 #include "text/markup.h"
+#include "text/visible_text.h"
 
 namespace fs = std::filesystem;
 using namespace tessaly;
@@ -35,6 +37,24 @@ std::string DatabaseFile(const std::string& root, const server::PageConfig& page
   const std::string root_folder = fs::canonical(root).string();
   return data::DatabaseFileFor(root_folder, server::MapVirtualPath(root_folder, page.path, "."),
                                page.web_path.ToString());
+}
+
+// Indexes what the search index lacks (all of a table that has never been indexed), showing
+// progress on a terminal or logging it, since a large table takes a while.
+void CatchUpSearchIndex(const std::string& file) {
+  auto database = data::Database::Open(file);
+  const bool terminal = ::isatty(STDERR_FILENO);
+  std::int64_t logged = 0;
+  data::CatchUpSearchIndex(
+      *database->Acquire(), text::VisibleText, [&](std::int64_t done, std::int64_t total) {
+        if (terminal) {
+          std::cerr << "\rindexing entries for search: " << done << " of " << total << std::flush;
+          if (done == total) std::cerr << "\n";
+        } else if (done == total || done - logged >= 100000) {
+          spdlog::info("indexing entries for search: {} of {}", done, total);
+          logged = done;
+        }
+      });
 }
 
 PageProperties PropertiesOf(const server::PageConfig& page) {
@@ -78,6 +98,7 @@ int RunInit(const InitOptions& o) {
   fs::create_directories(fs::path(file).parent_path());
   const bool existed = fs::exists(file);
   data::Database::Create(file);
+  CatchUpSearchIndex(file);
   auto database = data::Database::Open(file);
   data::Command(database->Acquire())
       .Execute(
@@ -126,6 +147,7 @@ int RunServe(const ServeOptions& o) {
     const std::string file = DatabaseFile(config.root, page);
     try {
       pool.Get(file);
+      CatchUpSearchIndex(file);
     } catch (const DataError& e) {
       if (!fs::exists(file)) {
         throw std::runtime_error("no database at " + file + "; run tessaly init --root " +

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "base/errors.h"
+#include "data/search_index.h"
 
 namespace tessaly::data {
 namespace {
@@ -77,6 +78,7 @@ void CreateSchema(sqlite3* db) {
   Exec(db, "BEGIN IMMEDIATE");
   try {
     Exec(db, kSchema);
+    CreateSearchIndex(db);
     Exec(db, "PRAGMA application_id=" + std::to_string(kApplicationId));
     Exec(db, "PRAGMA user_version=1");
     Exec(db, "COMMIT");

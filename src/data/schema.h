@@ -12,8 +12,8 @@ namespace tessaly::data {
 // The database file's name inside its folder.
 inline constexpr const char* kDatabaseFileName = "logs.mdb";
 
-// Creates whatever of the schema is missing in `db` (idempotent; never drops or changes rows).
-// Throws DataError.
+// Creates whatever of the schema is missing in `db` (idempotent; never drops or changes rows),
+// the search index included. Throws DataError.
 void CreateSchema(sqlite3* db);
 
 // Throws DataError with a one-line message unless `db` holds a database made by CreateSchema.

@@ -1,6 +1,8 @@
 #include "pages/page_context.h"
 
 #include "data/location.h"
+#include "data/search_index.h"
+#include "text/visible_text.h"
 
 namespace tessaly::pages {
 
@@ -16,5 +18,10 @@ std::unique_ptr<data::Recordset> PageDatabase::Open(data::Query query) const {
 }
 
 data::Command PageDatabase::Command() const { return data::Command(Get()->Acquire()); }
+
+void PageDatabase::CatchUpSearchIndex() const {
+  data::Lease lease = Get()->Acquire();
+  data::CatchUpSearchIndex(*lease, text::VisibleText);
+}
 
 }  // namespace tessaly::pages

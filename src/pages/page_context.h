@@ -30,6 +30,9 @@ class PageDatabase {
   // A connection for Delete and Update statements. Throws DataError.
   data::Command Command() const;
 
+  // Brings the search index up to date with every change made since it was last used.
+  void CatchUpSearchIndex() const;
+
  private:
   std::shared_ptr<data::Database> Get() const;
 

@@ -20,6 +20,11 @@ void WriteLogList(const PageContext& page);
 // "id" is not a whole number or names no entry.
 void ShowLogEntry(const PageContext& page);
 
+// A search form (the request item "q"), then the entries whose visible title or text hold
+// every word of "q" (ASCII letters in any case), newest first, 25 to a page with the pager and
+// the footer; a line saying that nothing was found when none does.
+void WriteSearchResults(const PageContext& page);
+
 }  // namespace tessaly::pages
 
 #endif  // TESSALY_PAGES_PUBLIC_PAGES_H_
