@@ -75,6 +75,7 @@ void ImageAdmin(const PageContext& page) {
 void WriteImageList(const PageContext& page) {
   constexpr std::int64_t kRowsPerPage = 15;
   const std::string& script = page.script_name;
+  // In the order of upload, stated so that pages read in separate batches cannot overlap.
   auto rs = page.database.Open(
       {"SELECT ID, NAME, TYPE, STIME FROM IMAGE ORDER BY ID", {}, "IMAGE", true});
   if (rs->AbsolutePosition() == -1) {

@@ -1,5 +1,6 @@
 // The pages of the picture administration behind ImageAdmin's "for" dispatch, and the link to
-// a served picture that several of them write. Internal to this folder.
+// a served picture that several of them write. Internal to this folder. ImageAdmin's login
+// guard has passed before any of these pages runs; they do not check it again.
 #ifndef TESSALY_IMAGES_IMAGE_PAGES_H_
 #define TESSALY_IMAGES_IMAGE_PAGES_H_
 
