@@ -23,18 +23,7 @@ using testing::FormUpload;
 using testing::InsertPicture;
 using testing::PageFixture;
 
-// The single number that `sql` gives on `file`.
-std::int64_t Number(const std::string& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open(file.c_str(), &db);
-  sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
-  const std::int64_t n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return n;
-}
-
+// The first column of the first row that `sql` gives on `file`, as bytes.
 std::string Text(const std::string& file, const std::string& sql) {
   sqlite3* db = nullptr;
   sqlite3_open(file.c_str(), &db);
@@ -89,7 +78,7 @@ struct Admin : PageFixture {
     return host.response.body;
   }
 
-  std::int64_t Pictures() const { return Number(file, "SELECT count(*) FROM IMAGE"); }
+  std::int64_t Pictures() const { return std::stoll(Text(file, "SELECT count(*) FROM IMAGE")); }
 
   std::string file;
 };
