@@ -17,6 +17,8 @@ inline constexpr const char* kDatabaseFileName = "logs.mdb";
 void CreateSchema(sqlite3* db);
 
 // Throws DataError with a one-line message unless `db` holds a database made by CreateSchema.
+// Brings a file made by an older CreateSchema up to date where it can (the unique index on
+// IMAGE.NAME, which a file holding one name twice goes without); never refuses a file for that.
 void CheckSchema(sqlite3* db, const std::string& path);
 
 }  // namespace tessaly::data

@@ -6,11 +6,14 @@
 
 namespace tessaly::images {
 
-// The stored picture that the request item "name" names, with its stored content type.
+// The stored picture that the request item "name" names, with its stored content type, an
+// ETag and "nosniff"; 304 without the bytes when If-None-Match lists the tag. An empty answer
+// for a name that is not stored; a message for a missing or empty name.
 void ServeImage(const pages::PageContext& page);
 
-// The picture administration ("do=image"), dispatched further by the request item "for";
-// the login form for a visitor who has not logged on.
+// The picture administration ("do=image"): the login form for a visitor who has not logged
+// on, else the page that the request item "for" names ("delimage", "upload", "doupload",
+// "list"; exact, case-sensitive), the list for any other value or none.
 void ImageAdmin(const pages::PageContext& page);
 
 }  // namespace tessaly::images

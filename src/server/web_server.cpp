@@ -361,13 +361,24 @@ class Connection : public std::enable_shared_from_this<Connection> {
       status = http::status::internal_server_error;
       spdlog::error("{} {}: unknown exception", line.method, page.path);
     }
-    if (status != http::status::ok) body_.append(kErrorReport);
+    const bool failed = status != http::status::ok;
+    if (failed) {
+      body_.append(kErrorReport);
+    } else {
+      status = static_cast<http::status>(page_response.status());
+    }
+    const bool bodiless =
+        status == http::status::not_modified || status == http::status::no_content;
+    if (bodiless) body_.clear();
 
     StartHead(status);
-    head_.append("Content-Type: ").append(page_response.content_type()).append("\r\n");
+    if (!bodiless) {
+      head_.append("Content-Type: ").append(page_response.content_type()).append("\r\n");
+    }
+    if (!failed) head_.append(page_response.headers());
     head_.append("Cache-Control: private\r\n");
     page_session.Finish(head_);
-    EndHead(body_.size());
+    EndHead(bodiless ? std::nullopt : std::optional<std::uint64_t>(body_.size()));
     Send();
   }
 
