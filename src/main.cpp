@@ -13,14 +13,18 @@
 #include <random>
 
 #include "base/errors.h"
-#include "component/log.h"
+#include "component/run_page.h"
+#include "data/backup.h"
 #include "data/database.h"
+#include "data/location.h"
 #include "data/recordset.h"
 #include "data/schema.h"
+#include "data/search_index.h"
 #include "server/config.h"
 #include "server/host_objects.h"
 #include "server/web_server.h"
 #include "text/markup.h"
+#include "text/visible_text.h"
 
 namespace fs = std::filesystem;
 using namespace tessaly;
@@ -31,8 +35,30 @@ namespace {
 // check at start-up and the requests share one pooled database.
 std::string DatabaseFile(const std::string& root, const server::PageConfig& page) {
   const std::string root_folder = fs::canonical(root).string();
-  return DatabaseFileFor(root_folder, server::MapVirtualPath(root_folder, page.path, "."),
-                         page.web_path.ToString());
+  return data::DatabaseFileFor(root_folder, server::MapVirtualPath(root_folder, page.path, "."),
+                               page.web_path.ToString());
+}
+
+// Indexes what the search index lacks (all of a table that has never been indexed), showing
+// progress on a terminal or logging it, since a large table takes a while.
+void CatchUpSearchIndex(const std::string& file) {
+  auto database = data::Database::Open(file);
+  const bool terminal = ::isatty(STDERR_FILENO);
+  std::int64_t logged = 0;
+  data::CatchUpSearchIndex(
+      *database->Acquire(), text::VisibleText, [&](std::int64_t done, std::int64_t total) {
+        if (terminal) {
+          std::cerr << "\rindexing entries for search: " << done << " of " << total << std::flush;
+          if (done == total) std::cerr << "\n";
+        } else if (done == total || done - logged >= 100000) {
+          spdlog::info("indexing entries for search: {} of {}", done, total);
+          logged = done;
+        }
+      });
+}
+
+PageProperties PropertiesOf(const server::PageConfig& page) {
+  return {page.web_path, page.hot_news, page.image_size};
 }
 
 std::string GeneratePassword() {
@@ -72,6 +98,7 @@ int RunInit(const InitOptions& o) {
   fs::create_directories(fs::path(file).parent_path());
   const bool existed = fs::exists(file);
   data::Database::Create(file);
+  CatchUpSearchIndex(file);
   auto database = data::Database::Open(file);
   data::Command(database->Acquire())
       .Execute(
@@ -112,18 +139,15 @@ int RunServe(const ServeOptions& o) {
   }
   data::Pool pool;
   for (const server::PageConfig& page : config.pages) {
-    // Properties are checked once here, so that a bad setting stops the start, not a request.
-    LOG probe(pool, config.texts);
     try {
-      probe.SetWebPath(page.web_path);
-      probe.SetHotNewsRCs(page.hot_news);
-      probe.SetImageSize(page.image_size);
+      CheckPageProperties(PropertiesOf(page));
     } catch (const Error& e) {
       throw std::runtime_error("page " + page.path + ": " + e.what());
     }
     const std::string file = DatabaseFile(config.root, page);
     try {
       pool.Get(file);
+      CatchUpSearchIndex(file);
     } catch (const DataError& e) {
       if (!fs::exists(file)) {
         throw std::runtime_error("no database at " + file + "; run tessaly init --root " +
@@ -137,18 +161,42 @@ int RunServe(const ServeOptions& o) {
   const SiteTexts& texts = config.texts;
   server::WebServer web(
       config, [&pool, &texts](host::ScriptingContext& context, const server::PageConfig& page) {
-        LOG log(pool, texts);
-        log.OnStartPage(context);
-        log.SetWebPath(page.web_path);
-        log.SetHotNewsRCs(page.hot_news);
-        log.SetImageSize(page.image_size);
-        log.Main();
-        log.OnEndPage();
+        RunLogPage(pool, texts, context, PropertiesOf(page));
       });
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
   web.Run();
   spdlog::info("stopped");
+  return 0;
+}
+
+struct BackupOptions {
+  std::string root = "site";
+  std::string page = "/log/board";
+  std::string web_path = "log";
+  std::string to;
+  bool force = false;
+};
+
+int RunBackup(const BackupOptions& o) {
+  server::PageConfig page;
+  page.path = o.page;
+  page.web_path = o.web_path;
+  if (!fs::is_directory(o.root)) {
+    throw std::runtime_error("the site folder " + o.root + " does not exist");
+  }
+  const std::string file = DatabaseFile(o.root, page);
+  data::BackupOptions options;
+  options.overwrite = o.force;
+  const bool terminal = ::isatty(STDERR_FILENO);
+  if (terminal) {
+    options.progress = [](std::int64_t copied, std::int64_t total) {
+      std::cerr << "\rcopied " << copied << " of " << total << " pages" << std::flush;
+    };
+  }
+  data::BackupDatabase(file, o.to, options);
+  if (terminal) std::cerr << "\n";
+  std::cout << "copied " << file << " to " << o.to << "\n";
   return 0;
 }
 
@@ -234,6 +282,21 @@ int main(int argc, char** argv) {
   markup_cmd->add_flag("--reverse", markup.reverse,
                        "print what the edit form shows for a stored content (or title)");
 
+  BackupOptions backup;
+  CLI::App* backup_cmd = app.add_subcommand(
+      "backup",
+      "Copy a site's live database to a file while the server runs: one consistent snapshot, "
+      "checked before it is put in place.");
+  backup_cmd->add_option("--root", backup.root, "site root folder")->capture_default_str();
+  backup_cmd->add_option("--page", backup.page, "virtual path of the log page")
+      ->capture_default_str();
+  backup_cmd
+      ->add_option("--web-path", backup.web_path,
+                   "folder of the database under the root; empty: the page's folder")
+      ->capture_default_str();
+  backup_cmd->add_option("--to", backup.to, "the copy's file")->required();
+  backup_cmd->add_flag("--force", backup.force, "replace the file if it exists");
+
   CLI11_PARSE(app, argc, argv);
 
   try {
@@ -246,6 +309,7 @@ int main(int argc, char** argv) {
     }
     if (*serve_cmd) return RunServe(serve);
     if (*markup_cmd) return RunMarkup(markup);
+    if (*backup_cmd) return RunBackup(backup);
   } catch (const std::exception& e) {
     std::cerr << "tessaly: " << e.what() << "\n";
     return 1;

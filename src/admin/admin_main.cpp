@@ -1,8 +1,8 @@
-#include "component/log.h"
+#include "admin/admin.h"
 
-namespace tessaly {
+namespace tessaly::admin {
 
 // The administration area is not served yet: an admin request writes nothing.
-void LOG::AdminMain() {}
+void AdminMain(const pages::PageContext&) {}
 
-}  // namespace tessaly
+}  // namespace tessaly::admin

@@ -85,6 +85,8 @@ std::shared_ptr<Database> Database::Open(const std::string& path) {
   {
     Lease lease = database->Acquire();
     CheckSchema(lease->handle(), path);
+    // A file made by an older version gets what it lacks (tables, indexes, triggers).
+    CreateSchema(lease->handle());
   }
   return database;
 }

@@ -82,13 +82,17 @@ std::int64_t StepScalar(Connection& connection, const std::string& sql,
 
 }  // namespace
 
+// Rows read per batch before a page size is set: enough for the blocks that walk the newest
+// entries without paging, small enough to cost nothing when a page then moves elsewhere.
+constexpr std::int64_t kUnpagedBatchRows = 64;
+
 Recordset::Recordset(Lease lease, Query query)
     : lease_(std::move(lease)),
       query_(std::move(query)),
       paged_sql_(query_.sql + " LIMIT ? OFFSET ?") {
   open_ = true;
-  Execute(0);
-  ever_had_row_ = has_row_;
+  Fetch(0);
+  ever_had_row_ = HasRow();
 }
 
 Recordset::~Recordset() { Close(); }
@@ -98,44 +102,43 @@ Connection& Recordset::connection() const {
   return *lease_;
 }
 
-void Recordset::Execute(std::int64_t offset) {
-  stmt_ = connection().Prepare(paged_sql_);
-  BindAll(stmt_, query_.params);
-  const int n = static_cast<int>(query_.params.size());
-  Bind(stmt_, n + 1, Value(std::int64_t{-1}));
-  Bind(stmt_, n + 2, Value(offset));
-  if (names_.empty()) {
-    const int columns = sqlite3_column_count(stmt_);
-    for (int i = 0; i < columns; ++i) names_.emplace_back(sqlite3_column_name(stmt_, i));
-  }
-  position_ = offset + 1;
-  ReadRow();
-}
+std::int64_t Recordset::BatchRows() const { return paged_ ? page_size_ + 1 : kUnpagedBatchRows; }
 
-void Recordset::ReadRow() {
-  int rc = sqlite3_step(stmt_);
-  if (rc == SQLITE_ROW) {
-    has_row_ = true;
-    row_.clear();
-    const int columns = sqlite3_column_count(stmt_);
-    for (int i = 0; i < columns; ++i) row_.push_back(ColumnValue(stmt_, i));
-    return;
+void Recordset::Fetch(std::int64_t offset) {
+  Connection& c = connection();
+  sqlite3_stmt* stmt = c.Prepare(paged_sql_);
+  BindAll(stmt, query_.params);
+  const int n = static_cast<int>(query_.params.size());
+  const std::int64_t rows = BatchRows();
+  Bind(stmt, n + 1, Value(rows));
+  Bind(stmt, n + 2, Value(offset));
+  const int columns = sqlite3_column_count(stmt);
+  if (names_.empty()) {
+    for (int i = 0; i < columns; ++i) names_.emplace_back(sqlite3_column_name(stmt, i));
   }
-  has_row_ = false;
-  row_.clear();
-  sqlite3_reset(stmt_);  // ends the read as soon as the rows are used up
-  Check(connection().handle(), rc, "cannot read rows");
+  batch_.clear();
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    std::vector<Value>& row = batch_.emplace_back();
+    row.reserve(columns);
+    for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(stmt, i));
+  }
+  sqlite3_reset(stmt);  // ends the read before the rows are handed out
+  Check(c.handle(), rc, "cannot read rows");
+  batch_complete_ = static_cast<std::int64_t>(batch_.size()) < rows;
+  first_in_batch_ = offset + 1;
+  position_ = offset + 1;
 }
 
 std::int64_t Recordset::AbsolutePosition() const {
-  if (has_row_) return position_;
+  if (HasRow()) return position_;
   return ever_had_row_ ? -3 : -1;
 }
 
 void Recordset::MoveNext() {
-  if (!has_row_) throw DataError("either BOF or EOF is true, or the current record was deleted");
+  if (!HasRow()) throw DataError("either BOF or EOF is true, or the current record was deleted");
   ++position_;
-  ReadRow();
+  if (!HasRow() && !batch_complete_) Fetch(position_ - 1);
 }
 
 std::int64_t Recordset::RecordCount() {
@@ -152,6 +155,7 @@ std::int64_t Recordset::RecordCount() {
 void Recordset::SetPageSize(std::int64_t rows) {
   if (rows < 1) throw DataError("page size must be at least 1");
   page_size_ = rows;
+  paged_ = true;
 }
 
 std::int64_t Recordset::PageCount() {
@@ -162,7 +166,7 @@ std::int64_t Recordset::PageCount() {
 void Recordset::SetAbsolutePage(std::int64_t page) {
   if (page < 1 || page > PageCount())
     throw DataError("page " + std::to_string(page) + " is out of range");
-  Execute((page - 1) * page_size_);
+  Fetch((page - 1) * page_size_);
 }
 
 const Value& Recordset::Field(const std::string& name) const {
@@ -172,8 +176,8 @@ const Value& Recordset::Field(const std::string& name) const {
   }
   for (std::size_t i = 0; i < names_.size(); ++i) {
     if (ascii::EqualsNoCase(names_[i], name)) {
-      if (!has_row_) throw DataError("either BOF or EOF is true: no current row for " + name);
-      return row_[i];
+      if (!HasRow()) throw DataError("either BOF or EOF is true: no current row for " + name);
+      return Row()[i];
     }
   }
   throw DataError("item " + name + " not found in the collection");
@@ -187,13 +191,13 @@ void Recordset::AddNew() {
 
 void Recordset::SetField(const std::string& name, Value value) {
   connection();
-  if (!adding_ && !has_row_) throw DataError("no current row to change");
+  if (!adding_ && !HasRow()) throw DataError("no current row to change");
   changes_[Identifier(name)] = std::move(value);
 }
 
 void Recordset::AppendChunk(const std::string& name, std::string_view bytes) {
   connection();
-  if (!adding_ && !has_row_) throw DataError("no current row to change");
+  if (!adding_ && !HasRow()) throw DataError("no current row to change");
   Value& field = changes_[Identifier(name)];
   std::string data = field.IsNull() ? std::string() : field.ToText();
   data.append(bytes);
@@ -239,10 +243,8 @@ void Recordset::Update() {
 
 void Recordset::Close() {
   if (!open_) return;
-  if (stmt_) sqlite3_reset(stmt_);
-  stmt_ = nullptr;
   open_ = false;
-  has_row_ = false;
+  batch_.clear();
   lease_ = Lease();
 }
 

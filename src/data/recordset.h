@@ -1,6 +1,10 @@
 // Rows of one query, walked the way the pages walk them: positioned on the first row when
 // opened, moved forward one row at a time, paged by a page size. Rows are fetched lazily, so a
 // page costs in proportion to the rows it reads, not to the size of the table.
+//
+// Rows are read in batches (a page and one row more once a page size is set), and each batch's
+// statement is finished before the batch is handed out: no read transaction stays open while
+// the page that walks the rows does anything else, such as writing the visitor's session.
 #ifndef TESSALY_DATA_RECORDSET_H_
 #define TESSALY_DATA_RECORDSET_H_
 
@@ -35,7 +39,7 @@ class Recordset {
 
   // 1-based position of the current row; -1 when the result has no rows, -3 past the end.
   std::int64_t AbsolutePosition() const;
-  bool Eof() const { return !has_row_; }
+  bool Eof() const { return !HasRow(); }
   void MoveNext();
 
   std::int64_t RecordCount();
@@ -59,22 +63,29 @@ class Recordset {
   bool IsOpen() const { return open_; }
 
  private:
-  void Execute(std::int64_t offset);
-  void ReadRow();
+  // Reads the batch of rows that starts at `offset` (0-based) and makes its first row current.
+  void Fetch(std::int64_t offset);
+  std::int64_t BatchRows() const;
   Connection& connection() const;
+  bool HasRow() const {
+    return open_ && position_ >= first_in_batch_ &&
+           position_ < first_in_batch_ + static_cast<std::int64_t>(batch_.size());
+  }
+  const std::vector<Value>& Row() const { return batch_[position_ - first_in_batch_]; }
 
   Lease lease_;
   Query query_;
   std::string paged_sql_;  // query_.sql with LIMIT and OFFSET parameters
-  sqlite3_stmt* stmt_ = nullptr;
   bool open_ = false;
-  bool has_row_ = false;
   bool ever_had_row_ = false;
-  std::int64_t position_ = 0;
+  std::int64_t position_ = 0;  // of the current row, from 1
   std::int64_t page_size_ = 10;
+  bool paged_ = false;  // a page size was set: batches are one page and one row
   std::optional<std::int64_t> count_;
   std::vector<std::string> names_;
-  std::vector<Value> row_;
+  std::vector<std::vector<Value>> batch_;  // rows from position first_in_batch_
+  std::int64_t first_in_batch_ = 1;
+  bool batch_complete_ = false;  // the batch reached the end of the result
   bool adding_ = false;
   std::map<std::string, Value> changes_;
 };

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "base/errors.h"
+#include "data/search_index.h"
 
 namespace tessaly::data {
 namespace {
@@ -31,7 +32,6 @@ CREATE TABLE IF NOT EXISTS IMAGE (
   STIME TEXT NOT NULL DEFAULT (strftime('%Y-%m-%d %H:%M:%f', 'now', 'localtime')),
   DATA BLOB NOT NULL DEFAULT x''
 );
-CREATE INDEX IF NOT EXISTS IMAGE_NAME ON IMAGE (NAME);
 CREATE TABLE IF NOT EXISTS ROW_COUNT (
   NAME TEXT NOT NULL PRIMARY KEY,
   N INTEGER NOT NULL
@@ -70,6 +70,37 @@ int PragmaInt(sqlite3* db, const char* pragma) {
   return value;
 }
 
+bool HasIndex(sqlite3* db, const char* name) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE type = 'index' AND name = ?", -1,
+                         &stmt, nullptr) != SQLITE_OK) {
+    throw DataError(sqlite3_errmsg(db));
+  }
+  sqlite3_bind_text(stmt, 1, name, -1, SQLITE_STATIC);
+  const int rc = sqlite3_step(stmt);
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw DataError(sqlite3_errmsg(db));
+  return rc == SQLITE_ROW;
+}
+
+// Picture names are unique, so that of two simultaneous uploads of one name only one is
+// stored. Files made before this rule get the unique index in place of their plain one when
+// they are opened. A file that already holds a name twice, or that cannot be written now, keeps
+// what it has and opens as before (its pictures are served, the lowest id of a name first, and
+// the upload page's own check still refuses a stored name); the index is added at the first
+// open after the doubles are deleted.
+void RequireUniqueImageNames(sqlite3* db) {
+  if (HasIndex(db, "IMAGE_NAME_UNIQUE")) return;
+  if (sqlite3_exec(db,
+                   "SAVEPOINT unique_names; "
+                   "CREATE UNIQUE INDEX IMAGE_NAME_UNIQUE ON IMAGE (NAME); "
+                   "DROP INDEX IF EXISTS IMAGE_NAME; "
+                   "RELEASE unique_names",
+                   nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3_exec(db, "ROLLBACK TO unique_names; RELEASE unique_names", nullptr, nullptr, nullptr);
+  }
+}
+
 }  // namespace
 
 void CreateSchema(sqlite3* db) {
@@ -77,6 +108,8 @@ void CreateSchema(sqlite3* db) {
   Exec(db, "BEGIN IMMEDIATE");
   try {
     Exec(db, kSchema);
+    RequireUniqueImageNames(db);
+    CreateSearchIndex(db);
     Exec(db, "PRAGMA application_id=" + std::to_string(kApplicationId));
     Exec(db, "PRAGMA user_version=1");
     Exec(db, "COMMIT");
@@ -100,6 +133,7 @@ void CheckSchema(sqlite3* db, const std::string& path) {
     throw DataError(path + " is not a Tessaly database (not an SQLite file)");
   }
   if (id != kApplicationId) throw DataError(path + " is not a Tessaly database");
+  RequireUniqueImageNames(db);
 }
 
 }  // namespace tessaly::data

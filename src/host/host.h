@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/ascii.h"
+#include "base/errors.h"
+
 namespace tessaly::host {
 
 class Request {
@@ -46,9 +49,46 @@ class Response {
   // The content type of the answer; "text/html; charset=utf-8" unless set.
   virtual void SetContentType(std::string_view type) = 0;
 
+  // Adds one header line to the answer. Throws InvalidArgument unless CheckHeader accepts it.
+  virtual void AddHeader(std::string_view name, std::string_view value) = 0;
+
+  // The answer's status code, 200 unless set. A 304 (or 204) answer is sent without a body.
+  // Throws InvalidArgument for a code outside 200 to 599.
+  virtual void SetStatus(int code) = 0;
+
   // Nothing more is written to this answer.
   virtual void End() = 0;
 };
+
+// What AddHeader accepts: a header name made of token characters that is not one of the
+// headers the host writes itself (Content-Length, Transfer-Encoding, Connection, Content-Type,
+// Set-Cookie), and a value without CR, LF or NUL, so that no page can split or reframe the
+// answer. Throws InvalidArgument otherwise.
+inline void CheckHeader(std::string_view name, std::string_view value) {
+  constexpr std::string_view kTokenSymbols = "!#$%&'*+-.^_`|~";
+  bool token = !name.empty();
+  for (char c : name) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    token = token && (alnum || kTokenSymbols.find(c) != std::string_view::npos);
+  }
+  if (!token) throw InvalidArgument("Response.AddHeader: bad header name");
+  for (std::string_view own :
+       {"Content-Length", "Transfer-Encoding", "Connection", "Content-Type", "Set-Cookie"}) {
+    if (ascii::EqualsNoCase(name, own)) {
+      throw InvalidArgument("Response.AddHeader: " + std::string(own) + " is the host's own");
+    }
+  }
+  if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    throw InvalidArgument("Response.AddHeader: line break in the value of " + std::string(name));
+  }
+}
+
+// What SetStatus accepts: a final status code.
+inline void CheckStatus(int code) {
+  if (code < 200 || code > 599) {
+    throw InvalidArgument("Response.Status: " + std::to_string(code) + " is not a final status");
+  }
+}
 
 class Server {
  public:

@@ -36,7 +36,7 @@ std::string EncodeForLink(std::string_view query) {
   for (char ch : query) {
     const auto c = static_cast<unsigned char>(ch);
     const bool unsafe = c <= 0x20 || c == 0x7F || c == '\'' || c == '"' || c == '<' || c == '>' ||
-                        c == '`' || c == '\\';
+                        c == '`' || c == '\\' || c == '#' || c == ';';
     if (unsafe) {
       out += '%';
       out += kHex[c >> 4];

@@ -12,7 +12,9 @@ std::string EscapeHtml(std::string_view text);
 
 // Percent-encodes every byte of a query text that could end a URL, a single-quoted script
 // string or an unquoted attribute: quotes, angle brackets, backquote, backslash, whitespace and
-// control characters. Ordinary query text passes unchanged.
+// control characters; and '#' and ';', so that no character reference (such as "&#39;" or
+// "&apos;", which a browser decodes before it runs an attribute's script) can form in it.
+// Ordinary query text passes unchanged.
 std::string EncodeForLink(std::string_view query);
 
 }  // namespace tessaly::pages

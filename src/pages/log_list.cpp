@@ -1,35 +1,34 @@
-#include "component/log.h"
 #include "pages/date_format.h"
+#include "pages/footer.h"
 #include "pages/list_head.h"
+#include "pages/message.h"
+#include "pages/pager.h"
+#include "pages/public_pages.h"
 
-namespace tessaly {
+namespace tessaly::pages {
 
-// The public list of every entry, newest first, 25 to a page.
-void LOG::WriteLogList() {
-  sql_text_ = {"SELECT ID, TITLE, STIME FROM MESSAGE ORDER BY STIME DESC", {}, "MESSAGE", true};
-  OpenRecordset();
-  data::Recordset& rs = *log_recordset_;
-  if (rs.AbsolutePosition() != 1) {
-    ShowMessage("缺少资料", "没有网站日志", 3);
+void WriteLogList(const PageContext& page) {
+  constexpr std::int64_t kRowsPerPage = 25;
+  auto rs = page.database.Open(
+      {"SELECT ID, TITLE, STIME FROM MESSAGE ORDER BY STIME DESC", {}, "MESSAGE", true});
+  if (rs->AbsolutePosition() != 1) {
+    ShowMessage(page.response, "缺少资料", "没有网站日志", MessageButtons::kClose);
     return;
   }
-  response().Write(pages::ListHead("<div style='background-color:#F7EEFF'>", script_name_));
-  rows_per_page_ = 25;
-  SelectPage();
-  rows_written_ = 0;
-  response().Write(
+  page.response.Write(ListHead("<div style='background-color:#F7EEFF'>", page.script_name));
+  const PageChoice choice = SelectPage(*rs, kRowsPerPage, page.request, page.session);
+  page.response.Write(
       "<style>\r\nA:hover {color: #FF0000; text-decoration: underline}\r\n"
       "A {text-decoration: none}\r\n</style>");
-  while (rows_written_ < rows_per_page_ && !rs.Eof()) {
-    response().Write(pages::ListRow(rs.Field("ID").ToText(), rs.Field("TITLE").ToText(),
-                                    pages::FormatDateTime(rs.Field("STIME").ToText())));
-    ++rows_written_;
-    rs.MoveNext();
+  for (std::int64_t rows = 0; rows < kRowsPerPage && !rs->Eof(); ++rows) {
+    page.response.Write(ListRow(rs->Field("ID").ToText(), rs->Field("TITLE").ToText(),
+                                FormatDateTime(rs->Field("STIME").ToText())));
+    rs->MoveNext();
   }
-  rs.Close();
-  response().Write("</font></div><br>");
-  if (page_total_ > 1) WritePager();
-  response().Write(Footer());
+  rs->Close();
+  page.response.Write("</font></div><br>");
+  if (choice.count > 1) WritePager(page, choice);
+  page.response.Write(Footer(page.texts));
 }
 
-}  // namespace tessaly
+}  // namespace tessaly::pages

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "component/site_texts.h"
 #include "host/variant.h"
+#include "pages/site_texts.h"
 #include "server/settings.h"
 
 namespace tessaly::server {

@@ -230,11 +230,11 @@ void Connection::AnswerPage() {
   line.listen_host = server_.address.host;
 
   PageHost host{server_.handler, server_.sessions, server_.root.native()};
-  RunPage(host, page, line, request.base(), body, head_, body_);
+  auto content_length = RunPage(host, page, line, request.base(), body, head_, body_);
   // The request's body is done with: its memory goes back before the answer goes out.
   std::string().swap(parser_->get().body());
   request_.body_memory = BodyReservation();
-  EndHead(body_.size());
+  EndHead(content_length);
   Send();
 }
 

@@ -1,6 +1,7 @@
 #include "server/host_objects.h"
 
 #include <algorithm>
+#include <boost/beast/http/status.hpp>
 #include <charconv>
 #include <vector>
 
@@ -149,6 +150,19 @@ void PageResponse::SetContentType(std::string_view type) {
     throw InvalidArgument("Response.ContentType: line break in the content type");
   }
   content_type_.assign(type);
+}
+
+void PageResponse::AddHeader(std::string_view name, std::string_view value) {
+  host::CheckHeader(name, value);
+  headers_.append(name).append(": ").append(value).append("\r\n");
+}
+
+void PageResponse::SetStatus(int code) {
+  host::CheckStatus(code);
+  if (http::int_to_status(static_cast<unsigned>(code)) == http::status::unknown) {
+    throw InvalidArgument("Response.Status: unknown status " + std::to_string(code));
+  }
+  status_ = code;
 }
 
 std::string_view PageResponse::content_type() const {

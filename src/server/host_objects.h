@@ -59,14 +59,21 @@ class PageResponse final : public host::Response {
   void Write(std::string_view text) override;
   void BinaryWrite(std::string_view bytes) override;
   void SetContentType(std::string_view type) override;
+  void AddHeader(std::string_view name, std::string_view value) override;
+  void SetStatus(int code) override;
   void End() override { ended_ = true; }
 
   // The type set by the page, or "text/html; charset=utf-8".
   std::string_view content_type() const;
+  // The header lines added by the page, each ending in CR LF.
+  std::string_view headers() const { return headers_; }
+  int status() const { return status_; }
 
  private:
   std::string& body_;
   std::string content_type_;
+  std::string headers_;
+  int status_ = 200;
   bool ended_ = false;
 };
 

@@ -14,9 +14,10 @@ constexpr std::string_view kErrorReport = "<p>服务器内部错误，请稍后�
 
 }  // namespace
 
-void RunPage(const PageHost& host, const PageConfig& page, const RequestLine& line,
-             const http::fields& headers, std::string_view request_body, ResponseHead& head,
-             std::string& body) {
+std::optional<std::uint64_t> RunPage(const PageHost& host, const PageConfig& page,
+                                     const RequestLine& line, const http::fields& headers,
+                                     std::string_view request_body, ResponseHead& head,
+                                     std::string& body) {
   body.clear();
   PageRequest request(line, headers, request_body);
   PageResponse response(body);
@@ -25,22 +26,29 @@ void RunPage(const PageHost& host, const PageConfig& page, const RequestLine& li
   PageApplication application;
   host::ScriptingContext context{request, response, server, session, application};
 
-  http::status status = http::status::ok;
+  bool failed = false;
   try {
     host.handler(context, page);
   } catch (const std::exception& error) {
-    status = http::status::internal_server_error;
+    failed = true;
     spdlog::error("{} {}: {}", line.method, page.path, error.what());
   } catch (...) {
-    status = http::status::internal_server_error;
+    failed = true;
     spdlog::error("{} {}: unknown exception", line.method, page.path);
   }
-  if (status != http::status::ok) body.append(kErrorReport);
+  if (failed) body.append(kErrorReport);
+  const auto status =
+      failed ? http::status::internal_server_error : static_cast<http::status>(response.status());
+  const bool bodiless = status == http::status::not_modified || status == http::status::no_content;
+  if (bodiless) body.clear();
 
   head.Start(status);
-  head.Add("Content-Type", response.content_type());
+  if (!bodiless) head.Add("Content-Type", response.content_type());
+  if (!failed) head.AddLines(response.headers());
   head.Add("Cache-Control", "private");
   if (auto cookie = session.Finish()) head.Add("Set-Cookie", *cookie);
+  if (bodiless) return std::nullopt;
+  return body.size();
 }
 
 }  // namespace tessaly::server

@@ -4,7 +4,9 @@
 #define TESSALY_SERVER_PAGE_RUN_H_
 
 #include <boost/beast/http/fields.hpp>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,13 +30,16 @@ struct PageHost {
 };
 
 // Runs `host.handler` for a request to `page` (`line.script_name` is the page's path) with the
-// request's `headers` and `request_body`. Starts `head` with the status (200, or 500 when the
-// handler threw) and adds the page's headers: Content-Type, Cache-Control and the session
-// cookie if the session needs one; the caller ends it. The page goes to `body`, which is
-// cleared first.
-void RunPage(const PageHost& host, const PageConfig& page, const RequestLine& line,
-             const boost::beast::http::fields& headers, std::string_view request_body,
-             ResponseHead& head, std::string& body);
+// request's `headers` and `request_body`. Starts `head` with the status (the page's own, or 500
+// when the handler threw) and adds the page's headers: Content-Type, those the page added,
+// Cache-Control and the session cookie if the session needs one; the caller ends it. The page
+// goes to `body`, which is cleared first. Returns the Content-Length to state: the body's size,
+// or nothing for a 204 or 304, which have no body.
+std::optional<std::uint64_t> RunPage(const PageHost& host, const PageConfig& page,
+                                     const RequestLine& line,
+                                     const boost::beast::http::fields& headers,
+                                     std::string_view request_body, ResponseHead& head,
+                                     std::string& body);
 
 }  // namespace tessaly::server
 

@@ -20,6 +20,8 @@ class ResponseHead {
   // Adds one header line. `value` must hold no line break: callers pass only values the server
   // made or checked.
   void Add(std::string_view name, std::string_view value);
+  // Adds header lines made elsewhere, each ending in CR LF, checked as Add's values are.
+  void AddLines(std::string_view lines) { text_.append(lines); }
 
   // Ends the head: Content-Length unless `content_length` is empty (304), then the Connection
   // header that `keep_alive` needs for a client of HTTP `version` (10 or 11).

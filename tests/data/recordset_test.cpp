@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,6 +87,30 @@ TEST_F(RecordsetTest, PagesByPageSize) {
   EXPECT_THROW(rs->SetAbsolutePage(4), DataError);
   EXPECT_THROW(rs->SetAbsolutePage(0), DataError);
   EXPECT_THROW(rs->SetPageSize(0), DataError);
+}
+
+TEST_F(RecordsetTest, NoReadStaysOpenWhileRowsAreWalked) {
+  Fill(150);
+  auto rs = Newest();
+  // A writer and a full checkpoint get through while the recordset sits on a row: the rows
+  // were read and the read ended, so the write-ahead log can always be emptied.
+  InsertEntry(file_, "late", "c", "2027-01-01");
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(file_.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "SELECT count(*) FROM MESSAGE", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  int log_frames = -1, checkpointed = -1;
+  EXPECT_EQ(sqlite3_wal_checkpoint_v2(other, nullptr, SQLITE_CHECKPOINT_TRUNCATE, &log_frames,
+                                      &checkpointed),
+            SQLITE_OK);
+  sqlite3_close(other);
+  EXPECT_EQ(log_frames, 0);
+  // The walk goes on across batches, in order, from the snapshot of each batch.
+  std::int64_t rows = 0;
+  for (; !rs->Eof(); rs->MoveNext()) {
+    EXPECT_EQ(rs->AbsolutePosition(), ++rows);
+  }
+  EXPECT_GE(rows, 150);
 }
 
 TEST_F(RecordsetTest, RowCounterFollowsInsertsAndDeletesFromAnyTool) {

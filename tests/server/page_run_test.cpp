@@ -16,12 +16,12 @@ class PageRunTest : public ::testing::Test {
     line_.script_name = page_.path;
   }
 
-  // Runs `handler` for one request; head_ holds the head, ended with the body's length.
+  // Runs `handler` for one request; head_ holds the head, ended as the connection ends it.
   std::string Run(const PageHandler& handler, std::string_view request_body = {}) {
     std::string body;
-    RunPage(PageHost{handler, sessions_, "/srv/site"}, page_, line_, headers_, request_body, head_,
-            body);
-    head_.End(body.size(), true, 11);
+    head_.End(RunPage(PageHost{handler, sessions_, "/srv/site"}, page_, line_, headers_,
+                      request_body, head_, body),
+              true, 11);
     return body;
   }
   std::string Header(std::string_view name) const {
@@ -59,6 +59,19 @@ TEST_F(PageRunTest, TheHandlerWritesThePageThroughTheHostObjects) {
   EXPECT_EQ(Header("Content-Type"), "image/gif");
   EXPECT_EQ(Header("Set-Cookie").find("TSESSIONID="), 0u);
   EXPECT_EQ(sessions_.size(), 1u);
+}
+
+TEST_F(PageRunTest, APageMaySetItsStatusAndHeaders) {
+  std::string body = Run([](host::ScriptingContext& context, const PageConfig&) {
+    context.response.AddHeader("ETag", "\"1\"");
+    context.response.SetStatus(304);
+    context.response.Write("dropped");
+  });
+  EXPECT_EQ(head_.status(), 304u);
+  EXPECT_EQ(body, "");
+  EXPECT_EQ(Header("ETag"), "\"1\"");
+  EXPECT_EQ(Header("Content-Type"), "");
+  EXPECT_EQ(Header("Content-Length"), "");  // a 304 has no body
 }
 
 TEST_F(PageRunTest, AFailingPageAnswers500WithWhatItWroteAndNoDetail) {

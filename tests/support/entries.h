@@ -18,6 +18,7 @@ inline void Sql(const std::string& file, const std::string& sql,
   sqlite3* db = nullptr;
   if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open");
   sqlite3_busy_timeout(db, 5000);
+  sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);  // tests need no fsync
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
     std::string message = sqlite3_errmsg(db);
@@ -44,6 +45,17 @@ inline void InsertEntry(const std::string& file, const std::string& title,
                         const std::string& content, const std::string& stime) {
   Sql(file, "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES (?, ?, ?)",
       {title, content, stime});
+}
+
+// Entries "t1" to "tN" with content "c", entry i added on a later minute than entry i-1 (at
+// 10:(i mod 60):05.125 of day 1 + i/60 of March 2026), so that newer entries have higher ids.
+inline void FillEntries(const std::string& file, int count) {
+  Sql(file,
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < CAST(? AS "
+      "INTEGER)) "
+      "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) SELECT 't' || i, 'c', "
+      "printf('2026-03-%02d 10:%02d:05.125', 1 + i / 60, i % 60) FROM n ORDER BY i",
+      {std::to_string(count)});
 }
 
 }  // namespace tessaly::testing

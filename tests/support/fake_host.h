@@ -53,6 +53,8 @@ class FakeResponse : public host::Response {
  public:
   std::string body;
   std::string content_type = "text/html; charset=utf-8";
+  Items headers;
+  int status = 200;
   int writes = 0;
   bool ended = false;
 
@@ -63,6 +65,21 @@ class FakeResponse : public host::Response {
   }
   void BinaryWrite(std::string_view bytes) override { Write(bytes); }
   void SetContentType(std::string_view type) override { content_type = type; }
+  void AddHeader(std::string_view name, std::string_view value) override {
+    host::CheckHeader(name, value);
+    headers.emplace_back(name, value);
+  }
+  void SetStatus(int code) override {
+    host::CheckStatus(code);
+    status = code;
+  }
+  // The value of the header `name` added last, empty when none was.
+  std::string Header(std::string_view name) const {
+    for (auto it = headers.rbegin(); it != headers.rend(); ++it) {
+      if (it->first == name) return it->second;
+    }
+    return {};
+  }
   void End() override { ended = true; }
 };
 

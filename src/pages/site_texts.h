@@ -1,7 +1,7 @@
 // Texts of the site that the pages write around the entries: the label in the entry page's
 // title and the footer block under the list and entry pages. Plain text; the pages escape them.
-#ifndef TESSALY_COMPONENT_SITE_TEXTS_H_
-#define TESSALY_COMPONENT_SITE_TEXTS_H_
+#ifndef TESSALY_PAGES_SITE_TEXTS_H_
+#define TESSALY_PAGES_SITE_TEXTS_H_
 
 #include <string>
 
@@ -17,4 +17,4 @@ struct SiteTexts {
 
 }  // namespace tessaly
 
-#endif  // TESSALY_COMPONENT_SITE_TEXTS_H_
+#endif  // TESSALY_PAGES_SITE_TEXTS_H_

@@ -1,0 +1,118 @@
+#include <string>
+
+#include "images/image_pages.h"
+#include "images/upload_body.h"
+#include "pages/message.h"
+
+namespace tessaly::images {
+namespace {
+
+using pages::MessageButtons;
+using pages::PageContext;
+
+bool IsPictureType(std::string_view type) {
+  return type == "image/gif" || type == "image/pjpeg" || type == "image/jpeg";
+}
+
+// Length of the well-formed UTF-8 sequence at the start of `text` (no overlong forms, no
+// surrogates, nothing above U+10FFFF); 0 when there is none.
+std::size_t Utf8SequenceLength(std::string_view text) {
+  const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+// A name that every place it goes can take as it is: UTF-8 text without control characters,
+// and without the characters that a query value, a link, a quoted attribute or a folder path
+// would read as syntax (the space, & + % ' and also < > " # \).
+bool IsStorableName(std::string_view name) {
+  constexpr std::string_view kRefused = " &+%'<>\"#\\";
+  while (!name.empty()) {
+    const auto c = static_cast<unsigned char>(name.front());
+    if (c < 0x20 || c == 0x7F || kRefused.find(name.front()) != std::string_view::npos) {
+      return false;
+    }
+    const std::size_t length = Utf8SequenceLength(name);
+    if (length == 0) return false;
+    name.remove_prefix(length);
+  }
+  return true;
+}
+
+void ShowDuplicate(const PageContext& page, std::string_view name) {
+  pages::ShowMessage(page.response, "文件名重复或该图像已存在",
+                     "请将图像文件改名或确认该<a target=_blank href='" +
+                         PictureLink(page.script_name, name) + "'>图片</a>",
+                     MessageButtons::kBack);
+}
+
+bool IsStored(const PageContext& page, const std::string& name) {
+  auto rs = page.database.Open({"SELECT ID FROM IMAGE WHERE NAME = ?", {name}, "IMAGE"});
+  const bool found = rs->AbsolutePosition() != -1;
+  rs->Close();
+  return found;
+}
+
+}  // namespace
+
+void DoUpload(const PageContext& page) {
+  // The limit is on the whole body, framing included; it is checked before the body is read
+  // or parsed, so that a refused upload costs no copy of it.
+  const std::int64_t size = page.request.TotalBytes();
+  if (size > page.image_size) {
+    pages::ShowMessage(page.response, "文件过大", "请将文件缩小或另选文件", MessageButtons::kBack);
+    return;
+  }
+  const std::string body = page.request.BinaryRead(size);
+  const UploadBody upload(body);
+
+  const std::string type = upload.ContentType();
+  if (!IsPictureType(type)) {
+    pages::ShowMessage(page.response, "该图像文件类型不被支持",
+                       "请选择文件类型为 *.gif 或 *.jpg 的图像文件", MessageButtons::kBack);
+    return;
+  }
+  const std::string name = upload.FileName();
+  if (!IsStorableName(name)) {
+    pages::ShowMessage(page.response, "文件错误", "请不要使用特殊符号如：&、+、%、'",
+                       MessageButtons::kBack);
+    return;
+  }
+  if (IsStored(page, name)) return ShowDuplicate(page, name);
+
+  // The unique index on NAME decides between two uploads of one name that both passed the
+  // check above: the later insert changes nothing and gets the same answer as the check.
+  const std::int64_t added = page.database.Command().Execute(
+      "INSERT INTO IMAGE (NAME, TYPE, DATA) VALUES (?, ?, ?) ON CONFLICT DO NOTHING",
+      {name, type, data::Blob{std::string(upload.FileBytes())}});
+  if (added == 0) return ShowDuplicate(page, name);
+
+  const std::string& script = page.script_name;
+  pages::ShowMessage(page.response, "图片上传成功",
+                     "<img src='" + PictureLink(script, name) + "'><br><br><a href=" + script +
+                         "?action=admin&do=image&for=upload>继续上传图片</a>",
+                     MessageButtons::kBackTo, script + "?action=admin&do=image");
+  page.response.End();
+}
+
+}  // namespace tessaly::images

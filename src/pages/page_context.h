@@ -1,0 +1,66 @@
+// What every page function is given: the request's host objects, the page's three properties,
+// the script name on which every link is built, the site's texts and the page's database.
+// A page function writes its whole answer through `response` and keeps nothing afterwards;
+// everything it decides is a local of its own or a value it returns.
+#ifndef TESSALY_PAGES_PAGE_CONTEXT_H_
+#define TESSALY_PAGES_PAGE_CONTEXT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "data/database.h"
+#include "data/recordset.h"
+#include "host/host.h"
+#include "pages/site_texts.h"
+
+namespace tessaly::pages {
+
+// The page's log database, opened on first use. Each recordset and each command holds a
+// connection of the pool until it ends.
+class PageDatabase {
+ public:
+  // `pool` must outlive the object; `server` and `web_path` locate the file (data/location.h).
+  PageDatabase(data::Pool& pool, const host::Server& server, const std::string& web_path)
+      : pool_(pool), server_(server), web_path_(web_path) {}
+
+  // The rows of `query`, positioned on the first. Throws DataError.
+  std::unique_ptr<data::Recordset> Open(data::Query query) const;
+
+  // A connection for Delete and Update statements. Throws DataError.
+  data::Command Command() const;
+
+  // Brings the search index up to date with every change made since it was last used.
+  void CatchUpSearchIndex() const;
+
+ private:
+  std::shared_ptr<data::Database> Get() const;
+
+  data::Pool& pool_;
+  const host::Server& server_;
+  const std::string& web_path_;
+};
+
+struct PageContext {
+  host::Request& request;
+  host::Response& response;
+  host::Server& server;
+  host::Session& session;
+
+  // The page's own path (SCRIPT_NAME as the request gave it): every self-link starts with it.
+  const std::string& script_name;
+
+  const std::string& web_path;
+  std::int32_t hot_news_rcs;
+  std::int32_t image_size;
+
+  const SiteTexts& texts;
+  const PageDatabase& database;
+};
+
+// A page: writes the whole answer for one request.
+using PageFunction = void (*)(const PageContext&);
+
+}  // namespace tessaly::pages
+
+#endif  // TESSALY_PAGES_PAGE_CONTEXT_H_

@@ -1,0 +1,30 @@
+// The pages every visitor sees.
+#ifndef TESSALY_PAGES_PUBLIC_PAGES_H_
+#define TESSALY_PAGES_PUBLIC_PAGES_H_
+
+#include "pages/page_context.h"
+
+namespace tessaly::pages {
+
+// The block of the newest entries (as many as HotNewsRCs) that other pages embed, with a link
+// to the whole list when there are more; "没有日志" alone for an empty log. Embedded in a page
+// outside the database's folder, its links go to the page of the same file name inside that
+// folder, relative to the embedding page.
+void WriteHotNews(const PageContext& page);
+
+// Every entry, newest first, 25 to a page, with the pager and the footer; a message box for
+// an empty log.
+void WriteLogList(const PageContext& page);
+
+// One entry (the request item "id") as a whole document with the footer; a message box when
+// "id" is not a whole number or names no entry.
+void ShowLogEntry(const PageContext& page);
+
+// A search form (the request item "q"), then the entries whose visible title or text hold
+// every word of "q" (ASCII letters in any case), newest first, 25 to a page with the pager and
+// the footer; a line saying that nothing was found when none does.
+void WriteSearchResults(const PageContext& page);
+
+}  // namespace tessaly::pages
+
+#endif  // TESSALY_PAGES_PUBLIC_PAGES_H_

@@ -1,0 +1,87 @@
+#include "data/search_index.h"
+#include "pages/date_format.h"
+#include "pages/footer.h"
+#include "pages/html.h"
+#include "pages/list_head.h"
+#include "pages/pager.h"
+#include "pages/public_pages.h"
+
+namespace tessaly::pages {
+namespace {
+
+// Bounds on what a query may cost: characters read, and words that count.
+constexpr std::size_t kMaxQueryCharacters = 200;
+constexpr std::size_t kMaxWords = 8;
+
+// `text` cut after `count` characters (UTF-8 sequences are never split).
+std::string_view FirstCharacters(std::string_view text, std::size_t count) {
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == count) {
+      return text.substr(0, i);
+    }
+  }
+  return text;
+}
+
+// Words are separated by ASCII blanks and by the ideographic space that Chinese input
+// methods type; the doubled apostrophe of the stored form counts as one, as in the index.
+std::vector<std::string> Words(std::string_view query) {
+  std::string text(FirstCharacters(query, kMaxQueryCharacters));
+  for (std::size_t at; (at = text.find("\u3000")) != std::string::npos;) text.replace(at, 3, " ");
+  std::vector<std::string> words;
+  std::size_t i = 0;
+  while (i < text.size() && words.size() < kMaxWords) {
+    const std::size_t start = text.find_first_not_of(" \t\r\n\f\v", i);
+    if (start == std::string::npos) break;
+    const std::size_t end = std::min(text.find_first_of(" \t\r\n\f\v", start), text.size());
+    std::string word = text.substr(start, end - start);
+    for (std::size_t at; (at = word.find("''")) != std::string::npos;) word.erase(at, 1);
+    words.push_back(std::move(word));
+    i = end;
+  }
+  return words;
+}
+
+void WriteSearchForm(const PageContext& page, std::string_view query) {
+  page.response.Write("<form method='get' action='" + EscapeHtml(page.script_name) +
+                      "' style='font-size:12px'><input type='hidden' name='action' "
+                      "value='search'><input type='text' name='q' size='30' value='" +
+                      EscapeHtml(query) +
+                      "' style='font-size: 12px'> <input type='submit' value=' 搜  索 ' "
+                      "style='font-size: 12px'></form>");
+}
+
+}  // namespace
+
+void WriteSearchResults(const PageContext& page) {
+  constexpr std::int64_t kRowsPerPage = 25;
+  const std::string query = page.request.Item("q");
+  WriteSearchForm(page, query);
+  const std::vector<std::string> words = Words(query);
+  if (words.empty()) return;
+
+  page.database.CatchUpSearchIndex();
+  auto rs = page.database.Open(data::SearchQuery(words));
+  if (rs->AbsolutePosition() != 1) {
+    page.response.Write("<p style='font-size:12px'>没有找到包含“" + EscapeHtml(query) +
+                        "”的日志。</p>");
+    return;
+  }
+  page.response.Write(ListHead("<div style='background-color:#F7EEFF'>", page.script_name));
+  const PageChoice choice = SelectPage(*rs, kRowsPerPage, page.request, page.session);
+  page.response.Write(
+      "<style>\r\nA:hover {color: #FF0000; text-decoration: underline}\r\n"
+      "A {text-decoration: none}\r\n</style>");
+  for (std::int64_t rows = 0; rows < kRowsPerPage && !rs->Eof(); ++rows) {
+    page.response.Write(ListRow(rs->Field("ID").ToText(), rs->Field("TITLE").ToText(),
+                                FormatDateTime(rs->Field("STIME").ToText())));
+    rs->MoveNext();
+  }
+  rs->Close();
+  page.response.Write("</font></div><br>");
+  if (choice.count > 1) WritePager(page, choice);
+  page.response.Write(Footer(page.texts));
+}
+
+}  // namespace tessaly::pages

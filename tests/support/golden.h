@@ -1,0 +1,38 @@
+// Exact expected pages kept as files under tests/golden/, so that a page's bytes are read as
+// a page rather than as HTML retyped in C++. Run a test with TESSALY_UPDATE_GOLDEN=1 to write
+// the files from what the code produces now; review the diff before committing it.
+#ifndef TESSALY_TESTS_SUPPORT_GOLDEN_H_
+#define TESSALY_TESTS_SUPPORT_GOLDEN_H_
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace tessaly::testing {
+
+inline std::filesystem::path GoldenPath(const std::string& name) {
+  return std::filesystem::path(TESSALY_GOLDEN_DIR) / name;
+}
+
+inline std::string ReadGolden(const std::string& name) {
+  std::ifstream in(GoldenPath(name), std::ios::binary);
+  if (!in) ADD_FAILURE() << "missing golden file " << GoldenPath(name);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Expects `actual` to equal the golden file `name` byte for byte.
+inline void ExpectGolden(const std::string& actual, const std::string& name) {
+  if (std::getenv("TESSALY_UPDATE_GOLDEN")) {
+    std::ofstream(GoldenPath(name), std::ios::binary) << actual;
+    return;
+  }
+  EXPECT_EQ(actual, ReadGolden(name)) << "golden file " << name;
+}
+
+}  // namespace tessaly::testing
+
+#endif  // TESSALY_TESTS_SUPPORT_GOLDEN_H_

@@ -1,0 +1,54 @@
+// A page context over in-memory host objects and a real database file, for calling page
+// functions directly.
+#ifndef TESSALY_TESTS_SUPPORT_PAGE_FIXTURE_H_
+#define TESSALY_TESTS_SUPPORT_PAGE_FIXTURE_H_
+
+#include <string>
+
+#include "data/database.h"
+#include "pages/page_context.h"
+#include "support/entries.h"
+#include "support/fake_host.h"
+#include "support/temp_dir.h"
+
+namespace tessaly::testing {
+
+// The page /log/board with WebPath "log" in a temporary site; the database is made on demand.
+class PageFixture {
+ public:
+  PageFixture() {
+    host.server.root = dir.str();
+    host.server.page_folder = dir.str() + "/log";
+  }
+
+  std::string MakeDatabase() { return testing::MakeDatabase(dir.path() / "log"); }
+
+  // A fresh request on the same session, database and settings.
+  void NewRequest(Items query = {}, std::string raw_query = {}) {
+    FakeRequest request;
+    request.query = std::move(query);
+    request.raw_query = std::move(raw_query);
+    request.server_variables["REQUEST_METHOD"] = "GET";
+    host.request = std::move(request);
+    host.response = FakeResponse();
+  }
+
+  pages::PageContext Context() {
+    return {host.request, host.response, host.server, host.session, script_name,
+            web_path,     hot_news,      image_size,  texts,        database};
+  }
+
+  TempDir dir;
+  data::Pool pool;
+  FakePage host;
+  std::string script_name = "/log/board";
+  std::string web_path = "log";
+  std::int32_t hot_news = 10;
+  std::int32_t image_size = 1048576;
+  SiteTexts texts;
+  pages::PageDatabase database{pool, host.server, web_path};
+};
+
+}  // namespace tessaly::testing
+
+#endif  // TESSALY_TESTS_SUPPORT_PAGE_FIXTURE_H_
