@@ -15,13 +15,14 @@ namespace {
 
 // The pages by "action". Any other value, an empty one or none gives the hot news block, which
 // is what a page that only calls Main embeds.
-constexpr std::array<std::pair<std::string_view, pages::PageFunction>, 6> kActions{{
+constexpr std::array<std::pair<std::string_view, pages::PageFunction>, 7> kActions{{
     {"hotnews", pages::WriteHotNews},
     {"list", pages::WriteLogList},
     {"show", pages::ShowLogEntry},
     {"admin", admin::AdminMain},
     {"image", images::ServeImage},
     {"search", pages::WriteSearchResults},
+    {"feed", pages::WriteFeed},
 }};
 
 pages::PageFunction PageFor(std::string_view action) {

@@ -61,7 +61,8 @@ struct ServerConfig {
 //   timeout_minutes = 20           # 1 to 527040
 //
 //   [site]                         # SiteTexts: label, webmaster_email, notice,
-//   label = "Tessaly"              # credit_text, credit_url (strings)
+//   label = "Tessaly"              # credit_text, credit_url (strings), url (the site's
+//                                  # address for the feed's links, http:// or https://)
 //
 //   [[page]]                       # repeatable; when present, replaces the pages
 //   path = "/log/board"            # starts with "/"; no '?', '#', '%' or '\'; unique
