@@ -1,0 +1,83 @@
+#include <optional>
+
+#include "admin/admin.h"
+#include "admin/entry_form.h"
+#include "admin/links.h"
+#include "pages/guards.h"
+#include "pages/html.h"
+#include "pages/message.h"
+#include "pages/request_values.h"
+
+namespace tessaly::admin {
+namespace {
+
+// The entry that "id" names, for a logged-on POST; none when the page has been answered
+// already: the login form or the refusal of the guards, the control panel when no entry was
+// chosen, the refusal when "id" is not a whole number.
+std::optional<std::int64_t> ChosenEntry(const pages::PageContext& page) {
+  if (!pages::RequireLogin(page) || !pages::RequirePost(page)) return std::nullopt;
+  const std::string_view chosen = pages::TrimSpaces(page.request.Item("id"));
+  if (chosen.empty()) {
+    WriteControlPanel(page);
+    return std::nullopt;
+  }
+  const auto id = pages::ParseWholeNumber(chosen);
+  if (!id) {
+    pages::ShowMessage(page.response, pages::kRefusalTitle, pages::kRefusalText,
+                       pages::MessageButtons::kClose);
+  }
+  return id;
+}
+
+std::unique_ptr<data::Recordset> OpenEntry(const pages::PageContext& page, std::int64_t id) {
+  return page.database.Open(
+      {"SELECT ID, TITLE, CONTENT FROM MESSAGE WHERE ID = ?", {id}, "MESSAGE"});
+}
+
+// A browser drops one line break right after a text area's opening tag; one more is written
+// before a content that starts with a line break, so that the content posts back unchanged.
+std::string TextAreaContent(std::string_view content) {
+  std::string escaped = pages::EscapeHtml(content);
+  if (content.starts_with('\r') || content.starts_with('\n')) escaped.insert(0, "\r\n");
+  return escaped;
+}
+
+}  // namespace
+
+void WriteEditForm(const pages::PageContext& page) {
+  const auto id = ChosenEntry(page);
+  if (!id) return;
+  auto rs = OpenEntry(page, *id);
+  if (rs->AbsolutePosition() == -1) {
+    rs->Close();
+    pages::ShowMessage(page.response, "非法操作", "该则日志不存", pages::MessageButtons::kClose);
+    return;
+  }
+  const std::string title = text::DecodeText(rs->Field("TITLE").ToText());
+  const std::string content = text::HtmlToMarkup(rs->Field("CONTENT").ToText());
+  rs->Close();
+  page.response.Write(EntryForm(AdminUrl(page, "update") + "&id=" + std::to_string(*id), "编辑日志",
+                                "maxlength='50' value='" + pages::EscapeHtml(title) + "'",
+                                TextAreaContent(content), "这则日志使用了：MIRTA 标记<br>"));
+  page.session.SetTimeout(120);
+}
+
+void DoUpdateEntry(const pages::PageContext& page) {
+  const auto id = ChosenEntry(page);
+  if (!id) return;
+  auto rs = OpenEntry(page, *id);
+  if (rs->AbsolutePosition() == -1) {
+    rs->Close();
+    pages::ShowMessage(page.response, "非法操作", "该则新闻不存", pages::MessageButtons::kClose);
+    return;
+  }
+  rs->SetField("TITLE", StoredTitle(page.request.Item("title")));
+  rs->SetField("CONTENT", StoredContent(page.request.Item("content"), page.script_name));
+  rs->Update();
+  rs->Close();
+  pages::ShowMessage(page.response, "编辑成功", "你所要编辑的日志已更新",
+                     pages::MessageButtons::kBackTo, AdminUrl(page, "edit"));
+  page.session.SetTimeout(20);
+}
+
+}  // namespace tessaly::admin
