@@ -173,5 +173,18 @@ TEST_F(AdminPagesTest, EditorsHoldTheSessionLongerUntilSaved) {
   EXPECT_EQ(f_.host.session.timeout, 20);
 }
 
+TEST_F(AdminPagesTest, LogonFindingEveryHashSlotTakenAsksToRetryAndCountsNoFailure) {
+  f_.MakeDatabase();
+  const auto held = f_.logons.TryHashSlot();
+  for (int i = 0; i < 6; ++i) {
+    Post({{"username", "admin"}, {"password", "guess"}});
+    f_.host.request.server_variables["REMOTE_ADDR"] = "10.0.0.1";
+    DoLogon(f_.Context());
+    EXPECT_NE(body().find("登陆错误</font>"), std::string::npos);
+    EXPECT_NE(body().find("服务器繁忙，请稍后再试。"), std::string::npos);
+  }
+  EXPECT_FALSE(f_.logons.Closed("10.0.0.1"));
+}
+
 }  // namespace
 }  // namespace tessaly::admin
