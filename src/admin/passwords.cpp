@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 #include <thread>
 
@@ -14,6 +15,11 @@ namespace {
 
 constexpr unsigned long long kOpsLimit = crypto_pwhash_OPSLIMIT_INTERACTIVE;
 constexpr std::size_t kMemLimit = crypto_pwhash_MEMLIMIT_INTERACTIVE;
+
+// Ten nice steps below a busy page thread, a hash gets about a tenth of a processor's time: the
+// pages lose a few percent, and a logon on a saturated server still ends within seconds. At the
+// lowest priority it would get a hundredth and a logon could take half a minute.
+constexpr int kHashNiceSteps = 10;
 
 void StartSodium() {
   if (sodium_init() < 0) throw Error("libsodium could not start");
@@ -65,7 +71,9 @@ void RunOnLowPriorityThread(const std::function<void()>& work) {
   std::thread worker([&] {
     // Linux keeps the nice value per thread: only this worker is lowered. Failing to lower it
     // only costs the pages some speed, so the result is not checked.
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+    const id_t self = static_cast<id_t>(gettid());
+    (void)setpriority(PRIO_PROCESS, self,
+                      std::min(19, getpriority(PRIO_PROCESS, self) + kHashNiceSteps));
     try {
       work();
     } catch (...) {

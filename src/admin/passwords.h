@@ -28,8 +28,9 @@ PasswordCheck CheckPassword(std::string_view stored, std::string_view typed);
 // account, so that the time of the answer does not tell which names exist.
 PasswordCheck CheckWithoutAccount(std::string_view typed);
 
-// Runs `work` on a thread of its own at the lowest scheduling priority and waits for it, so
-// that a hash yields the processor to the threads that serve pages. Rethrows what `work` throws.
+// Runs `work` on a thread of its own at a low scheduling priority and waits for it, so that a
+// hash yields most of the processor to the threads that serve pages. Rethrows what `work`
+// throws.
 void RunOnLowPriorityThread(const std::function<void()>& work);
 
 template <typename Work>
