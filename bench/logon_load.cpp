@@ -3,8 +3,6 @@
 //
 // Usage: logon_load PORT SECONDS SOURCE:PASSWORD...   (the account is "admin")
 // Prints one line: "logons N right R wrong W busy B other O seconds S".
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,26 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/admin_loopback.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 std::atomic<long> right{0}, wrong{0}, busy{0}, other{0};
-
-int Connect(const std::string& source, int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in from{}, to{};
-  from.sin_family = to.sin_family = AF_INET;
-  inet_pton(AF_INET, source.c_str(), &from.sin_addr);
-  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-  to.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    std::perror(("connect from " + source).c_str());
-    std::exit(1);
-  }
-  return fd;
-}
 
 // One answer's body, or "" when the server closed the connection.
 std::string ReadAnswer(int fd, std::string& buffer) {
@@ -58,8 +43,7 @@ std::string ReadAnswer(int fd, std::string& buffer) {
   return body;
 }
 
-void Loop(const std::string& source, const std::string& password, int port,
-          Clock::time_point end) {
+void Loop(const std::string& source, const std::string& password, int port, Clock::time_point end) {
   const std::string body = "username=admin&password=" + password;
   const std::string request =
       "POST /log/board?action=admin&do=logon HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
@@ -68,7 +52,7 @@ void Loop(const std::string& source, const std::string& password, int port,
   int fd = -1;
   std::string buffer;
   while (Clock::now() < end) {
-    if (fd < 0) fd = Connect(source, port);
+    if (fd < 0) fd = tessaly::e2e::ConnectFrom(source, port);
     std::string answer;
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) answer = ReadAnswer(fd, buffer);
     if (answer.empty()) {
@@ -100,8 +84,8 @@ int main(int argc, char** argv) {
   const int port = std::atoi(argv[1]);
   const double seconds = std::atof(argv[2]);
   const auto start = Clock::now();
-  const auto end = start + std::chrono::duration_cast<Clock::duration>(
-                               std::chrono::duration<double>(seconds));
+  const auto end =
+      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   std::vector<std::thread> threads;
   for (int i = 3; i < argc; ++i) {
     const std::string spec = argv[i];

@@ -13,30 +13,15 @@ load=${LOGON_LOAD:-build/bench/logon_load}
 threads=${THREADS:-2}
 connections=${CONNECTIONS:-32}
 rounds=${ROUNDS:-3}
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/lib.sh
 
 "$bin" init --root "$work/site" --user admin --password right >/dev/null
 for i in $(seq 100); do
   printf "INSERT INTO MESSAGE (TITLE, CONTENT) VALUES ('日志&nbsp;%d', '内容 %d');\n" "$i" "$i"
 done | sqlite3 "$work/site/log/logs.mdb"
-"$bin" serve --root "$work/site" --listen 127.0.0.1:0 --threads "$threads" >"$work/url" 2>"$work/err" &
-pids+=($!)
-for _ in $(seq 100); do grep -q http "$work/url" && break; sleep 0.05; done
-url=$(grep -o 'http://[0-9.:]*' "$work/url")
+start_server "$work/site"
 port=${url##*:}
-cookie=$(curl -s -D - -o /dev/null "$url/log/board?action=list" | tr -d '\r' |
-  awk -F'[ ;]' 'tolower($1) == "set-cookie:" {print "Cookie: " $2}')
-
-rps() {  # url [header] -> requests per second
-  wrk -t1 -c"$connections" -d"${secs}s" ${2:+-H "$2"} "$1" | awk '/Requests\/sec/ {print $2}'
-}
+cookie=$(session_of "$url/log/board?action=list")
 logon_mix=()
 for i in $(seq 2 9); do
   if ((i % 2)); then logon_mix+=("127.0.0.$i:wrong"); else logon_mix+=("127.0.0.$i:right"); fi
@@ -61,8 +46,6 @@ for ((r = 0; r < rounds; r++)); do
   results[list_loaded]+="$(rps "$url/log/board?action=list" "$cookie") "
   wait "$mix"
 done
-median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f %%", 100 * a / b }'; }
 for n in logon1 logon8 hot list hot_loaded list_loaded; do declare "$n=$(median "${results[$n]}")"; done
 
 echo "tessaly --threads $threads; wrk: 1 thread, $connections connections, ${secs}s each;" \

@@ -1,4 +1,4 @@
-#include <optional>
+#include <memory>
 
 #include "admin/admin.h"
 #include "admin/entry_form.h"
@@ -11,27 +11,30 @@
 namespace tessaly::admin {
 namespace {
 
-// The entry that "id" names, for a logged-on POST; none when the page has been answered
-// already: the login form or the refusal of the guards, the control panel when no entry was
-// chosen, the refusal when "id" is not a whole number.
-std::optional<std::int64_t> ChosenEntry(const pages::PageContext& page) {
-  if (!pages::RequireLogin(page) || !pages::RequirePost(page)) return std::nullopt;
+// The row of the entry that "id" names, for a logged-on POST. Null when the page has been
+// answered already: the login form or the refusal of the guards, the control panel when no
+// entry was chosen, the refusal when "id" is not a whole number, and a message ending in
+// `missing` when no entry has that id.
+std::unique_ptr<data::Recordset> ChosenEntry(const pages::PageContext& page,
+                                             std::string_view missing) {
+  if (!pages::RequireLogin(page) || !pages::RequirePost(page)) return nullptr;
   const std::string_view chosen = pages::TrimSpaces(page.request.Item("id"));
   if (chosen.empty()) {
     WriteControlPanel(page);
-    return std::nullopt;
+    return nullptr;
   }
   const auto id = pages::ParseWholeNumber(chosen);
   if (!id) {
     pages::ShowMessage(page.response, pages::kRefusalTitle, pages::kRefusalText,
                        pages::MessageButtons::kClose);
+    return nullptr;
   }
-  return id;
-}
-
-std::unique_ptr<data::Recordset> OpenEntry(const pages::PageContext& page, std::int64_t id) {
-  return page.database.Open(
-      {"SELECT ID, TITLE, CONTENT FROM MESSAGE WHERE ID = ?", {id}, "MESSAGE"});
+  auto rs =
+      page.database.Open({"SELECT ID, TITLE, CONTENT FROM MESSAGE WHERE ID = ?", {*id}, "MESSAGE"});
+  if (rs->AbsolutePosition() != -1) return rs;
+  rs->Close();
+  pages::ShowMessage(page.response, "非法操作", missing, pages::MessageButtons::kClose);
+  return nullptr;
 }
 
 // A browser drops one line break right after a text area's opening tag; one more is written
@@ -45,32 +48,21 @@ std::string TextAreaContent(std::string_view content) {
 }  // namespace
 
 void WriteEditForm(const pages::PageContext& page) {
-  const auto id = ChosenEntry(page);
-  if (!id) return;
-  auto rs = OpenEntry(page, *id);
-  if (rs->AbsolutePosition() == -1) {
-    rs->Close();
-    pages::ShowMessage(page.response, "非法操作", "该则日志不存", pages::MessageButtons::kClose);
-    return;
-  }
+  auto rs = ChosenEntry(page, "该则日志不存");
+  if (!rs) return;
+  const std::string id = rs->Field("ID").ToText();
   const std::string title = text::DecodeText(rs->Field("TITLE").ToText());
   const std::string content = text::HtmlToMarkup(rs->Field("CONTENT").ToText());
   rs->Close();
-  page.response.Write(EntryForm(AdminUrl(page, "update") + "&id=" + std::to_string(*id), "编辑日志",
+  page.response.Write(EntryForm(AdminUrl(page, "update") + "&id=" + id, "编辑日志",
                                 "maxlength='50' value='" + pages::EscapeHtml(title) + "'",
                                 TextAreaContent(content), "这则日志使用了：MIRTA 标记<br>"));
   page.session.SetTimeout(120);
 }
 
 void DoUpdateEntry(const pages::PageContext& page) {
-  const auto id = ChosenEntry(page);
-  if (!id) return;
-  auto rs = OpenEntry(page, *id);
-  if (rs->AbsolutePosition() == -1) {
-    rs->Close();
-    pages::ShowMessage(page.response, "非法操作", "该则新闻不存", pages::MessageButtons::kClose);
-    return;
-  }
+  auto rs = ChosenEntry(page, "该则新闻不存");
+  if (!rs) return;
   rs->SetField("TITLE", StoredTitle(page.request.Item("title")));
   rs->SetField("CONTENT", StoredContent(page.request.Item("content"), page.script_name));
   rs->Update();

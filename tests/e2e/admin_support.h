@@ -3,17 +3,14 @@
 #ifndef TESSALY_TESTS_E2E_ADMIN_SUPPORT_H_
 #define TESSALY_TESTS_E2E_ADMIN_SUPPORT_H_
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sqlite3.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
+#include "e2e/admin_loopback.h"
 #include "e2e/harness.h"
 #include "e2e/visitor.h"
 
@@ -76,17 +73,7 @@ inline std::string QueryOne(const std::string& file, const std::string& sql) {
 // (such as 127.0.0.2), as another client would send it.
 inline std::string PostFrom(const std::string& source, int port, const std::string& target,
                             const std::string& body) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in from{}, to{};
-  from.sin_family = to.sin_family = AF_INET;
-  inet_pton(AF_INET, source.c_str(), &from.sin_addr);
-  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-  to.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    close(fd);
-    throw std::runtime_error("cannot connect from " + source);
-  }
+  const int fd = ConnectFrom(source, port);
   const std::string request = "POST " + target +
                               " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
                               "application/x-www-form-urlencoded\r\nContent-Length: " +
