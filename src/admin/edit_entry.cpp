@@ -18,7 +18,8 @@ namespace {
 std::unique_ptr<data::Recordset> ChosenEntry(const pages::PageContext& page,
                                              std::string_view missing) {
   if (!pages::RequireLogin(page) || !pages::RequirePost(page)) return nullptr;
-  const std::string_view chosen = pages::TrimSpaces(page.request.Item("id"));
+  const std::string item = page.request.Item("id");
+  const std::string_view chosen = pages::TrimSpaces(item);
   if (chosen.empty()) {
     WriteControlPanel(page);
     return nullptr;
