@@ -88,9 +88,9 @@ int main(int argc, char** argv) {
       start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   std::vector<std::thread> threads;
   for (int i = 3; i < argc; ++i) {
-    const std::string spec = argv[i];
-    const std::size_t colon = spec.find(':');
-    threads.emplace_back(Loop, spec.substr(0, colon), spec.substr(colon + 1), port, end);
+    const std::string arg = argv[i];
+    const std::size_t colon = arg.find(':');
+    threads.emplace_back(Loop, arg.substr(0, colon), arg.substr(colon + 1), port, end);
   }
   for (auto& thread : threads) thread.join();
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
