@@ -9,14 +9,7 @@ secs=${1:-5}
 bin=${TESSALY:-build/tessaly}
 threads=${THREADS:-2}
 connections=${CONNECTIONS:-32}
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/lib.sh
 
 # A site whose database holds $1 entries of realistic size, newest last.
 make_site() {
@@ -33,33 +26,19 @@ make_site() {
   echo "$dir"
 }
 
-start_server() {  # site -> url
-  local out=$work/url-$RANDOM
-  "$bin" serve --root "$1" --listen 127.0.0.1:0 --threads "$threads" >"$out" 2>"$out.err" &
-  pids+=($!)
-  for _ in $(seq 100); do grep -q http "$out" && break; sleep 0.05; done
-  grep -o 'http://[0-9.:]*' "$out"
-}
-
-rps() {  # url [header] -> requests per second
-  wrk -t1 -c"$connections" -d"${secs}s" ${2:+-H "$2"} "$1" | awk '/Requests\/sec/ {print $2}'
-}
-
-# The list stores the page in the visitor's session: measure a returning visitor, as a browser
-# is, rather than a new session for every request.
-session_of() {
-  curl -s -D - -o /dev/null "$1" | tr -d '\r' | awk -F'[ ;]' 'tolower($1) == "set-cookie:" {print "Cookie: " $2}'
-}
-
 echo "building sites..." >&2
 s10=$(make_site 10)
 s100=$(make_site 100)
 s10k=$(make_site 10000)
 s100k=$(make_site 100000)
-u10=$(start_server "$s10")
-u100=$(start_server "$s100")
-u10k=$(start_server "$s10k")
-u100k=$(start_server "$s100k")
+start_server "$s10"
+u10=$url
+start_server "$s100"
+u100=$url
+start_server "$s10k"
+u10k=$url
+start_server "$s100k"
+u100k=$url
 
 # nginx serving the hot news bytes of the 100-entry site as a static file.
 mkdir -p "$work/nginx/html"
@@ -84,7 +63,6 @@ pids+=($!)
 sleep 0.5
 
 row() { printf '%-44s %10s\n' "$1" "$2"; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f %%", 100 * a / b }'; }
 
 rounds=${ROUNDS:-3}
 echo "wrk: 1 thread, $connections connections, ${secs}s each; tessaly --threads $threads;" \
@@ -102,7 +80,6 @@ declare -A headers=(
 for ((r = 0; r < rounds; r++)); do
   for n in "${names[@]}"; do results[$n]+="$(rps "${urls[$n]}" "${headers[$n]:-}") "; done
 done
-median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 for n in "${names[@]}"; do declare "$n=$(median "${results[$n]}")"; done
 
 row "entry page, 10 entries" "$e10"
