@@ -9,19 +9,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=${1:-5}
 bin=${TESSALY:-build/tessaly}
-baseline=${BASELINE:-}
 threads=${THREADS:-2}
 connections=${CONNECTIONS:-32}
-work=$(mktemp -d)
-pids=()
-# Servers start inside command substitutions (subshells), so their ids go through a file.
-cleanup() {
-  [[ -f $work/pids ]] && while read -r p; do pids+=("$p"); done <"$work/pids"
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+source bench/lib.sh
 
 # A site whose database holds $1 entries of realistic size, newest last.
 make_site() {
@@ -38,33 +28,19 @@ make_site() {
   echo "$dir"
 }
 
-start_server() {  # site [binary] -> url
-  local out=$work/url-$RANDOM
-  "${2:-$bin}" serve --root "$1" --listen 127.0.0.1:0 --threads "$threads" >"$out" 2>"$out.err" &
-  echo $! >>"$work/pids"
-  for _ in $(seq 100); do grep -q http "$out" && break; sleep 0.05; done
-  grep -o 'http://[0-9.:]*' "$out"
-}
-
-rps() {  # url [header] -> requests per second
-  wrk -t1 -c"$connections" -d"${secs}s" ${2:+-H "$2"} "$1" | awk '/Requests\/sec/ {print $2}'
-}
-
-# The list stores the page in the visitor's session: measure a returning visitor, as a browser
-# is, rather than a new session for every request.
-session_of() {
-  curl -s -D - -o /dev/null "$1" | tr -d '\r' | awk -F'[ ;]' 'tolower($1) == "set-cookie:" {print "Cookie: " $2}'
-}
-
 echo "building sites..." >&2
 s10=$(make_site 10)
 s100=$(make_site 100)
 s10k=$(make_site 10000)
 s100k=$(make_site 100000)
-u10=$(start_server "$s10")
-u100=$(start_server "$s100")
-u10k=$(start_server "$s10k")
-u100k=$(start_server "$s100k")
+start_server "$s10"
+u10=$url
+start_server "$s100"
+u100=$url
+start_server "$s10k"
+u10k=$url
+start_server "$s100k"
+u100k=$url
 
 # nginx serving the hot news bytes of the 100-entry site as a static file.
 mkdir -p "$work/nginx/html"
@@ -89,7 +65,6 @@ pids+=($!)
 sleep 0.5
 
 row() { printf '%-44s %10s\n' "$1" "$2"; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f %%", 100 * a / b }'; }
 
 rounds=${ROUNDS:-3}
 echo "wrk: 1 thread, $connections connections, ${secs}s each; tessaly --threads $threads;" \
@@ -107,10 +82,16 @@ declare -A headers=(
 labels=([e10]="entry page, 10 entries" [e10k]="entry page, 10,000 entries"
   [h100]="hot news, 100 entries" [h100k]="hot news, 100,000 entries"
   [l100]="list page 1, 100 entries" [l100k]="list page 1, 100,000 entries")
-if [[ -n $baseline ]]; then
-  declare -A base_urls=([e10]="$(start_server "$s10" "$baseline")"
-    [h100]="$(start_server "$s100" "$baseline")" [e10k]="$(start_server "$s10k" "$baseline")"
-    [h100k]="$(start_server "$s100k" "$baseline")")
+if [[ -n ${BASELINE:-} ]]; then
+  declare -A base_urls
+  this_bin=$bin
+  bin=$BASELINE
+  for n in e10 h100 e10k h100k; do
+    case $n in e10) site=$s10 ;; h100) site=$s100 ;; e10k) site=$s10k ;; h100k) site=$s100k ;; esac
+    start_server "$site"
+    base_urls[$n]=$url
+  done
+  bin=$this_bin
   base_urls[l100]=${base_urls[h100]}
   base_urls[l100k]=${base_urls[h100k]}
   for n in e10 e10k h100 h100k l100 l100k; do
@@ -122,7 +103,6 @@ fi
 for ((r = 0; r < rounds; r++)); do
   for n in "${names[@]}"; do results[$n]+="$(rps "${urls[$n]}" "${headers[$n]:-}") "; done
 done
-median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 declare -A median_of
 for n in "${names[@]}"; do
   median_of[$n]=$(median "${results[$n]}")
@@ -141,7 +121,7 @@ row "  ratio 100,000 / 100" "$(ratio "$l100k" "$l100")"
 row "nginx, same hot news bytes as a static file" "$ngx"
 row "  hot news (100,000 entries) / nginx" "$(ratio "$h100k" "$ngx")"
 
-if [[ -n $baseline ]]; then
+if [[ -n ${BASELINE:-} ]]; then
   echo
   printf '%-44s %10s %10s %8s\n' "side by side" "this" "baseline" "ratio"
   for n in e10 e10k h100 h100k l100 l100k; do

@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev clang-format clang-tidy
   libboost-dev libboost-system-dev libsqlite3-dev sqlite3 libspdlog-dev libfmt-dev libcli11-dev
-  libtomlplusplus-dev libgtest-dev libgmock-dev libbenchmark-dev
-  curl ca-certificates
+  libtomlplusplus-dev libgtest-dev libgmock-dev libbenchmark-dev libsodium-dev
+  curl ca-certificates python3-feedparser
 )
 # Only the benchmarks need these; a failure to install them must not stop a build or a test.
 bench_packages=(wrk nginx-light)

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <random>
 
+#include "admin/passwords.h"
 #include "base/errors.h"
 #include "component/run_page.h"
 #include "data/backup.h"
@@ -104,7 +105,7 @@ int RunInit(const InitOptions& o) {
       .Execute(
           "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES (?, ?) "
           "ON CONFLICT (USERNAME) DO UPDATE SET PASSWORD = excluded.PASSWORD",
-          {o.user, password});
+          {o.user, admin::HashPassword(password)});
   std::cout << (existed ? "updated " : "created ") << file << "; administrator " << o.user
             << (o.generate_password ? " with password " + password : std::string()) << "\n";
   return 0;
@@ -159,10 +160,12 @@ int RunServe(const ServeOptions& o) {
   }
 
   const SiteTexts& texts = config.texts;
-  server::WebServer web(
-      config, [&pool, &texts](host::ScriptingContext& context, const server::PageConfig& page) {
-        RunLogPage(pool, texts, context, PropertiesOf(page));
-      });
+  pages::LogonGuard logons(
+      {.hash_slots = pages::LogonGuard::HashSlotsFor(static_cast<unsigned>(config.threads))});
+  server::WebServer web(config, [&pool, &texts, &logons](host::ScriptingContext& context,
+                                                         const server::PageConfig& page) {
+    RunLogPage(pool, texts, logons, context, PropertiesOf(page));
+  });
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
   web.Run();

@@ -15,13 +15,14 @@ namespace {
 
 // The pages by "action". Any other value, an empty one or none gives the hot news block, which
 // is what a page that only calls Main embeds.
-constexpr std::array<std::pair<std::string_view, pages::PageFunction>, 6> kActions{{
+constexpr std::array<std::pair<std::string_view, pages::PageFunction>, 7> kActions{{
     {"hotnews", pages::WriteHotNews},
     {"list", pages::WriteLogList},
     {"show", pages::ShowLogEntry},
     {"admin", admin::AdminMain},
     {"image", images::ServeImage},
     {"search", pages::WriteSearchResults},
+    {"feed", pages::WriteFeed},
 }};
 
 pages::PageFunction PageFor(std::string_view action) {
@@ -39,8 +40,9 @@ void LOG::Main() {
   const std::string script_name = host.request.ServerVariable("SCRIPT_NAME");
   const std::string action = host.request.Item("action");
   const pages::PageDatabase database(pool_, host.server, web_path_);
-  const pages::PageContext page{host.request, host.response, host.server, host.session, script_name,
-                                web_path_,    hot_news_rcs_, image_size_, texts_,       database};
+  const pages::PageContext page{host.request, host.response, host.server,   host.session,
+                                script_name,  web_path_,     hot_news_rcs_, image_size_,
+                                texts_,       database,      logons_};
   PageFor(action)(page);
 }
 

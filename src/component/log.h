@@ -4,8 +4,8 @@
 // images/); OnEndPage releases the host objects.
 //
 // One object serves one request on one thread and shares nothing with other objects but the
-// connection pool it is given. Every failure is thrown as tessaly::Error; output written
-// before it stays written.
+// connection pool and the logon guard it is given. Every failure is thrown as tessaly::Error;
+// output written before it stays written.
 #ifndef TESSALY_COMPONENT_LOG_H_
 #define TESSALY_COMPONENT_LOG_H_
 
@@ -15,14 +15,16 @@
 #include "data/database.h"
 #include "host/host.h"
 #include "host/variant.h"
+#include "pages/logon_guard.h"
 #include "pages/site_texts.h"
 
 namespace tessaly {
 
 class LOG {
  public:
-  // `pool` and `texts` must outlive the object.
-  LOG(data::Pool& pool, const SiteTexts& texts) : pool_(pool), texts_(texts) {}
+  // `pool`, `texts` and `logons` must outlive the object.
+  LOG(data::Pool& pool, const SiteTexts& texts, pages::LogonGuard& logons)
+      : pool_(pool), texts_(texts), logons_(logons) {}
 
   // Keeps the context's host objects until OnEndPage; `context` must outlive that.
   void OnStartPage(host::ScriptingContext& context) { context_ = &context; }
@@ -45,6 +47,7 @@ class LOG {
  private:
   data::Pool& pool_;
   const SiteTexts& texts_;
+  pages::LogonGuard& logons_;
   host::ScriptingContext* context_ = nullptr;
   std::string web_path_;
   std::int32_t hot_news_rcs_ = 0;

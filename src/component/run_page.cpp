@@ -25,9 +25,9 @@ class StartedPage {
 
 }  // namespace
 
-void RunLogPage(data::Pool& pool, const SiteTexts& texts, host::ScriptingContext& context,
-                const PageProperties& properties) {
-  LOG log(pool, texts);
+void RunLogPage(data::Pool& pool, const SiteTexts& texts, pages::LogonGuard& logons,
+                host::ScriptingContext& context, const PageProperties& properties) {
+  LOG log(pool, texts, logons);
   StartedPage started(log, context);
   SetProperties(log, properties);
   log.Main();
@@ -36,7 +36,8 @@ void RunLogPage(data::Pool& pool, const SiteTexts& texts, host::ScriptingContext
 void CheckPageProperties(const PageProperties& properties) {
   data::Pool pool;
   const SiteTexts texts;
-  LOG log(pool, texts);
+  pages::LogonGuard logons;
+  LOG log(pool, texts, logons);
   SetProperties(log, properties);
 }
 

@@ -2,6 +2,7 @@
 #include <variant>
 
 #include "images/images.h"
+#include "pages/conditional.h"
 #include "pages/message.h"
 
 namespace tessaly::images {
@@ -16,24 +17,6 @@ std::string EntityTag(const data::Recordset& rs) {
     if (c >= '0' && c <= '9') tag += c;
   }
   return tag + "\"";
-}
-
-// If-None-Match (possibly several headers joined by ", "): "*", or a list of tags compared
-// weakly, so that "W/" before a tag does not matter.
-bool ListsTag(std::string_view if_none_match, std::string_view tag) {
-  while (!if_none_match.empty()) {
-    const std::size_t comma = if_none_match.find(',');
-    std::string_view item = if_none_match.substr(0, comma);
-    const std::size_t first = item.find_first_not_of(" \t");
-    item = first == std::string_view::npos
-               ? std::string_view()
-               : item.substr(first, item.find_last_not_of(" \t") - first + 1);
-    if (item.starts_with("W/")) item.remove_prefix(2);
-    if (item == "*" || item == tag) return true;
-    if (comma == std::string_view::npos) break;
-    if_none_match.remove_prefix(comma + 1);
-  }
-  return false;
 }
 
 std::string_view Bytes(const data::Value& value) {
@@ -65,7 +48,7 @@ void ServeImage(const pages::PageContext& page) {
   const std::string tag = EntityTag(*rs);
   rs->Close();
 
-  if (ListsTag(page.request.ServerVariable("HTTP_IF_NONE_MATCH"), tag)) {
+  if (pages::ListsEntityTag(page.request.ServerVariable("HTTP_IF_NONE_MATCH"), tag)) {
     page.response.AddHeader("ETag", tag);
     page.response.SetStatus(304);
     return;

@@ -1,5 +1,6 @@
 #include <string>
 
+#include "base/utf8.h"
 #include "images/image_pages.h"
 #include "images/upload_body.h"
 #include "pages/message.h"
@@ -14,34 +15,6 @@ bool IsPictureType(std::string_view type) {
   return type == "image/gif" || type == "image/pjpeg" || type == "image/jpeg";
 }
 
-// Length of the well-formed UTF-8 sequence at the start of `text` (no overlong forms, no
-// surrogates, nothing above U+10FFFF); 0 when there is none.
-std::size_t Utf8SequenceLength(std::string_view text) {
-  const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
-
 // A name that every place it goes can take as it is: UTF-8 text without control characters,
 // and without the characters that a query value, a link, a quoted attribute or a folder path
 // would read as syntax (the space, & + % ' and also < > " # \).
@@ -52,7 +25,7 @@ bool IsStorableName(std::string_view name) {
     if (c < 0x20 || c == 0x7F || kRefused.find(name.front()) != std::string_view::npos) {
       return false;
     }
-    const std::size_t length = Utf8SequenceLength(name);
+    const std::size_t length = utf8::SequenceLength(name);
     if (length == 0) return false;
     name.remove_prefix(length);
   }

@@ -65,4 +65,31 @@ std::string FormatDate(std::string_view stime) {
   return t ? Date(*t) : std::string(stime);
 }
 
+std::optional<std::time_t> EpochSeconds(std::string_view stime) {
+  const auto t = Parse(stime);
+  if (!t) return std::nullopt;
+  std::tm parts{};
+  parts.tm_year = t->year - 1900;
+  parts.tm_mon = t->month - 1;
+  parts.tm_mday = t->day;
+  parts.tm_hour = t->hour;
+  parts.tm_min = t->minute;
+  parts.tm_sec = t->second;
+  parts.tm_isdst = -1;  // the zone's rules decide, summer time included
+  return std::mktime(&parts);
+}
+
+std::string Rfc3339(std::string_view stime) {
+  const auto when = EpochSeconds(stime);
+  if (!when) return {};
+  std::tm local{};
+  localtime_r(&*when, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  const int minutes = static_cast<int>(local.tm_gmtoff / 60);
+  const int magnitude = minutes < 0 ? -minutes : minutes;
+  return std::string(text) + (minutes < 0 ? "-" : "+") + TwoDigits(magnitude / 60 % 100) + ":" +
+         TwoDigits(magnitude % 60);
+}
+
 }  // namespace tessaly::pages

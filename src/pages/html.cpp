@@ -1,5 +1,7 @@
 #include "pages/html.h"
 
+#include "base/utf8.h"
+
 namespace tessaly::pages {
 
 std::string EscapeHtml(std::string_view text) {
@@ -44,6 +46,38 @@ std::string EncodeForLink(std::string_view query) {
     } else {
       out += ch;
     }
+  }
+  return out;
+}
+
+std::string EscapeXml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    const std::size_t length = utf8::SequenceLength(text);
+    if (length == 0) {
+      out += "\uFFFD";
+      text.remove_prefix(1);
+      continue;
+    }
+    const char c = text.front();
+    const auto code = static_cast<unsigned char>(c);
+    if (length > 1) {
+      out.append(text.substr(0, length));
+    } else if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (c == '"') {
+      out += "&quot;";
+    } else if (c == '\'') {
+      out += "&apos;";
+    } else if (code >= 0x20 || c == '\t' || c == '\n' || c == '\r') {
+      out += c;
+    }
+    text.remove_prefix(length);
   }
   return out;
 }

@@ -17,6 +17,11 @@ std::string EscapeHtml(std::string_view text);
 // Ordinary query text passes unchanged.
 std::string EncodeForLink(std::string_view query);
 
+// Escapes text for XML element content and attributes: &, <, >, " and '; characters that XML
+// does not allow (control characters other than tab and line breaks) are dropped and bytes
+// that are not UTF-8 become U+FFFD, so the document always parses.
+std::string EscapeXml(std::string_view text);
+
 }  // namespace tessaly::pages
 
 #endif  // TESSALY_PAGES_HTML_H_

@@ -1,5 +1,6 @@
 // What every page function is given: the request's host objects, the page's three properties,
-// the script name on which every link is built, the site's texts and the page's database.
+// the script name on which every link is built, the site's texts, the page's database and the
+// logon state that all requests of the server share.
 // A page function writes its whole answer through `response` and keeps nothing afterwards;
 // everything it decides is a local of its own or a value it returns.
 #ifndef TESSALY_PAGES_PAGE_CONTEXT_H_
@@ -12,6 +13,7 @@
 #include "data/database.h"
 #include "data/recordset.h"
 #include "host/host.h"
+#include "pages/logon_guard.h"
 #include "pages/site_texts.h"
 
 namespace tessaly::pages {
@@ -56,6 +58,7 @@ struct PageContext {
 
   const SiteTexts& texts;
   const PageDatabase& database;
+  LogonGuard& logons;
 };
 
 // A page: writes the whole answer for one request.

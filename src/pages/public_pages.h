@@ -20,6 +20,11 @@ void WriteLogList(const PageContext& page);
 // "id" is not a whole number or names no entry.
 void ShowLogEntry(const PageContext& page);
 
+// An Atom 1.0 feed of the newest entries (as many as HotNewsRCs, from 10 to 500) with absolute
+// links built on the configured site address or the request's Host; ETag and Last-Modified,
+// and 304 for a reader that has the current feed. An empty log is a valid empty feed.
+void WriteFeed(const PageContext& page);
+
 // A search form (the request item "q"), then the entries whose visible title or text hold
 // every word of "q" (ASCII letters in any case), newest first, 25 to a page with the pager and
 // the footer; a line saying that nothing was found when none does.

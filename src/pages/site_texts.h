@@ -13,6 +13,9 @@ struct SiteTexts {
   std::string notice = "本站日志由网站管理员发布，如有疑问请来信";
   std::string credit_text = "Tessaly 网站日志系统";
   std::string credit_url = "https://localhost/";
+  // The site's address ("https://example.org", no trailing slash) for the absolute links of
+  // the feed; empty: taken from the request's Host.
+  std::string url;
 };
 
 }  // namespace tessaly

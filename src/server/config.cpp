@@ -113,6 +113,12 @@ void ReadSite(const Reader& reader, const toml::table& table, ServerConfig& conf
       config.texts.credit_text = reader.String(node, key);
     } else if (name == "credit_url") {
       config.texts.credit_url = reader.String(node, key);
+    } else if (name == "url") {
+      config.texts.url = reader.String(node, key);
+      if (!config.texts.url.starts_with("http://") && !config.texts.url.starts_with("https://")) {
+        reader.BadValue(key, "must start with http:// or https://");
+      }
+      while (config.texts.url.ends_with('/')) config.texts.url.pop_back();
     } else {
       reader.UnknownKey(key);
     }

@@ -62,7 +62,8 @@ struct ServerConfig {
 //   timeout_minutes = 20
 //
 //   [site]                         # SiteTexts: label, webmaster_email, notice,
-//   label = "Tessaly"              # credit_text, credit_url (strings)
+//   label = "Tessaly"              # credit_text, credit_url (strings), url (the site's
+//                                  # address for the feed's links, http:// or https://)
 //
 //   [[page]]                       # repeatable; when present, replaces the pages
 //   path = "/log/board"            # starts with "/"; no '?', '#', '%' or '\'; unique

@@ -17,7 +17,8 @@ using testing::FakePage;
 TEST(LogPropertiesTest, CoercionsOfTheThreeProperties) {
   data::Pool pool;
   SiteTexts texts;
-  LOG log(pool, texts);
+  pages::LogonGuard logons;
+  LOG log(pool, texts, logons);
   EXPECT_EQ(log.WebPath().ToString(), "");
   EXPECT_EQ(log.HotNewsRCs().ToInt32(), 0);
   EXPECT_EQ(log.ImageSize().ToInt32(), 0);
@@ -72,13 +73,14 @@ class LogTest : public ::testing::Test {
     page.request.server_variables["SCRIPT_NAME"] = "/log/board";
     page.request.query = std::move(query);
     page.request.cookies = std::move(cookies);
-    RunLogPage(pool_, texts_, page.context, {Variant(web_path), Variant(10), Variant(0)});
+    RunLogPage(pool_, texts_, logons_, page.context, {Variant(web_path), Variant(10), Variant(0)});
     return page.response.body;
   }
 
   testing::TempDir dir_;
   data::Pool pool_;
   SiteTexts texts_;
+  pages::LogonGuard logons_;
 };
 
 TEST_F(LogTest, DispatchComparesTheActionExactly) {
@@ -102,7 +104,7 @@ TEST_F(LogTest, DatabaseFollowsWebPath) {
 }
 
 TEST_F(LogTest, MainOutsideAStartedPageFails) {
-  LOG log(pool_, texts_);
+  LOG log(pool_, texts_, logons_);
   EXPECT_THROW(log.Main(), Error);
   FakePage page;
   log.OnStartPage(page.context);

@@ -229,7 +229,7 @@ TEST(PublicPagesTest, ListPagesWithPagerAndFooter) {
 
 TEST(PublicPagesTest, EntryPageAndWhatNamesNoEntry) {
   PageFixture f;
-  f.texts = {"Demo & Co", "admin@example.org", "通知", "制作", "https://example.org/"};
+  f.texts = {"Demo & Co", "admin@example.org", "通知", "制作", "https://example.org/", ""};
   const std::string file = f.MakeDatabase();
   testing::InsertEntry(file, "标题&amp;", "第一行<br>第二行", "2026-12-06 14:05:09.250");
   f.NewRequest({{"id", "1"}});

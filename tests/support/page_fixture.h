@@ -34,8 +34,8 @@ class PageFixture {
   }
 
   pages::PageContext Context() {
-    return {host.request, host.response, host.server, host.session, script_name,
-            web_path,     hot_news,      image_size,  texts,        database};
+    return {host.request, host.response, host.server, host.session, script_name, web_path,
+            hot_news,     image_size,    texts,       database,     logons};
   }
 
   TempDir dir;
@@ -47,6 +47,7 @@ class PageFixture {
   std::int32_t image_size = 1048576;
   SiteTexts texts;
   pages::PageDatabase database{pool, host.server, web_path};
+  pages::LogonGuard logons;
 };
 
 }  // namespace tessaly::testing

@@ -1,0 +1,35 @@
+# What the benchmark scripts share; sourced after they set bin, secs, threads and connections.
+# A work folder that goes, with every process started here, when the script exits.
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Serves the site $1 with $bin (further arguments are more serve flags) and sets url to its
+# address and server to its process id. Not for $(...): the server must be a child of the
+# script, so that it is stopped at exit.
+start_server() {
+  local out=$work/url-$RANDOM
+  "$bin" serve --root "$1" --listen 127.0.0.1:0 --threads "$threads" "${@:2}" >"$out" 2>"$out.err" &
+  server=$!
+  pids+=($!)
+  for _ in $(seq 100); do grep -q http "$out" && break; sleep 0.05; done
+  url=$(grep -o 'http://[0-9.:]*' "$out")
+}
+
+rps() {  # url [header] -> requests per second
+  wrk -t1 -c"$connections" -d"${secs}s" ${2:+-H "$2"} "$1" | awk '/Requests\/sec/ {print $2}'
+}
+
+# The list stores the page in the visitor's session: measure a returning visitor, as a browser
+# is, rather than a new session for every request.
+session_of() {
+  curl -s -D - -o /dev/null "$1" | tr -d '\r' | awk -F'[ ;]' 'tolower($1) == "set-cookie:" {print "Cookie: " $2}'
+}
+
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f %%", 100 * a / b }'; }

@@ -1,0 +1,104 @@
+#include <algorithm>
+#include <cstdint>
+
+#include "base/http_date.h"
+#include "pages/conditional.h"
+#include "pages/date_format.h"
+#include "pages/html.h"
+#include "pages/public_pages.h"
+
+namespace tessaly::pages {
+namespace {
+
+// A feed lists as many entries as the hot news block, but at least this many, and never more
+// than the most, so that a large setting cannot make every poll read the whole log.
+constexpr std::int64_t kFewestEntries = 10;
+constexpr std::int64_t kMostEntries = 500;
+
+constexpr std::string_view kFeedType = "application/atom+xml; charset=utf-8";
+
+// Letters, digits and the few characters a host and port are written with.
+bool IsPlainHost(std::string_view host) {
+  return !host.empty() && host.size() <= 255 && std::all_of(host.begin(), host.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == ':' || c == '[' || c == ']';
+  });
+}
+
+// The site's address: the configured one, or the one the request was sent to.
+std::string SiteAddress(const PageContext& page) {
+  if (!page.texts.url.empty()) return page.texts.url;
+  const std::string host = page.request.ServerVariable("HTTP_HOST");
+  if (IsPlainHost(host)) return "http://" + host;
+  const std::string name = page.request.ServerVariable("SERVER_NAME");
+  return "http://" + (IsPlainHost(name) ? name : std::string("localhost")) + ":" +
+         page.request.ServerVariable("SERVER_PORT");
+}
+
+// 64-bit FNV-1a: the entity tag only has to change when the document does.
+std::string Fingerprint(std::string_view bytes) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+}  // namespace
+
+void WriteFeed(const PageContext& page) {
+  const std::int64_t count =
+      std::clamp<std::int64_t>(page.hot_news_rcs, kFewestEntries, kMostEntries);
+  auto rs = page.database.Open(
+      {"SELECT ID, TITLE, CONTENT, STIME FROM MESSAGE ORDER BY STIME DESC", {}, "MESSAGE"});
+  const std::string site = SiteAddress(page);
+  const std::string list = EscapeXml(site + page.script_name + "?action=list");
+  std::string entries;
+  std::string newest;  // STIME of the first entry
+  for (std::int64_t rows = 0; rows < count && !rs->Eof(); ++rows, rs->MoveNext()) {
+    const std::string stime = rs->Field("STIME").ToText();
+    if (newest.empty()) newest = stime;
+    const std::string link =
+        EscapeXml(site + page.script_name + "?action=show&id=" + rs->Field("ID").ToText());
+    entries += "<entry><title type=\"html\">" + EscapeXml(rs->Field("TITLE").ToText()) +
+               "</title><id>" + link + "</id><link rel=\"alternate\" type=\"text/html\" href=\"" +
+               link + "\"/><updated>" +
+               (Rfc3339(stime).empty() ? "1970-01-01T00:00:00Z" : Rfc3339(stime)) +
+               "</updated><content type=\"html\">" + EscapeXml(rs->Field("CONTENT").ToText()) +
+               "</content></entry>\n";
+  }
+  rs->Close();
+  const std::string updated = Rfc3339(newest).empty() ? "1970-01-01T00:00:00Z" : Rfc3339(newest);
+  const std::string label = EscapeXml(page.texts.site_label);
+  const std::string document =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\">\n"
+      "<title>" +
+      label + " 网站日志</title>\n<id>" + list +
+      "</id>\n<link rel=\"self\" "
+      "type=\"application/atom+xml\" href=\"" +
+      EscapeXml(site + page.script_name + "?action=feed") +
+      "\"/>\n<link rel=\"alternate\" type=\"text/html\" href=\"" + list + "\"/>\n<updated>" +
+      updated + "</updated>\n<author><name>" + label + "</name></author>\n" + entries + "</feed>\n";
+
+  // Feed readers poll: an unchanged feed costs them a 304.
+  const std::string tag = "\"" + Fingerprint(document) + "\"";
+  page.response.SetContentType(kFeedType);
+  page.response.AddHeader("ETag", tag);
+  const auto modified = EpochSeconds(newest);
+  if (modified) page.response.AddHeader("Last-Modified", HttpDate(*modified));
+  const std::string if_none_match = page.request.ServerVariable("HTTP_IF_NONE_MATCH");
+  const bool fresh =
+      if_none_match.empty()
+          ? modified && page.request.ServerVariable("HTTP_IF_MODIFIED_SINCE") == HttpDate(*modified)
+          : ListsEntityTag(if_none_match, tag);
+  if (fresh) {
+    page.response.SetStatus(304);
+    return;
+  }
+  page.response.Write(document);
+}
+
+}  // namespace tessaly::pages

@@ -1,0 +1,111 @@
+// Logging on and changing the password over HTTP: names and passwords are matched exactly and
+// stored as hashes, and a client address that keeps guessing is shut out alone.
+#include <gtest/gtest.h>
+
+#include "e2e/admin_support.h"
+#include "support/entries.h"
+
+namespace tessaly::e2e {
+namespace {
+
+std::string StoredPassword(const Site& site, const std::string& name) {
+  return QueryOne(site.database(), "SELECT PASSWORD FROM USERTB WHERE USERNAME = '" + name + "'");
+}
+
+TEST(AdminLogonTest, NamesAndPasswordsAreMatchedExactlyAndStoredHashed) {
+  Site site;
+  ASSERT_EQ(RunTessaly(
+                {"init", "--root", site.root().string(), "--user", "o'brien", "--password", "it's"})
+                .status,
+            0);
+  testing::Sql(site.database(), "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('hand', 'made')");
+  EXPECT_TRUE(StoredPassword(site, "admin").starts_with("$argon2id$"));
+  Server server({"--root", site.root().string()});
+  Visitor visitor(server);
+
+  for (const auto& [name, password] :
+       {std::pair{"", "secret"}, {"admin", ""}, {"  ", "secret"}, {"admin", "   "}}) {
+    EXPECT_NE(LogOn(visitor, name, password).find("请输入 账号 和 密码 ！"), std::string::npos);
+  }
+  // Four wrong ones at most in a row: a fifth would shut this client out.
+  for (const auto& [name, password] : {std::pair{"admin", "Secret"},
+                                       {"admin ", "secret"},
+                                       {"admin", "' or '1'='1"},
+                                       {"' or '1'='1' --", "x"}}) {
+    EXPECT_TRUE(IsWrongAccount(LogOn(visitor, name, password))) << name << "|" << password;
+  }
+  // Not logged on by any of them.
+  EXPECT_TRUE(visitor.Post(AdminPage("dodel"), "").body.find("登陆</font>") != std::string::npos);
+
+  EXPECT_TRUE(IsControlPanel(LogOn(visitor, "o'brien", "it's")));
+  EXPECT_TRUE(IsControlPanel(visitor.Post(AdminPage("dodel"), "").body));
+  EXPECT_TRUE(IsWrongAccount(LogOn(visitor, "nobody", "secret")));
+
+  // A row made by hand in clear is matched once, then holds a hash.
+  EXPECT_TRUE(IsWrongAccount(LogOn(visitor, "hand", "Made")));
+  EXPECT_TRUE(IsControlPanel(LogOn(visitor, "hand", "made")));
+  EXPECT_TRUE(StoredPassword(site, "hand").starts_with("$argon2id$"));
+  EXPECT_TRUE(IsControlPanel(LogOn(visitor, "hand", "made")));
+
+  // init on an existing name resets its password.
+  ASSERT_EQ(
+      RunTessaly({"init", "--root", site.root().string(), "--user", "admin", "--password", "reset"})
+          .status,
+      0);
+  EXPECT_TRUE(IsWrongAccount(LogOn(visitor, "admin", "secret")));
+  EXPECT_TRUE(IsControlPanel(LogOn(visitor, "admin", "reset")));
+}
+
+TEST(AdminLogonTest, PasswordChange) {
+  Site site;
+  Server server({"--root", site.root().string()});
+  Visitor stranger(server);
+  EXPECT_NE(stranger.Get(AdminPage("dopassword&password=x&chkpassword=x")).body.find("登陆</font>"),
+            std::string::npos);
+
+  Visitor admin(server);
+  ASSERT_TRUE(IsControlPanel(LogOn(admin, "admin", "secret")));
+  const auto change = [&](const std::string& password, const std::string& check) {
+    return admin
+        .Post(AdminPage("dopassword"), Form({{"password", password}, {"chkpassword", check}}))
+        .body;
+  };
+  EXPECT_NE(change("new pw", "New pw").find("请核实 <b>密码</b> 和 <b>校验密码</b> 是否相同"),
+            std::string::npos);
+  const std::string done = change("new pw ", "new pw");
+  EXPECT_NE(done.find("密码已更新成功了！"), std::string::npos);
+  EXPECT_NE(done.find("location.href='/log/board?action=admin&do=control'\" style='font-size: "
+                      "12px'>&nbsp;&nbsp;&nbsp; <input type='button' value=' 关  闭 '"),
+            std::string::npos);
+  EXPECT_TRUE(StoredPassword(site, "admin").starts_with("$argon2id$"));
+
+  Visitor other(server);
+  EXPECT_TRUE(IsWrongAccount(LogOn(other, "admin", "secret")));
+  EXPECT_TRUE(IsWrongAccount(LogOn(other, "admin", "new pw")));
+  EXPECT_TRUE(IsControlPanel(LogOn(other, "admin", "new pw ")));
+
+  // A plain link does it too.
+  EXPECT_NE(admin.Get(AdminPage("dopassword&password=third&chkpassword=third"))
+                .body.find("密码已更新成功了！"),
+            std::string::npos);
+  EXPECT_TRUE(IsControlPanel(LogOn(other, "admin", "third")));
+}
+
+TEST(AdminLogonTest, FiveFailuresShutOutOneClientAddressOnly) {
+  Site site;
+  Server server({"--root", site.root().string()});
+  const auto logon = [&](const std::string& from, const std::string& password) {
+    return PostFrom(from, server.port(), AdminPage("logon"),
+                    Form({{"username", "admin"}, {"password", password}}));
+  };
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(IsWrongAccount(logon("127.0.0.3", "guess")));
+  EXPECT_TRUE(IsControlPanel(logon("127.0.0.3", "secret")));
+
+  const std::string wrong = logon("127.0.0.2", "guess");
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(logon("127.0.0.2", "guess"), wrong);
+  EXPECT_EQ(logon("127.0.0.2", "secret"), wrong);  // shut out, unchecked
+  EXPECT_TRUE(IsControlPanel(logon("127.0.0.4", "secret")));
+}
+
+}  // namespace
+}  // namespace tessaly::e2e
