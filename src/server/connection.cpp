@@ -71,10 +71,11 @@ void Connection::ReadPeer() {
 }
 
 // Waits for the first byte of the next request; the wait counts against `timeout`, and
-// Shutdown() may end it. A request already in the buffer (pipelined) is read at once.
+// Shutdown() may end it. A request already in the buffer (pipelined) is read at once, unless
+// the server is stopping: it is not being answered yet.
 void Connection::WaitForRequest(std::chrono::seconds timeout) {
-  if (buffer_.size() > 0) return ReadHeader();
   if (shutting_down_) return Close();
+  if (buffer_.size() > 0) return ReadHeader();
   reading_ = true;
   stream_.expires_after(timeout);
   stream_.async_read_some(buffer_.prepare(4096),
