@@ -16,6 +16,10 @@ void WriteHotNews(const PageContext& page);
 // an empty log.
 void WriteLogList(const PageContext& page);
 
+// The body of the public list for `rs` (entries with ID, TITLE and STIME, at least one): the
+// head, the 25 rows of the page that the request's move asks for, the pager and the footer.
+void WritePublicList(const PageContext& page, data::Recordset& rs);
+
 // One entry (the request item "id") as a whole document with the footer; a message box when
 // "id" is not a whole number or names no entry.
 void ShowLogEntry(const PageContext& page);

@@ -1,9 +1,6 @@
+#include "base/utf8.h"
 #include "data/search_index.h"
-#include "pages/date_format.h"
-#include "pages/footer.h"
 #include "pages/html.h"
-#include "pages/list_head.h"
-#include "pages/pager.h"
 #include "pages/public_pages.h"
 
 namespace tessaly::pages {
@@ -55,8 +52,13 @@ void WriteSearchForm(const PageContext& page, std::string_view query) {
 }  // namespace
 
 void WriteSearchResults(const PageContext& page) {
-  constexpr std::int64_t kRowsPerPage = 25;
   const std::string query = page.request.Item("q");
+  if (!utf8::IsValid(query)) {
+    // Not text at all: refused as any malformed request is, before it reaches the index.
+    page.response.SetStatus(400);
+    page.response.Write("<html><body><h1>400 Bad Request</h1></body></html>\n");
+    return;
+  }
   WriteSearchForm(page, query);
   const std::vector<std::string> words = Words(query);
   if (words.empty()) return;
@@ -68,20 +70,7 @@ void WriteSearchResults(const PageContext& page) {
                         "”的日志。</p>");
     return;
   }
-  page.response.Write(ListHead("<div style='background-color:#F7EEFF'>", page.script_name));
-  const PageChoice choice = SelectPage(*rs, kRowsPerPage, page.request, page.session);
-  page.response.Write(
-      "<style>\r\nA:hover {color: #FF0000; text-decoration: underline}\r\n"
-      "A {text-decoration: none}\r\n</style>");
-  for (std::int64_t rows = 0; rows < kRowsPerPage && !rs->Eof(); ++rows) {
-    page.response.Write(ListRow(rs->Field("ID").ToText(), rs->Field("TITLE").ToText(),
-                                FormatDateTime(rs->Field("STIME").ToText())));
-    rs->MoveNext();
-  }
-  rs->Close();
-  page.response.Write("</font></div><br>");
-  if (choice.count > 1) WritePager(page, choice);
-  page.response.Write(Footer(page.texts));
+  WritePublicList(page, *rs);
 }
 
 }  // namespace tessaly::pages

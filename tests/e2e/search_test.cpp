@@ -95,6 +95,7 @@ TEST_F(SearchTest, PagingKeepsTheQueryAndEverythingIsEscaped) {
   EXPECT_TRUE(form.starts_with("<form method='get'")) << form;
   EXPECT_TRUE(form.ends_with("</form>")) << form;
   EXPECT_EQ(server_->Get("/log/board?action=search").body.find("<li"), std::string::npos);
+  EXPECT_EQ(server_->Get("/log/board?action=search&q=%FF%FE").status, 400);
   // A long query of any bytes never errors.
   EXPECT_EQ(server_->Get("/log/board?action=search&q=" + std::string(10000, 'x') + "%00").status,
             200);
