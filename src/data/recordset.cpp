@@ -86,8 +86,12 @@ std::int64_t StepScalar(Connection& connection, const std::string& sql,
 // entries without paging, small enough to cost nothing when a page then moves elsewhere.
 constexpr std::int64_t kUnpagedBatchRows = 64;
 
-Recordset::Recordset(Lease lease, Query query)
-    : lease_(std::move(lease)),
+Recordset::Recordset(Lease lease, Query query) : Recordset(*lease, std::move(query)) {
+  lease_ = std::move(lease);
+}
+
+Recordset::Recordset(Connection& connection, Query query)
+    : connection_(&connection),
       query_(std::move(query)),
       paged_sql_(query_.sql + " LIMIT ? OFFSET ?") {
   open_ = true;
@@ -99,7 +103,7 @@ Recordset::~Recordset() { Close(); }
 
 Connection& Recordset::connection() const {
   if (!open_) throw DataError("operation is not allowed when the recordset is closed");
-  return *lease_;
+  return *connection_;
 }
 
 std::int64_t Recordset::BatchRows() const { return paged_ ? page_size_ + 1 : kUnpagedBatchRows; }
@@ -246,6 +250,26 @@ void Recordset::Close() {
   open_ = false;
   batch_.clear();
   lease_ = Lease();
+  connection_ = nullptr;
+}
+
+std::vector<std::vector<Value>> EveryNthRow(Connection& connection, const Query& query,
+                                            std::int64_t every) {
+  if (every < 1) throw DataError("rows must be taken at least one apart");
+  sqlite3_stmt* stmt = connection.Prepare(query.sql);
+  BindAll(stmt, query.params);
+  const int columns = sqlite3_column_count(stmt);
+  std::vector<std::vector<Value>> rows;
+  int rc;
+  for (std::int64_t i = 0; (rc = sqlite3_step(stmt)) == SQLITE_ROW; ++i) {
+    if (i % every != 0) continue;
+    std::vector<Value>& row = rows.emplace_back();
+    row.reserve(columns);
+    for (int c = 0; c < columns; ++c) row.push_back(ColumnValue(stmt, c));
+  }
+  sqlite3_reset(stmt);
+  Check(connection.handle(), rc, "cannot read rows");
+  return rows;
 }
 
 std::int64_t Command::Execute(const std::string& sql, const std::vector<Value>& params) {

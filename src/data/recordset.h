@@ -33,6 +33,9 @@ class Recordset {
  public:
   // Opens `query` on `lease`, positioned on the first row. Throws DataError.
   Recordset(Lease lease, Query query);
+  // Opens `query` on a connection that the caller holds for longer than the recordset (one
+  // read transaction for several recordsets). Throws DataError.
+  Recordset(Connection& connection, Query query);
   ~Recordset();
   Recordset(const Recordset&) = delete;
   Recordset& operator=(const Recordset&) = delete;
@@ -73,7 +76,8 @@ class Recordset {
   }
   const std::vector<Value>& Row() const { return batch_[position_ - first_in_batch_]; }
 
-  Lease lease_;
+  Lease lease_;  // empty when the connection is the caller's
+  Connection* connection_ = nullptr;
   Query query_;
   std::string paged_sql_;  // query_.sql with LIMIT and OFFSET parameters
   bool open_ = false;
@@ -89,6 +93,14 @@ class Recordset {
   bool adding_ = false;
   std::map<std::string, Value> changes_;
 };
+
+// The rows at positions 1, 1 + `every`, 1 + 2 * `every`, ... of `query`, read by stepping one
+// statement through all of its rows: the first row of each page of a long list, which paging
+// by OFFSET finds only by stepping over every earlier row again for each page. The statement
+// stays open for the walk, so it belongs inside the caller's read transaction. Throws
+// DataError; `every` < 1 is refused.
+std::vector<std::vector<Value>> EveryNthRow(Connection& connection, const Query& query,
+                                            std::int64_t every);
 
 // A Delete or Update statement on its own connection.
 class Command {

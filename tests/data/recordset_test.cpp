@@ -250,5 +250,20 @@ TEST(DatabaseTest, CreateKeepsExistingEntries) {
   EXPECT_EQ(rs.Field("TITLE").ToText(), "kept");
 }
 
+TEST_F(RecordsetTest, EveryNthRowStepsOnceThroughTheWholeResult) {
+  for (int i = 1; i <= 7; ++i) InsertEntry(file_, "t" + std::to_string(i), "c", "2026-01-01");
+  auto ids = [&](std::int64_t every) {
+    std::vector<std::int64_t> out;
+    for (const auto& row :
+         EveryNthRow(*db_->Acquire(), {"SELECT ID FROM MESSAGE ORDER BY ID", {}, ""}, every)) {
+      out.push_back(row[0].ToInt());
+    }
+    return out;
+  };
+  EXPECT_EQ(ids(3), (std::vector<std::int64_t>{1, 4, 7}));
+  EXPECT_EQ(ids(7), (std::vector<std::int64_t>{1}));
+  EXPECT_EQ(ids(1).size(), 7u);
+}
+
 }  // namespace
 }  // namespace tessaly::data
