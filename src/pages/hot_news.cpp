@@ -1,5 +1,7 @@
 #include "pages/date_format.h"
+#include "pages/list_anchors.h"
 #include "pages/list_head.h"
+#include "pages/output_cache.h"
 #include "pages/public_pages.h"
 
 namespace tessaly::pages {
@@ -14,11 +16,8 @@ std::string LinkBase(const std::string& script_name, const std::string& web_path
          (slash == std::string::npos ? script_name : script_name.substr(slash + 1));
 }
 
-}  // namespace
-
-void WriteHotNews(const PageContext& page) {
-  auto rs = page.database.Open(
-      {"SELECT ID, TITLE, STIME FROM MESSAGE ORDER BY STIME DESC", {}, "MESSAGE", true});
+void RenderHotNews(const PageContext& page, const OneState&) {
+  auto rs = page.database.Open({kNewestEntriesSql, {}, "MESSAGE", true});
   if (rs->AbsolutePosition() == -1) {
     page.response.Write("没有日志");
     return;
@@ -36,6 +35,15 @@ void WriteHotNews(const PageContext& page) {
   }
   rs->Close();
   page.response.Write("</font></div>");
+}
+
+}  // namespace
+
+void WriteHotNews(const PageContext& page) {
+  WriteCached(
+      page,
+      CacheKey("hotnews").Add(page.script_name).Add(page.web_path).Add(page.hot_news_rcs).str(),
+      RenderHotNews);
 }
 
 }  // namespace tessaly::pages
