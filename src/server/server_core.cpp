@@ -49,11 +49,6 @@ void MakeRoomForConnections(std::size_t connections) {
   }
 }
 
-unsigned ThreadCount(const ServerConfig& config) {
-  if (config.threads > 0) return static_cast<unsigned>(config.threads);
-  return std::max(1u, std::thread::hardware_concurrency());
-}
-
 }  // namespace
 
 ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler)
@@ -62,7 +57,7 @@ ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler)
       pages(config.pages),
       sessions(config.max_sessions, config.session_timeout_minutes),
       body_budget(config.max_body_memory_bytes),
-      io_(static_cast<int>(ThreadCount(config))),
+      io_(static_cast<int>(ServingThreads(config))),
       control_(net::make_strand(io_)),
       acceptor_(control_),
       accept_retry_(control_) {
@@ -184,7 +179,7 @@ void ServerCore::Run() {
   if (!listening_) throw std::logic_error("WebServer::Run before Listen");
   Accept();
 
-  unsigned count = ThreadCount(config);
+  unsigned count = ServingThreads(config);
   auto run = [this] {
     for (;;) {
       try {
