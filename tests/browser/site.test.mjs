@@ -375,6 +375,8 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
     assert.equal(await press('确 定'), '成功更新');
     assert.match(await adminPage.locator('body').innerText(), /密码已更新成功了！/);
     await walk.snap(adminPage);
+    // The message's second button closes the admin window, which the home page's link opened.
+    await Promise.all([adminPage.waitForEvent('close'), button(adminPage, '关 闭').click()]);
 
     // Another browser profile is another visitor, without the webmaster's session.
     const stranger = await newVisitor(browser, walk.errors);
