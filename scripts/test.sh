@@ -24,7 +24,7 @@ echo "== Debian package: built in build-package, installed, used and purged"
 scripts/package.sh
 packaging/test-package.sh build-package/tessaly_*.deb
 
-echo "== fuzzing the markup converters for 60 s (log: build-fuzz/fuzz.log)"
+echo "== fuzzing the markup converters and the upload parser, 60 s each (log: build-fuzz/fuzz.log)"
 mkdir -p build-fuzz
 if ! fuzz/run.sh 60 >build-fuzz/fuzz.log 2>&1; then
   tail -n 40 build-fuzz/fuzz.log
