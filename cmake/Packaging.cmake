@@ -42,7 +42,7 @@ install(TARGETS tessaly RUNTIME DESTINATION bin)
 install(FILES ${staged}/tessaly.1.gz DESTINATION share/man/man1)
 install(FILES ${staged}/changelog.gz ${packaging}/debian/copyright
         DESTINATION share/doc/tessaly)
-install(FILES ${PROJECT_SOURCE_DIR}/demo/site/index.html
+install(FILES ${PROJECT_SOURCE_DIR}/demo/site/index.shtml
         DESTINATION share/doc/tessaly/examples/site)
 # Outside the /usr prefix: CPack stages them through DESTDIR.
 install(FILES ${packaging}/tessaly.toml DESTINATION /etc/tessaly)

@@ -36,7 +36,9 @@ bool PassesToInclude(std::string_view name) {
 // The path from the site's root of a file under it ("/a/index.shtml" for the index of "/a/"),
 // so that a page is known by one name whichever way it was reached.
 std::string SitePath(const std::filesystem::path& root, const std::filesystem::path& file) {
-  return "/" + file.lexically_relative(root).generic_string();
+  std::string path = "/";
+  path += file.lexically_relative(root).generic_string();
+  return path;
 }
 
 class Expansion {
