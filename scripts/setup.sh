@@ -7,10 +7,14 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev clang-format clang-tidy
   libboost-dev libboost-system-dev libsqlite3-dev sqlite3 libspdlog-dev libfmt-dev libcli11-dev
   libtomlplusplus-dev libgtest-dev libgmock-dev libbenchmark-dev libsodium-dev
-  curl ca-certificates python3-feedparser
+  # The end-to-end tests: a real feed parser, and nginx in front of the server.
+  curl ca-certificates python3-feedparser nginx-light
+  # The browser tests (tests/browser; a CJK font so that their screenshots can be read) and the
+  # Debian package (scripts/package.sh and its test).
+  chromium fonts-wqy-microhei help2man lintian file dpkg-dev
 )
 # Only the benchmarks need these; a failure to install them must not stop a build or a test.
-bench_packages=(wrk nginx-light)
+bench_packages=(wrk)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the normal build with warnings as errors, the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run of the converters.
+# Builds and runs every test: the normal build with warnings as errors, the browser tests and
+# the Debian package's test (it installs and purges the package: run as root), the same tests
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run of the
+# converters.
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +17,14 @@ ctest --test-dir build --output-on-failure -j "$jobs"
 
 [[ ${1:-} == --quick ]] && exit 0
 
-echo "== fuzzing the markup converters for 60 s (log: build-fuzz/fuzz.log)"
+echo "== browser tests in Debian's chromium (screenshots: build/browser-screenshots)"
+tests/browser/run.sh build
+
+echo "== Debian package: built in build-package, installed, used and purged"
+scripts/package.sh
+packaging/test-package.sh build-package/tessaly_*.deb
+
+echo "== fuzzing the markup converters and the upload parser, 60 s each (log: build-fuzz/fuzz.log)"
 mkdir -p build-fuzz
 if ! fuzz/run.sh 60 >build-fuzz/fuzz.log 2>&1; then
   tail -n 40 build-fuzz/fuzz.log

@@ -72,10 +72,32 @@ std::string GeneratePassword() {
   return password;
 }
 
+// Where a site's database is, for the commands that work on the file rather than serve it.
+struct SiteLocation {
+  std::string root = server::ServerConfig().root;
+  std::string page = server::PageConfig().path;
+  std::string web_path = server::PageConfig().web_path.ToString();
+
+  // The database file, spelled as serve spells it.
+  std::string DatabaseFile() const {
+    server::PageConfig config;
+    config.path = page;
+    config.web_path = web_path;
+    return ::DatabaseFile(root, config);
+  }
+};
+
+void AddSiteOptions(CLI::App& command, SiteLocation& site) {
+  command.add_option("--root", site.root, "site root folder")->capture_default_str();
+  command.add_option("--page", site.page, "virtual path of the log page")->capture_default_str();
+  command
+      .add_option("--web-path", site.web_path,
+                  "folder of the database under the root; empty: the page's folder")
+      ->capture_default_str();
+}
+
 struct InitOptions {
-  std::string root = "site";
-  std::string page = "/log/board";
-  std::string web_path = "log";
+  SiteLocation site;
   std::string user;
   std::string password;
   bool password_stdin = false;
@@ -92,11 +114,8 @@ int RunInit(const InitOptions& o) {
   if (o.generate_password) password = GeneratePassword();
   if (password.empty()) throw std::runtime_error("the password must not be empty");
 
-  server::PageConfig page;
-  page.path = o.page;
-  page.web_path = o.web_path;
-  fs::create_directories(o.root);
-  const std::string file = DatabaseFile(o.root, page);
+  fs::create_directories(o.site.root);
+  const std::string file = o.site.DatabaseFile();
   fs::create_directories(fs::path(file).parent_path());
   const bool existed = fs::exists(file);
   data::Database::Create(file);
@@ -176,21 +195,16 @@ int RunServe(const ServeOptions& o) {
 }
 
 struct BackupOptions {
-  std::string root = "site";
-  std::string page = "/log/board";
-  std::string web_path = "log";
+  SiteLocation site;
   std::string to;
   bool force = false;
 };
 
 int RunBackup(const BackupOptions& o) {
-  server::PageConfig page;
-  page.path = o.page;
-  page.web_path = o.web_path;
-  if (!fs::is_directory(o.root)) {
-    throw std::runtime_error("the site folder " + o.root + " does not exist");
+  if (!fs::is_directory(o.site.root)) {
+    throw std::runtime_error("the site folder " + o.site.root + " does not exist");
   }
-  const std::string file = DatabaseFile(o.root, page);
+  const std::string file = o.site.DatabaseFile();
   data::BackupOptions options;
   options.overwrite = o.force;
   const bool terminal = ::isatty(STDERR_FILENO);
@@ -232,12 +246,7 @@ int main(int argc, char** argv) {
       "init",
       "Create the database that serve opens (keeps existing entries) and create or "
       "reset an administrator account.");
-  init_cmd->add_option("--root", init.root, "site root folder")->capture_default_str();
-  init_cmd->add_option("--page", init.page, "virtual path of the log page")->capture_default_str();
-  init_cmd
-      ->add_option("--web-path", init.web_path,
-                   "folder of the database under the root; empty: the page's folder")
-      ->capture_default_str();
+  AddSiteOptions(*init_cmd, init.site);
   init_cmd->add_option("--user", init.user, "administrator name")->required();
   auto* pw = init_cmd->add_option("--password", init.password, "administrator password");
   auto* pw_stdin =
@@ -292,13 +301,7 @@ int main(int argc, char** argv) {
       "backup",
       "Copy a site's live database to a file while the server runs: one consistent snapshot, "
       "checked before it is put in place.");
-  backup_cmd->add_option("--root", backup.root, "site root folder")->capture_default_str();
-  backup_cmd->add_option("--page", backup.page, "virtual path of the log page")
-      ->capture_default_str();
-  backup_cmd
-      ->add_option("--web-path", backup.web_path,
-                   "folder of the database under the root; empty: the page's folder")
-      ->capture_default_str();
+  AddSiteOptions(*backup_cmd, backup.site);
   backup_cmd->add_option("--to", backup.to, "the copy's file")->required();
   backup_cmd->add_flag("--force", backup.force, "replace the file if it exists");
 

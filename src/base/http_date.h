@@ -4,16 +4,22 @@
 
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace tessaly {
 
-inline std::string HttpDate(std::time_t when) {
+// The text of `when` in `buffer`, without allocating.
+inline std::string_view HttpDate(std::time_t when, char (&buffer)[32]) {
   std::tm parts{};
   gmtime_r(&when, &parts);
-  char buffer[32];
   const std::size_t length =
       std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S GMT", &parts);
-  return std::string(buffer, length);
+  return {buffer, length};
+}
+
+inline std::string HttpDate(std::time_t when) {
+  char buffer[32];
+  return std::string(HttpDate(when, buffer));
 }
 
 }  // namespace tessaly

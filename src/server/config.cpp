@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/errors.h"
+#include "server/client_address.h"
 
 namespace tessaly::server {
 namespace {
@@ -75,6 +76,19 @@ bool ReadSetting(const Reader& reader, const std::string& key, const toml::node&
   value = static_cast<T>(reader.Integer(node, key, static_cast<std::int64_t>(setting.min),
                                         static_cast<std::int64_t>(setting.max)));
   return true;
+}
+
+std::vector<std::string> ReadAddresses(const Reader& reader, const toml::node& node,
+                                       const std::string& key) {
+  const auto* array = node.as_array();
+  if (!array) reader.BadValue(key, "expected a list of IP addresses");
+  std::vector<std::string> addresses;
+  for (const toml::node& item : *array) {
+    const std::string text = reader.String(item, key);
+    if (!IsIpAddress(text)) reader.BadValue(key, "\"" + text + "\" is not an IP address");
+    addresses.push_back(ClientAddress(text, {}, {}));  // canonical text
+  }
+  return addresses;
 }
 
 void ReadLimits(const Reader& reader, const toml::table& table, ServerConfig& config) {
@@ -205,6 +219,8 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
       if (loaded.listen.empty()) reader.BadValue(key, "must not be empty");
     } else if (key == "access_log") {
       loaded.access_log = reader.String(node, key);
+    } else if (key == "trusted_proxies") {
+      loaded.trusted_proxies = ReadAddresses(reader, node, key);
     } else if (key == "limits") {
       ReadLimits(reader, reader.Table(node, key), loaded);
     } else if (key == "session") {

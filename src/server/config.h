@@ -39,6 +39,8 @@ struct ServerConfig {
   int session_timeout_minutes = kSessionTimeoutMinutes.default_value;
   std::size_t cache_max_bytes = kCacheMaxBytes.default_value;
   std::string access_log;  // file path; empty: no access log
+  // Peers whose X-Forwarded-For names the client (canonical address texts); empty: none.
+  std::vector<std::string> trusted_proxies;
 
   SiteTexts texts;
 };
@@ -54,6 +56,8 @@ struct ServerConfig {
 //   listen = "127.0.0.1:8080"      # HOST:PORT, [IPV6]:PORT; port 0 picks a free one
 //   threads = 0                    # 0: one per core
 //   access_log = "access.log"      # one line per request; absent or "": none
+//   trusted_proxies = ["127.0.0.1"]  # reverse proxies whose X-Forwarded-For names the
+//                                  # client (for the logon guard and the access log)
 //
 //   [limits]                       # max_header_bytes, max_body_bytes, max_body_memory_bytes,
 //   max_body_bytes = 16777216      # max_connections, read_timeout_seconds,

@@ -1,5 +1,6 @@
 #include "server/connection.h"
 
+#include <spdlog/spdlog.h>
 #include <sys/stat.h>
 
 #include <array>
@@ -8,8 +9,10 @@
 #include <boost/beast/http/read.hpp>
 
 #include "base/ascii.h"
+#include "server/client_address.h"
 #include "server/page_run.h"
 #include "server/server_core.h"
+#include "server/shtml.h"
 #include "server/static_files.h"
 #include "server/url_encoding.h"
 
@@ -123,6 +126,16 @@ void Connection::OnHeader(beast::error_code ec) {
   if (request.version() >= 11 && request.count(http::field::host) != 1) {
     return SendError(http::status::bad_request, true);
   }
+  request_.client = remote_address_;
+  if (!server_.config.trusted_proxies.empty()) {
+    std::string forwarded;
+    for (const auto& field : request) {
+      if (!ascii::EqualsNoCase(field.name_string(), "X-Forwarded-For")) continue;
+      if (!forwarded.empty()) forwarded += ", ";
+      forwarded.append(field.value());
+    }
+    request_.client = ClientAddress(remote_address_, forwarded, server_.config.trusted_proxies);
+  }
   Route();
 }
 
@@ -225,7 +238,7 @@ void Connection::AnswerPage() {
   line.script_name = page.path;
   line.query = request_.query;
   line.version = request.version();
-  line.remote_address = remote_address_;
+  line.remote_address = request_.client;
   line.remote_port = remote_port_;
   line.server_port = server_.address.port;
   line.listen_host = server_.address.host;
@@ -246,6 +259,7 @@ void Connection::ServeStatic(std::string_view path) {
   }
   auto resolved = ResolveStaticPath(server_.root, path);
   if (!resolved) return SendError(http::status::not_found, false);
+  if (IsIncludingPage(resolved->filename().native())) return ServeIncludingPage(*resolved);
 
   beast::error_code ec;
   beast::file& file = request_.file;
@@ -274,6 +288,37 @@ void Connection::ServeStatic(std::string_view path) {
   request_.file_left = request_.head_only ? 0 : static_cast<std::uint64_t>(info.st_size);
   if (request_.file_left == 0) file.close(ec);
   if (!ReadFileChunk()) return Close();
+  Send();
+}
+
+// A page with includes is made anew for every request: it holds what the included pages say
+// now, so it carries no Last-Modified and is not answered 304.
+void Connection::ServeIncludingPage(const std::filesystem::path& file) {
+  const auto& request = parser_->get();
+  RequestLine line;
+  line.method = "GET";
+  line.version = request.version();
+  line.remote_address = request_.client;
+  line.remote_port = remote_port_;
+  line.server_port = server_.address.port;
+  line.listen_host = server_.address.host;
+  const PageHost host{server_.handler, server_.sessions, server_.root.native()};
+  const ShtmlRequest shtml{host,
+                           [this](std::string_view target) { return server_.FindPage(target); },
+                           server_.root, line, request.base()};
+  ShtmlAnswer answer;
+  try {
+    answer = RenderShtml(shtml, file);
+  } catch (const std::exception& error) {
+    spdlog::error("GET {}: {}", file.native(), error.what());
+    return SendError(http::status::internal_server_error, false);
+  }
+  body_ = std::move(answer.body);
+  head_.Start(http::status::ok);
+  head_.Add("Content-Type", "text/html; charset=utf-8");
+  head_.Add("Cache-Control", "private");
+  if (!answer.session_cookie.empty()) head_.Add("Set-Cookie", answer.session_cookie);
+  EndHead(body_.size());
   Send();
 }
 
@@ -365,13 +410,14 @@ void Connection::LogAccess() {
   double millis =
       std::chrono::duration<double, std::milli>(Clock::now() - request_.started).count();
   std::string_view method = "-";
-  std::string_view target = "-";
+  std::string target = "-";
   if (parser_ && parser_->is_header_done()) {
     method = parser_->get().method_string();
-    target = parser_->get().target();
+    target = MaskPasswords(parser_->get().target());
   }
-  server_.access_log->info("{} {} {} {} {} {:.3f}ms", remote_address_, method, target,
-                           head_.status(), request_.bytes_sent, millis);
+  const std::string_view client = request_.client.empty() ? remote_address_ : request_.client;
+  server_.access_log->info("{} {} {} {} {} {:.3f}ms", client, method, target, head_.status(),
+                           request_.bytes_sent, millis);
 }
 
 // Stops sending, then drops what the client still sends for a moment before closing.

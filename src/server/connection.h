@@ -12,6 +12,7 @@
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool head_only = false;
     bool linger = false;       // after the answer, drain what the client still sends, then close
     std::string decoded_path;  // the request path when it had escapes
+    std::string client;        // the client's address (client_address.h)
     const PageConfig* page = nullptr;  // the page asked for; null for a static file
     std::string_view query;            // in the parser's target
     BodyReservation body_memory;       // what the body may hold of the server's budget
@@ -67,6 +69,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void OnReadError(boost::beast::error_code ec);
   void AnswerPage();
   void ServeStatic(std::string_view path);
+  void ServeIncludingPage(const std::filesystem::path& file);
   bool ReadFileChunk();
   // An answer of the server's own; `close` ends the connection after it (the request was not
   // read whole). `header` and `value` add one header line when given.

@@ -28,13 +28,6 @@ std::string_view CurrentHttpDate() {
 
 }  // namespace
 
-std::string_view HttpDate(std::time_t when, char (&buffer)[32]) {
-  std::tm parts{};
-  gmtime_r(&when, &parts);
-  std::size_t length = std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S GMT", &parts);
-  return {buffer, length};
-}
-
 void ResponseHead::Start(http::status status) {
   status_ = static_cast<unsigned>(status);
   auto reason = http::obsolete_reason(status);

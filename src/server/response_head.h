@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/http_date.h"
+
 namespace tessaly::server {
 
 class ResponseHead {
@@ -34,9 +36,6 @@ class ResponseHead {
   std::string text_;
   unsigned status_ = 0;
 };
-
-// The RFC 9110 date text of `when`, e.g. "Sun, 06 Nov 1994 08:49:37 GMT", in `buffer`.
-std::string_view HttpDate(std::time_t when, char (&buffer)[32]);
 
 }  // namespace tessaly::server
 

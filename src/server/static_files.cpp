@@ -73,7 +73,9 @@ std::optional<fs::path> ResolveStaticPath(const fs::path& root, std::string_view
   fs::file_status status = fs::status(*resolved, ec);
   if (ec) return std::nullopt;
   if (fs::is_directory(status)) {
-    resolved = ConfinedCanonical(root, *resolved / "index.html");
+    const fs::path folder = *resolved;
+    resolved = ConfinedCanonical(root, folder / "index.html");
+    if (!resolved) resolved = ConfinedCanonical(root, folder / "index.shtml");
     if (!resolved) return std::nullopt;
     status = fs::status(*resolved, ec);
     if (ec) return std::nullopt;
@@ -83,8 +85,9 @@ std::optional<fs::path> ResolveStaticPath(const fs::path& root, std::string_view
 }
 
 std::string_view ContentTypeFor(std::string_view name) {
-  static constexpr std::array<std::pair<std::string_view, std::string_view>, 14> kTypes{{
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 15> kTypes{{
       {".html", "text/html; charset=utf-8"},
+      {".shtml", "text/html; charset=utf-8"},
       {".htm", "text/html; charset=utf-8"},
       {".css", "text/css; charset=utf-8"},
       {".js", "text/javascript; charset=utf-8"},

@@ -14,7 +14,8 @@ namespace tessaly::server {
 // file whose name starts with its name, in any case: its journal, a backup, an editor's copy;
 // any other *.mdb), anything that does not exist, is not a regular file, or resolves (through
 // symbolic links) outside the root or onto a dotfile or database file. A directory serves its
-// index.html. The path is joined segment by segment, so it can never replace the root.
+// index.html, or else its index.shtml. The path is joined segment by segment, so it can never
+// replace the root.
 std::optional<std::filesystem::path> ResolveStaticPath(const std::filesystem::path& root,
                                                        std::string_view path);
 

@@ -129,4 +129,29 @@ bool IsFormContentType(std::string_view content_type) {
   return ascii::EqualsNoCase(media, kForm);
 }
 
+std::string MaskPasswords(std::string_view target) {
+  const std::size_t question = target.find('?');
+  if (question == std::string_view::npos) return std::string(target);
+  std::string out(target.substr(0, question + 1));
+  std::string_view query = target.substr(question + 1);
+  bool first = true;
+  while (true) {
+    const std::size_t amp = query.find('&');
+    const std::string_view pair = query.substr(0, amp);
+    if (!first) out += '&';
+    first = false;
+    const std::size_t equals = pair.find('=');
+    const auto name = PercentDecode(pair.substr(0, equals), true);
+    if (equals != std::string_view::npos && name &&
+        (*name == "password" || *name == "chkpassword")) {
+      out.append(pair.substr(0, equals + 1)).append("***");
+    } else {
+      out.append(pair);
+    }
+    if (amp == std::string_view::npos) break;
+    query.remove_prefix(amp + 1);
+  }
+  return out;
+}
+
 }  // namespace tessaly::server

@@ -32,6 +32,11 @@ std::optional<std::string> FindCookie(std::string_view header, std::string_view 
 // parameters.
 bool IsFormContentType(std::string_view content_type);
 
+// `target` (a request target, path and query) with the value of every query item named
+// "password" or "chkpassword" (after decoding) replaced by "***", so that a log never holds a
+// password that a form sent in its query.
+std::string MaskPasswords(std::string_view target);
+
 }  // namespace tessaly::server
 
 #endif  // TESSALY_SERVER_URL_ENCODING_H_
