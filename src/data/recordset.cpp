@@ -253,23 +253,20 @@ void Recordset::Close() {
   connection_ = nullptr;
 }
 
-std::vector<std::vector<Value>> EveryNthRow(Connection& connection, const Query& query,
-                                            std::int64_t every) {
-  if (every < 1) throw DataError("rows must be taken at least one apart");
-  sqlite3_stmt* stmt = connection.Prepare(query.sql);
+std::optional<std::vector<Value>> RowAt(Connection& connection, const Query& query,
+                                        std::int64_t offset) {
+  sqlite3_stmt* stmt = connection.Prepare(query.sql + " LIMIT 1 OFFSET ?");
   BindAll(stmt, query.params);
-  const int columns = sqlite3_column_count(stmt);
-  std::vector<std::vector<Value>> rows;
-  int rc;
-  for (std::int64_t i = 0; (rc = sqlite3_step(stmt)) == SQLITE_ROW; ++i) {
-    if (i % every != 0) continue;
-    std::vector<Value>& row = rows.emplace_back();
-    row.reserve(columns);
-    for (int c = 0; c < columns; ++c) row.push_back(ColumnValue(stmt, c));
+  Bind(stmt, static_cast<int>(query.params.size()) + 1, Value(offset));
+  std::optional<std::vector<Value>> row;
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) {
+    row.emplace();
+    for (int c = 0; c < sqlite3_column_count(stmt); ++c) row->push_back(ColumnValue(stmt, c));
   }
   sqlite3_reset(stmt);
   Check(connection.handle(), rc, "cannot read rows");
-  return rows;
+  return row;
 }
 
 std::int64_t Command::Execute(const std::string& sql, const std::vector<Value>& params) {

@@ -94,13 +94,11 @@ class Recordset {
   std::map<std::string, Value> changes_;
 };
 
-// The rows at positions 1, 1 + `every`, 1 + 2 * `every`, ... of `query`, read by stepping one
-// statement through all of its rows: the first row of each page of a long list, which paging
-// by OFFSET finds only by stepping over every earlier row again for each page. The statement
-// stays open for the walk, so it belongs inside the caller's read transaction. Throws
-// DataError; `every` < 1 is refused.
-std::vector<std::vector<Value>> EveryNthRow(Connection& connection, const Query& query,
-                                            std::int64_t every);
+// The row at `offset` (from 0) of `query`, or nothing past its end: one statement whose
+// database steps over the rows before it without handing them out (LIMIT 1 OFFSET), which over
+// an index costs a small part of reading them. Throws DataError.
+std::optional<std::vector<Value>> RowAt(Connection& connection, const Query& query,
+                                        std::int64_t offset);
 
 // A Delete or Update statement on its own connection.
 class Command {

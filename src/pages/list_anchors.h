@@ -1,5 +1,5 @@
-// Where each page of the public log list starts, so that a page deep in a long log is read by
-// one index seek instead of by stepping over every entry before it.
+// Where the pages of the public log list start, so that a page deep in a long log is read by
+// an index seek and a short step instead of by stepping over every entry before it.
 //
 // The list's order is newest first by STIME and, among entries of equal STIME, the higher ID
 // first: the order in which the STIME index (whose entries end in the row id) is read
@@ -21,6 +21,8 @@ namespace tessaly::pages {
 inline constexpr const char* kNewestEntriesSql =
     "SELECT ID, TITLE, STIME FROM MESSAGE ORDER BY STIME DESC, ID DESC";
 
+// The first entry of every so many pages, from which a page's first row is found by stepping
+// over fewer entries than lie between two anchors.
 class ListAnchors {
  public:
   struct Anchor {
@@ -28,17 +30,18 @@ class ListAnchors {
     std::int64_t id = 0;
   };
 
-  // Reads the first entry of every page of `rows_per_page` entries with one walk of the STIME
-  // index, on a connection inside the read transaction of the page that needs them (which
-  // then sees the same state). Throws DataError.
+  // Reads them with a walk that steps over the STIME index inside the database, on a
+  // connection inside the read transaction of the page that needs them (which then sees the
+  // same state). Throws DataError.
   static ListAnchors Read(data::Connection& connection, std::int64_t rows_per_page);
 
   // The query of the list's rows from page `page` (from 1) on; nothing when the list has no
-  // row there.
+  // row there (the query may also give none when the page is past the last row).
   std::optional<data::Query> RowsFrom(std::int64_t page) const;
 
  private:
-  std::vector<Anchor> anchors_;  // of page 1, 2, ...
+  std::int64_t rows_per_page_ = 1;
+  std::vector<Anchor> anchors_;
 };
 
 }  // namespace tessaly::pages

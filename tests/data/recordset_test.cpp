@@ -250,19 +250,16 @@ TEST(DatabaseTest, CreateKeepsExistingEntries) {
   EXPECT_EQ(rs.Field("TITLE").ToText(), "kept");
 }
 
-TEST_F(RecordsetTest, EveryNthRowStepsOnceThroughTheWholeResult) {
+TEST_F(RecordsetTest, RowAtAnOffsetAndNothingPastTheEnd) {
   for (int i = 1; i <= 7; ++i) InsertEntry(file_, "t" + std::to_string(i), "c", "2026-01-01");
-  auto ids = [&](std::int64_t every) {
-    std::vector<std::int64_t> out;
-    for (const auto& row :
-         EveryNthRow(*db_->Acquire(), {"SELECT ID FROM MESSAGE ORDER BY ID", {}, ""}, every)) {
-      out.push_back(row[0].ToInt());
-    }
-    return out;
-  };
-  EXPECT_EQ(ids(3), (std::vector<std::int64_t>{1, 4, 7}));
-  EXPECT_EQ(ids(7), (std::vector<std::int64_t>{1}));
-  EXPECT_EQ(ids(1).size(), 7u);
+  const Query ids{"SELECT ID, TITLE FROM MESSAGE WHERE ID >= ? ORDER BY ID", {2}, ""};
+  auto lease = db_->Acquire();
+  auto row = RowAt(*lease, ids, 3);
+  ASSERT_TRUE(row);
+  EXPECT_EQ((*row)[0].ToInt(), 5);
+  EXPECT_EQ((*row)[1].ToText(), "t5");
+  EXPECT_TRUE(RowAt(*lease, ids, 5));
+  EXPECT_FALSE(RowAt(*lease, ids, 6));
 }
 
 }  // namespace

@@ -198,11 +198,11 @@ TEST_F(CachedPagesTest, APageReadWhileACommitIsBeingWrittenIsNotServedAfterItRet
 }
 
 TEST_F(CachedPagesTest, PagesFoundByTheirAnchorsKeepTheOrderOfEntriesOfEqualTime) {
-  // Runs of seven entries share a time, so that runs cross the page boundaries.
+  // Runs of seven entries share a time, so that runs cross the pages' and the anchors' bounds.
   testing::Sql(file_,
-               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 60) "
+               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2110) "
                "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) SELECT 't' || i, 'c', "
-               "printf('2026-03-01 10:00:%02d', i / 7) FROM n");
+               "datetime('2026-03-01', '+' || (i / 7) || ' seconds') FROM n");
   auto expected = [&] {  // the order the list has always shown, read as it always was
     std::vector<std::int64_t> ids;
     sqlite3* db = nullptr;
@@ -214,21 +214,23 @@ TEST_F(CachedPagesTest, PagesFoundByTheirAnchorsKeepTheOrderOfEntriesOfEqualTime
     sqlite3_close(db);
     return ids;
   };
-  auto shown = [&] {
-    std::vector<std::int64_t> ids = ShownIds(List("last"));
-    for (const char* move : {"previous", "previous"}) {
-      const std::vector<std::int64_t> page = ShownIds(List(move));
-      ids.insert(ids.begin(), page.begin(), page.end());
-    }
-    return ids;
-  };
-  EXPECT_EQ(shown(), expected());
+  std::vector<std::int64_t> shown = ShownIds(List());
+  for (int page = 2; page <= 85; ++page) {
+    const std::vector<std::int64_t> rows = ShownIds(List("next"));
+    shown.insert(shown.end(), rows.begin(), rows.end());
+  }
+  EXPECT_EQ(shown, expected());
   // In another state the anchors are read again: an entry amid a run moves every page after it.
-  testing::InsertEntry(file_, "amid", "c", "2026-03-01 10:00:04");
+  testing::InsertEntry(file_, "amid", "c", "2026-03-01 00:00:04");
   const std::vector<std::int64_t> after = expected();
-  EXPECT_EQ(ShownIds(List("last")), std::vector<std::int64_t>(after.begin() + 50, after.end()));
-  EXPECT_EQ(ShownIds(List("previous")),
-            std::vector<std::int64_t>(after.begin() + 25, after.begin() + 50));
+  auto slice = [&](std::size_t from, std::size_t to) {
+    return std::vector<std::int64_t>(after.begin() + from, after.begin() + to);
+  };
+  EXPECT_EQ(ShownIds(List("last")), slice(2100, 2111));
+  EXPECT_EQ(ShownIds(List("previous")), slice(2075, 2100));
+  f_.host.session.SetValue("tPage", "42");
+  EXPECT_EQ(ShownIds(List("previous")), slice(1000, 1025));
+  EXPECT_EQ(ShownIds(List("previous")), slice(975, 1000));
 }
 
 TEST_F(CachedPagesTest, EachVisitorGetsThePageOfItsOwnSessionAndItsOwnLinks) {
