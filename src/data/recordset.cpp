@@ -106,7 +106,10 @@ Connection& Recordset::connection() const {
   return *connection_;
 }
 
-std::int64_t Recordset::BatchRows() const { return paged_ ? page_size_ + 1 : kUnpagedBatchRows; }
+std::int64_t Recordset::BatchRows() const {
+  if (paged_) return page_size_ + 1;
+  return query_.batch_rows > 0 ? query_.batch_rows : kUnpagedBatchRows;
+}
 
 void Recordset::Fetch(std::int64_t offset) {
   Connection& c = connection();

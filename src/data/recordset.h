@@ -23,10 +23,11 @@ struct sqlite3_stmt;
 namespace tessaly::data {
 
 struct Query {
-  std::string sql;            // a SELECT without LIMIT; request values only as "?" parameters
-  std::vector<Value> params;  // bound in order
-  std::string table;          // the one table the rows come from (for AddNew/Update)
-  bool whole_table = false;   // the rows are the whole table: counted by the row counter
+  std::string sql;              // a SELECT without LIMIT; request values only as "?" parameters
+  std::vector<Value> params;    // bound in order
+  std::string table;            // the one table the rows come from (for AddNew/Update)
+  bool whole_table = false;     // the rows are the whole table: counted by the row counter
+  std::int64_t batch_rows = 0;  // rows read at a time until a page size is set; 0: a default
 };
 
 class Recordset {

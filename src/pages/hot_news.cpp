@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "pages/date_format.h"
 #include "pages/list_anchors.h"
 #include "pages/list_head.h"
@@ -17,7 +19,12 @@ std::string LinkBase(const std::string& script_name, const std::string& web_path
 }
 
 void RenderHotNews(const PageContext& page, const OneState&) {
-  auto rs = page.database.Open({kNewestEntriesSql, {}, "MESSAGE", true});
+  // The rows the block shows and one more, which tells the walk it is done without reading on.
+  auto rs = page.database.Open({kNewestEntriesSql,
+                                {},
+                                "MESSAGE",
+                                true,
+                                std::max<std::int64_t>(1, std::int64_t{page.hot_news_rcs} + 1)});
   if (rs->AbsolutePosition() == -1) {
     page.response.Write("没有日志");
     return;

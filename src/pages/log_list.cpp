@@ -45,14 +45,17 @@ void WriteListRows(const PageContext& page, data::Recordset* rs, const PageChoic
 void RenderListPage(const PageContext& page, const OneState& state, std::int64_t page_number) {
   const PageChoice choice{page_number, PagesOf(CountEntries(page))};
   page.response.Write(ListHead("<div style='background-color:#F7EEFF'>", page.script_name));
-  std::unique_ptr<data::Recordset> rs;
-  if (page_number == 1) {
-    rs = page.database.Open({kNewestEntriesSql, {}, "MESSAGE"});
-  } else {
+  std::optional<data::Query> rows{{kNewestEntriesSql, {}, "MESSAGE"}};
+  if (page_number > 1) {
     const auto read = [&] { return ListAnchors::Read(state.connection, kRowsPerPage); };
     const auto anchors = page.cache ? page.cache->Anchors(page.database.Id(), state.stamp, read)
                                     : std::make_shared<const ListAnchors>(read());
-    if (auto query = anchors->RowsFrom(page_number)) rs = page.database.Open(std::move(*query));
+    rows = anchors->RowsFrom(page_number);
+  }
+  std::unique_ptr<data::Recordset> rs;
+  if (rows) {
+    rows->batch_rows = kRowsPerPage + 1;  // the page, and the row that tells it is whole
+    rs = page.database.Open(std::move(*rows));
   }
   WriteListRows(page, rs.get(), choice);
 }

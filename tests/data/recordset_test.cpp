@@ -56,18 +56,25 @@ TEST_F(RecordsetTest, EmptyResultHasPositionMinusOneAndIsAtEnd) {
 
 TEST_F(RecordsetTest, WalksNewestFirstWithPositions) {
   Fill(3);
-  auto rs = Newest();
-  std::vector<std::string> titles;
-  std::vector<std::int64_t> positions;
-  while (!rs->Eof()) {
-    positions.push_back(rs->AbsolutePosition());
-    titles.push_back(rs->Field("title").ToText());  // names are case-insensitive
-    rs->MoveNext();
+  // Read in batches of the default size, and of one row at a time.
+  for (std::int64_t batch : {0, 1}) {
+    Recordset rs(db_->Acquire(), Query{"SELECT ID, TITLE, STIME FROM MESSAGE ORDER BY STIME DESC",
+                                       {},
+                                       "MESSAGE",
+                                       true,
+                                       batch});
+    std::vector<std::string> titles;
+    std::vector<std::int64_t> positions;
+    while (!rs.Eof()) {
+      positions.push_back(rs.AbsolutePosition());
+      titles.push_back(rs.Field("title").ToText());  // names are case-insensitive
+      rs.MoveNext();
+    }
+    EXPECT_EQ(titles, (std::vector<std::string>{"t3", "t2", "t1"}));
+    EXPECT_EQ(positions, (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(rs.AbsolutePosition(), -3);
+    EXPECT_THROW(rs.Field("NOSUCH"), DataError);
   }
-  EXPECT_EQ(titles, (std::vector<std::string>{"t3", "t2", "t1"}));
-  EXPECT_EQ(positions, (std::vector<std::int64_t>{1, 2, 3}));
-  EXPECT_EQ(rs->AbsolutePosition(), -3);
-  EXPECT_THROW(rs->Field("NOSUCH"), DataError);
 }
 
 TEST_F(RecordsetTest, PagesByPageSize) {
