@@ -82,9 +82,10 @@ CONF
   for _ in $(seq 100); do curl -sf -o /dev/null "http://127.0.0.1:$port/hotnews.html" && break; sleep 0.05; done
   nginx_url=http://127.0.0.1:$port/hotnews.html
 }
+declare -A results
 start_nginx nginx-plain auto
-plain_ngx=$(rps "$nginx_url")
-plain_ngx=$(max_of "$plain_ngx" "$(rps "$nginx_url")")
+results[plain_ngx]="$(rps "$nginx_url") $(rps "$nginx_url")"
+plain_ngx=$(max_of ${results[plain_ngx]})
 kill "${pids[-1]}"
 start_nginx nginx "$threads"
 ngx_url=$nginx_url
@@ -124,8 +125,8 @@ request = function()
 end
 LUA
 
-names=(ngx h100 h100k h1m e100 e1m l100 l1m lmid llast n100 n1m nmid nlast crawled crawler)
-declare -A results
+# Measured in this order, so that the figures of each comparison are taken next to each other.
+names=(ngx h100k crawled crawler h100 h1m e100 e1m l100 l1m lmid llast n100 n1m nmid nlast)
 measure() {  # name -> one figure
   case $1 in
     ngx) rps "$ngx_url" ;;
@@ -170,7 +171,9 @@ for ((r = 1; r <= rounds; r++)); do
 done
 for n in "${names[@]}"; do declare "$n=$(median "${results[$n]}")"; done
 
-row() { printf '%-56s %10s\n' "$1" "$2"; }
+row() {  # label name: the median, then each round's figure
+  printf '%-56s %10s   (%s)\n' "$1" "${!2}" "$(echo ${results[$2]} | sed 's/\.[0-9]*//g')"
+}
 goal() {  # label value baseline minimum-percent
   local percent
   percent=$(awk -v a="$2" -v b="$3" 'BEGIN { printf "%.1f", 100 * a / b }')
@@ -179,41 +182,41 @@ goal() {  # label value baseline minimum-percent
 }
 echo
 echo "1. hot news against nginx, same bytes"
-row "nginx, $threads workers" "$ngx"
-row "hot news, 100,000 entries" "$h100k"
+row "nginx, $threads workers" ngx
+row "hot news, 100,000 entries" h100k
 goal "hot news (100,000 entries) / nginx" "$h100k" "$ngx" 50
 echo "2. list pages at 1,000,000 entries against page 1 at 100 entries"
-row "list page 1, 100 entries" "$l100"
-row "list page 1, 1,000,000 entries" "$l1m"
-row "list page $middle (next/previous), 1,000,000 entries" "$lmid"
-row "list move=last, 1,000,000 entries" "$llast"
+row "list page 1, 100 entries" l100
+row "list page 1, 1,000,000 entries" l1m
+row "list page $middle (next/previous), 1,000,000 entries" lmid
+row "list move=last, 1,000,000 entries" llast
 goal "page 1 / page 1 at 100" "$l1m" "$l100" 50
 goal "middle page / page 1 at 100" "$lmid" "$l100" 50
 goal "last page / page 1 at 100" "$llast" "$l100" 50
 echo "   the same without the output cache ([cache] max_bytes = 0)"
-row "list page 1, 100 entries" "$n100"
-row "list page 1, 1,000,000 entries" "$n1m"
-row "list page $middle (next/previous), 1,000,000 entries" "$nmid"
-row "list move=last, 1,000,000 entries" "$nlast"
+row "list page 1, 100 entries" n100
+row "list page 1, 1,000,000 entries" n1m
+row "list page $middle (next/previous), 1,000,000 entries" nmid
+row "list move=last, 1,000,000 entries" nlast
 goal "page 1 / page 1 at 100" "$n1m" "$n100" 50
 goal "middle page / page 1 at 100" "$nmid" "$n100" 50
 goal "last page / page 1 at 100" "$nlast" "$n100" 50
 echo "3. 1,000,000 entries against 100 entries"
-row "entry page, 100 entries" "$e100"
-row "entry page, 1,000,000 entries" "$e1m"
-row "hot news, 100 entries" "$h100"
-row "hot news, 1,000,000 entries" "$h1m"
+row "entry page, 100 entries" e100
+row "entry page, 1,000,000 entries" e1m
+row "hot news, 100 entries" h100
+row "hot news, 1,000,000 entries" h1m
 goal "entry page" "$e1m" "$e100" 80
 goal "list page 1" "$l1m" "$l100" 80
 goal "hot news" "$h1m" "$h100" 80
 echo "4. hot news (100,000 entries) under a cookie-less crawler on the same server's list"
-row "hot news alone" "$h100k"
-row "hot news beside the crawler" "$crawled"
-row "the crawler ($crawlers connections), cookie-less list pages" "$crawler"
+row "hot news alone" h100k
+row "hot news beside the crawler" crawled
+row "the crawler ($crawlers connections), cookie-less list pages" crawler
 goal "beside the crawler / alone" "$crawled" "$h100k" 70
 echo
-row "nginx, plain run (worker_processes auto)" "$plain_ngx"
-row "nginx in the rounds ($threads workers), median" "$ngx"
+row "nginx, plain run (worker_processes auto), best of two" plain_ngx
+row "nginx in the rounds ($threads workers), median" ngx
 if ((low_rounds > 0)); then
   echo "WARNING: $low_rounds round(s) kept an nginx figure below 85 % of the plain run;" \
     "the ratios against nginx of this run are not to be trusted"
