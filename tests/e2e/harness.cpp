@@ -5,8 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <stdexcept>
+
+#include "e2e/admin_loopback.h"
 
 namespace tessaly::e2e {
 namespace {
@@ -105,28 +108,54 @@ int Server::Stop() {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-HttpResponse Server::Raw(const std::string& request, bool head_only) {
-  Connection c(port_);
+HttpResponse Server::Raw(const std::string& request, bool head_only, const std::string& from) {
+  Connection c =
+      from.empty() ? Connection(port_) : Connection(Connection::Socket{ConnectFrom(from, port_)});
   c.Send(request);
   return c.Read(head_only);
 }
 
-HttpResponse Server::Get(const std::string& target, const std::string& extra_headers) {
-  return Raw("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra_headers +
-             "Connection: close\r\n\r\n");
+std::string GetRequest(const std::string& target, const std::string& extra_headers) {
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra_headers +
+         "Connection: close\r\n\r\n";
 }
 
-HttpResponse Server::Post(const std::string& target, const std::string& body,
-                          const std::string& content_type, const std::string& extra_headers) {
-  return Raw("POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + content_type +
-             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra_headers +
-             "Connection: close\r\n\r\n" + body);
+std::string PostRequest(const std::string& target, const std::string& body,
+                        const std::string& content_type, const std::string& extra_headers) {
+  return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + content_type +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra_headers +
+         "Connection: close\r\n\r\n" + body;
 }
 
 Site::Site() {
   CommandResult r =
       RunTessaly({"init", "--root", dir_.str(), "--user", "admin", "--password", "secret"});
   if (r.status != 0) throw std::runtime_error("tessaly init failed: " + r.err);
+}
+
+HttpResponse Visitor::Keep(const std::string& request) {
+  HttpResponse r = server_.Raw(request, false, from_);
+  const std::string set = r.Header("set-cookie");
+  if (!set.empty()) {
+    cookie_ = set.find("Max-Age=0") != std::string::npos ? "" : set.substr(0, set.find(';'));
+  }
+  return r;
+}
+
+std::string Form(std::initializer_list<std::pair<std::string, std::string>> items) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string body;
+  for (const auto& [name, value] : items) {
+    body += (body.empty() ? "" : "&") + name + '=';
+    for (unsigned char c : value) {
+      if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
+        body += static_cast<char>(c);
+      } else {
+        body += {'%', kHex[c >> 4], kHex[c & 15]};
+      }
+    }
+  }
+  return body;
 }
 
 }  // namespace tessaly::e2e
