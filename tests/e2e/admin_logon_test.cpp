@@ -65,7 +65,9 @@ TEST(AdminLogonTest, PasswordChange) {
             std::string::npos);
   const std::string done = change("new pw ", "new pw");
   EXPECT_NE(done.find("密码已更新成功了！"), std::string::npos);
-  EXPECT_NE(done.find("location.href='/log/board?action=admin&do=control'"), std::string::npos);
+  EXPECT_NE(done.find("location.href='/log/board?action=admin&do=control'\" style='font-size: "
+                      "12px'>&nbsp;&nbsp;&nbsp; <input type='button' value=' 关  闭 '"),
+            std::string::npos);
   EXPECT_TRUE(StoredPassword(site, "admin").starts_with("$argon2id$"));
 
   Visitor other(server);
