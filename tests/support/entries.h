@@ -14,23 +14,10 @@
 
 namespace tessaly::testing {
 
-// A statement's parameter: text, or bytes stored as a blob when made by Blob().
-struct SqlValue {
-  SqlValue(std::string text) : bytes(std::move(text)) {}  // NOLINT: implicit on purpose
-  SqlValue(const char* text) : bytes(text) {}             // NOLINT
-  std::string bytes;
-  bool blob = false;
-};
-inline SqlValue Blob(std::string bytes) {
-  SqlValue value(std::move(bytes));
-  value.blob = true;
-  return value;
-}
-
 // Runs one statement with `params` on the database file, as another tool would; returns the
 // first column of its first row as bytes, "" when it gives no row.
 inline std::string Sql(const std::string& file, const std::string& sql,
-                       std::initializer_list<SqlValue> params = {}) {
+                       std::initializer_list<std::string> params = {}) {
   sqlite3* db = nullptr;
   if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open");
   sqlite3_busy_timeout(db, 5000);
@@ -42,13 +29,8 @@ inline std::string Sql(const std::string& file, const std::string& sql,
     throw std::runtime_error(message);
   }
   int i = 1;
-  for (const SqlValue& p : params) {
-    const int size = static_cast<int>(p.bytes.size());
-    if (p.blob) {
-      sqlite3_bind_blob(stmt, i++, p.bytes.data(), size, SQLITE_TRANSIENT);
-    } else {
-      sqlite3_bind_text(stmt, i++, p.bytes.data(), size, SQLITE_TRANSIENT);
-    }
+  for (const std::string& p : params) {
+    sqlite3_bind_text(stmt, i++, p.data(), static_cast<int>(p.size()), SQLITE_TRANSIENT);
   }
   const int rc = sqlite3_step(stmt);
   std::string first;
@@ -93,9 +75,12 @@ inline void FillEntries(const std::string& file, int count) {
 inline std::int64_t InsertPicture(const std::string& file, const std::string& name,
                                   const std::string& type, const std::string& bytes,
                                   const std::string& stime = "2026-03-01 10:00:05.125") {
-  return std::stoll(
-      Sql(file, "INSERT INTO IMAGE (NAME, TYPE, DATA, STIME) VALUES (?, ?, ?, ?) RETURNING ID",
-          {name, type, Blob(bytes), stime}));
+  std::string hex;  // a blob literal: the bytes may hold anything, NUL included
+  for (unsigned char c : bytes) hex += {"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
+  return std::stoll(Sql(
+      file,
+      "INSERT INTO IMAGE (NAME, TYPE, DATA, STIME) VALUES (?, ?, X'" + hex + "', ?) RETURNING ID",
+      {name, type, stime}));
 }
 
 }  // namespace tessaly::testing
