@@ -11,14 +11,7 @@ namespace tessaly::e2e {
 namespace {
 
 int Count(const std::string& file) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db, "SELECT count(*) FROM MESSAGE", -1, &stmt, nullptr);
-  const int n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return n;
+  return std::stoi(testing::Sql(file, "SELECT count(*) FROM MESSAGE"));
 }
 
 TEST(BackupTest, ConsistentCopyWhileWritersRun) {

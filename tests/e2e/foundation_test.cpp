@@ -1,9 +1,6 @@
 // The program from the outside: its command line, and requests through the server, the
 // component and the database and back.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <fstream>
 
@@ -46,28 +43,34 @@ TEST_F(FoundationTest, StopsGracefullyOnSigterm) { EXPECT_EQ(server_.Stop(), 0);
 
 TEST(CommandLineTest, ClearErrorsAndExitStatus) {
   testing::TempDir dir;
+  const auto serve = [&](const std::string& root, const std::string& listen = "127.0.0.1:0") {
+    return RunTessaly({"serve", "--root", root, "--listen", listen});
+  };
   CommandResult r = RunTessaly({"serve", "--bogus"});
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("--bogus"), std::string::npos) << r.err;
 
-  r = RunTessaly({"serve", "--root", (dir.path() / "nosuch").string(), "--listen", "127.0.0.1:0"});
+  r = serve((dir.path() / "nosuch").string());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
 
-  r = RunTessaly({"serve", "--root", dir.str(), "--listen", "127.0.0.1:0"});
+  r = serve(dir.str());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no database at "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("tessaly init"), std::string::npos) << r.err;
 
-  std::filesystem::create_directories(dir.path() / "log");
-  std::ofstream(dir.path() / "log" / "logs.mdb") << "not a database";
-  r = RunTessaly({"serve", "--root", dir.str(), "--listen", "127.0.0.1:0"});
+  dir.Write("log/logs.mdb", "not a database");
+  r = serve(dir.str());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("not a Tessaly database"), std::string::npos) << r.err;
 
-  r = RunTessaly({"init", "--root", dir.str(), "--user", "admin"});
-  EXPECT_NE(r.status, 0);
+  Site site;
+  Server first({"--root", site.root().string()});
+  r = serve(site.root().string(), "127.0.0.1:" + std::to_string(first.port()));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("in use"), std::string::npos) << r.err;
 
+  EXPECT_NE(RunTessaly({"init", "--root", dir.str(), "--user", "admin"}).status, 0);
   EXPECT_EQ(RunTessaly({"--version"}).status, 0);
   r = RunTessaly({"--help"});
   EXPECT_EQ(r.status, 0);
@@ -81,21 +84,29 @@ TEST(CommandLineTest, InitKeepsEntriesAndResetsThePassword) {
       RunTessaly({"init", "--root", site.root().string(), "--user", "admin", "--password-stdin"},
                  "new password\n");
   ASSERT_EQ(r.status, 0) << r.err;
+  Server server({"--root", site.root().string()});
+  Visitor visitor(server);
+  EXPECT_TRUE(IsWrongAccount(LogOn(visitor, "admin", "secret")));
+  EXPECT_TRUE(IsControlPanel(LogOn(visitor, "admin", "new password")));
+
   r = RunTessaly(
       {"init", "--root", site.root().string(), "--user", "admin", "--generate-password"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("with password "), std::string::npos);
-  Server server({"--root", site.root().string()});
+  const std::size_t at = r.out.find(" with password ");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  EXPECT_TRUE(
+      IsControlPanel(LogOn(visitor, "admin", r.out.substr(at + 15, r.out.size() - at - 16))));
   EXPECT_NE(server.Get("/log/board?action=show&id=1").body.find("kept"), std::string::npos);
 }
 
-TEST(CommandLineTest, PortInUseIsReported) {
-  Site site;
-  Server first({"--root", site.root().string()});
-  CommandResult r = RunTessaly({"serve", "--root", site.root().string(), "--listen",
-                                "127.0.0.1:" + std::to_string(first.port())});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("in use"), std::string::npos) << r.err;
+// What the add form would store, and what the edit form would show.
+TEST(CommandLineTest, MarkupConvertsBothWaysByteForByte) {
+  CommandResult r =
+      RunTessaly({"markup", "--script-name", "/news/x.asp"}, "[b]粗体[/b] it's\r\n[img a.gif]\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "<b>粗体</b>&nbsp;it''s<br><img src=/news/x.asp?action=image&name=a.gif>\n");
+  r = RunTessaly({"markup", "--reverse"}, "<b>a&nbsp;b</b><br>[x]");
+  EXPECT_EQ(r.out, "[b]a b[/b]\r\n\\[\\x\\]\\");
 }
 
 }  // namespace

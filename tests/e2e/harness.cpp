@@ -1,50 +1,60 @@
 #include "e2e/harness.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <stdexcept>
+#include <utility>
+
+#include "e2e/admin_loopback.h"
 
 namespace tessaly::e2e {
 namespace {
 
-std::vector<char*> Argv(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(TESSALY_BINARY));
+// Starts tessaly with `args`, its standard input, output and error on `fds` (-1: inherited).
+pid_t Spawn(const std::vector<std::string>& args, std::initializer_list<int> fds) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  int target = 0;
+  for (int fd : fds) {
+    if (fd >= 0) dup2(fd, target);
+    ++target;
+  }
+  std::vector<char*> argv = {const_cast<char*>(TESSALY_BINARY)};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  return argv;
+  execv(TESSALY_BINARY, argv.data());
+  _exit(127);
 }
 
 std::string ReadAll(int fd) {
   std::string out;
   char buf[4096];
-  ssize_t n;
-  while ((n = read(fd, buf, sizeof buf)) > 0) out.append(buf, n);
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, n);
+  close(fd);
   return out;
+}
+
+int ExitStatus(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace
 
 CommandResult RunTessaly(const std::vector<std::string>& args, const std::string& input) {
   int in[2], out[2], err[2];
-  if (pipe(in) || pipe(out) || pipe(err)) throw std::runtime_error("pipe failed");
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in[0], 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
-    auto argv = Argv(args);
-    execv(TESSALY_BINARY, argv.data());
-    _exit(127);
+  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
+    throw std::runtime_error("pipe failed");
   }
-  close(in[0]);
-  close(out[1]);
-  close(err[1]);
+  const pid_t pid = Spawn(args, {in[0], out[1], err[1]});
+  for (int fd : {in[0], out[1], err[1]}) close(fd);
   if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
     // the child may not read stdin at all
   }
@@ -52,28 +62,16 @@ CommandResult RunTessaly(const std::vector<std::string>& args, const std::string
   CommandResult result;
   result.out = ReadAll(out[0]);  // small outputs: reading one pipe then the other is safe
   result.err = ReadAll(err[0]);
-  close(out[0]);
-  close(err[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.status = ExitStatus(pid);
   return result;
 }
 
 Server::Server(const std::vector<std::string>& args) {
   int out[2];
-  if (pipe(out)) throw std::runtime_error("pipe failed");
+  if (pipe2(out, O_CLOEXEC)) throw std::runtime_error("pipe failed");
   std::vector<std::string> full = {"serve", "--listen", "127.0.0.1:0"};
   full.insert(full.end(), args.begin(), args.end());
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    close(out[1]);
-    auto argv = Argv(full);
-    execv(TESSALY_BINARY, argv.data());
-    _exit(127);
-  }
+  pid_ = Spawn(full, {-1, out[1]});
   close(out[1]);
   std::string line;
   char c;
@@ -81,8 +79,7 @@ Server::Server(const std::vector<std::string>& args) {
   while (std::chrono::steady_clock::now() < deadline) {
     pollfd p{out[0], POLLIN, 0};
     if (poll(&p, 1, 200) <= 0) continue;
-    if (read(out[0], &c, 1) != 1) break;
-    if (c == '\n') break;
+    if (read(out[0], &c, 1) != 1 || c == '\n') break;
     line += c;
   }
   close(out[0]);
@@ -99,34 +96,58 @@ Server::~Server() { Stop(); }
 int Server::Stop() {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);
-  int status = 0;
-  waitpid(pid_, &status, 0);
-  pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const pid_t pid = std::exchange(pid_, -1);
+  return ExitStatus(pid);
 }
 
-HttpResponse Server::Raw(const std::string& request, bool head_only) {
-  Connection c(port_);
+HttpResponse Server::Raw(const std::string& request, bool head_only, const std::string& from) {
+  Connection c =
+      from.empty() ? Connection(port_) : Connection(Connection::Socket{ConnectFrom(from, port_)});
   c.Send(request);
   return c.Read(head_only);
 }
 
-HttpResponse Server::Get(const std::string& target, const std::string& extra_headers) {
-  return Raw("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra_headers +
-             "Connection: close\r\n\r\n");
+std::string GetRequest(const std::string& target, const std::string& extra_headers) {
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra_headers +
+         "Connection: close\r\n\r\n";
 }
 
-HttpResponse Server::Post(const std::string& target, const std::string& body,
-                          const std::string& content_type, const std::string& extra_headers) {
-  return Raw("POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + content_type +
-             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra_headers +
-             "Connection: close\r\n\r\n" + body);
+std::string PostRequest(const std::string& target, const std::string& body,
+                        const std::string& content_type, const std::string& extra_headers) {
+  return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + content_type +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra_headers +
+         "Connection: close\r\n\r\n" + body;
 }
 
 Site::Site() {
   CommandResult r =
       RunTessaly({"init", "--root", dir_.str(), "--user", "admin", "--password", "secret"});
   if (r.status != 0) throw std::runtime_error("tessaly init failed: " + r.err);
+}
+
+HttpResponse Visitor::Keep(const std::string& request) {
+  HttpResponse r = server_.Raw(request, false, from_);
+  const std::string set = r.Header("set-cookie");
+  if (!set.empty()) {
+    cookie_ = set.find("Max-Age=0") != std::string::npos ? "" : set.substr(0, set.find(';'));
+  }
+  return r;
+}
+
+std::string Form(std::initializer_list<std::pair<std::string, std::string>> items) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string body;
+  for (const auto& [name, value] : items) {
+    body += (body.empty() ? "" : "&") + name + '=';
+    for (unsigned char c : value) {
+      if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
+        body += static_cast<char>(c);
+      } else {
+        body += {'%', kHex[c >> 4], kHex[c & 15]};
+      }
+    }
+  }
+  return body;
 }
 
 }  // namespace tessaly::e2e

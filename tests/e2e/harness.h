@@ -1,12 +1,14 @@
 // End-to-end support: a temporary site, the real tessaly program serving it on a loopback port,
-// and the shared HTTP client of the tests.
+// a visitor that keeps its session cookie as a browser does, and the administration's forms.
 #ifndef TESSALY_TESTS_E2E_HARNESS_H_
 #define TESSALY_TESTS_E2E_HARNESS_H_
 
 #include <sys/types.h>
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/http_client.h"
@@ -25,6 +27,14 @@ CommandResult RunTessaly(const std::vector<std::string>& args, const std::string
 using HttpResponse = testing::HttpResponse;
 using Connection = testing::HttpConnection;
 
+inline constexpr char kFormType[] = "application/x-www-form-urlencoded";
+
+// Requests that close their connection, as raw bytes.
+std::string GetRequest(const std::string& target, const std::string& extra_headers = {});
+std::string PostRequest(const std::string& target, const std::string& body,
+                        const std::string& content_type = kFormType,
+                        const std::string& extra_headers = {});
+
 class Server {
  public:
   // Starts `tessaly serve --listen 127.0.0.1:0` with `args`; waits for its URL line.
@@ -37,18 +47,25 @@ class Server {
   // Sends SIGTERM and returns the exit status.
   int Stop();
 
-  HttpResponse Get(const std::string& target, const std::string& extra_headers = {});
+  HttpResponse Get(const std::string& target, const std::string& extra_headers = {}) {
+    return Raw(GetRequest(target, extra_headers));
+  }
   HttpResponse Post(const std::string& target, const std::string& body,
-                    const std::string& content_type = "application/x-www-form-urlencoded",
-                    const std::string& extra_headers = {});
-  HttpResponse Raw(const std::string& request, bool head_only = false);
+                    const std::string& content_type = kFormType,
+                    const std::string& extra_headers = {}) {
+    return Raw(PostRequest(target, body, content_type, extra_headers));
+  }
+  // Sends `request` on a new connection, from the loopback address `from` when given.
+  HttpResponse Raw(const std::string& request, bool head_only = false,
+                   const std::string& from = {});
 
  private:
   pid_t pid_ = -1;
   int port_ = 0;
 };
 
-// A site folder with a database for the page /log/board and WebPath "log".
+// A site folder with a database for the page /log/board and WebPath "log", and the account
+// "admin" with the password "secret".
 class Site {
  public:
   Site();
@@ -58,6 +75,47 @@ class Site {
  private:
   testing::TempDir dir_;
 };
+
+// A browser's view of the server: one visitor, on the loopback address `from` when given, that
+// takes up the session cookie it is sent and drops one that the server expires.
+class Visitor {
+ public:
+  explicit Visitor(Server& server, std::string from = {})
+      : server_(server), from_(std::move(from)) {}
+
+  HttpResponse Get(const std::string& target) { return Keep(GetRequest(target, CookieLine())); }
+  HttpResponse Post(const std::string& target, const std::string& body,
+                    const std::string& content_type = kFormType) {
+    return Keep(PostRequest(target, body, content_type, CookieLine()));
+  }
+  const std::string& cookie() const { return cookie_; }
+
+ private:
+  std::string CookieLine() const { return cookie_.empty() ? "" : "Cookie: " + cookie_ + "\r\n"; }
+  HttpResponse Keep(const std::string& request);
+
+  Server& server_;
+  std::string from_, cookie_;
+};
+
+inline std::string AdminPage(const std::string& action) {
+  return "/log/board?action=admin&do=" + action;
+}
+// An application/x-www-form-urlencoded body.
+std::string Form(std::initializer_list<std::pair<std::string, std::string>> items);
+// The page that a logon with `name` and `password` leads to.
+inline std::string LogOn(Visitor& visitor, const std::string& name, const std::string& password) {
+  return visitor.Post(AdminPage("logon"), Form({{"username", name}, {"password", password}})).body;
+}
+inline bool IsLoginForm(const std::string& page) {
+  return page.find("color='#FFFFFF'>登陆</font>") != std::string::npos;
+}
+inline bool IsControlPanel(const std::string& page) {
+  return page.find("控制面板") != std::string::npos;
+}
+inline bool IsWrongAccount(const std::string& page) {
+  return page.find("<b>账号</b> 或 <b>密码</b> 错误！") != std::string::npos;
+}
 
 }  // namespace tessaly::e2e
 

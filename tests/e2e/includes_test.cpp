@@ -60,8 +60,7 @@ TEST(IncludesTest, ClientAddressFromATrustedProxyAndNoPasswordInTheLog) {
              "X-Forwarded-For: 203.0.113.7, 127.0.0.1\r\n");
   server.Get("/nosuch", "X-Forwarded-For: not-an-address\r\n");
   server.Stop();
-  std::ifstream in(log);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string text = testing::ReadFile(log);
   EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
   EXPECT_NE(text.find(" 203.0.113.7 GET /log/board?action=admin&do=dopassword&password=***"
                       "&chkpassword=*** "),

@@ -32,10 +32,7 @@ int FreePort() {
   return ntohs(address.sin_port);
 }
 
-std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadFile;
 
 // nginx with the deployed server block, pointed at this test's site and tessaly.
 class Nginx {
@@ -128,15 +125,9 @@ TEST(NginxTest, DeployedConfigurationInFront) {
   }
 
   // The visitor's address, as nginx saw it, is the one tessaly logs.
-  const int fd = ConnectFrom("127.0.0.2", nginx.port());
-  const std::string request =
-      "GET /log/board?action=list HTTP/1.1\r\nHost: x\r\n"
-      "X-Forwarded-For: 198.51.100.66\r\nConnection: close\r\n\r\n";
-  ASSERT_EQ(write(fd, request.data(), request.size()), static_cast<ssize_t>(request.size()));
-  char buffer[4096];
-  while (read(fd, buffer, sizeof buffer) > 0) {
-  }
-  close(fd);
+  Connection from(Connection::Socket{ConnectFrom("127.0.0.2", nginx.port())});
+  from.Send(GetRequest("/log/board?action=list", "X-Forwarded-For: 198.51.100.66\r\n"));
+  EXPECT_EQ(from.Read().status, 200);
   tessaly.Stop();
   const std::string logged = ReadFile(log);
   EXPECT_NE(logged.find(" 127.0.0.2 GET /log/board?action=list 200"), std::string::npos) << logged;

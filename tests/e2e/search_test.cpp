@@ -4,7 +4,6 @@
 #include <regex>
 
 #include "e2e/harness.h"
-#include "e2e/visitor.h"
 #include "support/entries.h"
 
 namespace tessaly::e2e {
@@ -79,8 +78,6 @@ TEST_F(SearchTest, PagingKeepsTheQueryAndEverythingIsEscaped) {
   EXPECT_NE(first.body.find("location.href='/log/board?action=search&q=many&move=next'"),
             std::string::npos);
   EXPECT_NE(first.body.find(">1/3<"), std::string::npos);
-  EXPECT_NE(visitor.Get("/log/board?action=search&q=many&move=last").body.find(">3/3<"),
-            std::string::npos);
   EXPECT_EQ(Ids(visitor.Get("/log/board?action=search&q=many&move=last").body).size(), 10u);
 
   // No match: the form with the query and one line, both escaped.

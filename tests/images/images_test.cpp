@@ -10,7 +10,6 @@
 #include "data/database.h"
 #include "images/images.h"
 #include "images/pictures.h"
-#include "pages/guards.h"
 #include "support/entries.h"
 #include "support/golden.h"
 #include "support/page_fixture.h"
@@ -22,22 +21,6 @@ using testing::ExpectGolden;
 using testing::FormUpload;
 using testing::InsertPicture;
 using testing::PageFixture;
-
-// The first column of the first row that `sql` gives on `file`, as bytes.
-std::string Text(const std::string& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open(file.c_str(), &db);
-  sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
-  std::string text;
-  if (sqlite3_step(stmt) == SQLITE_ROW) {
-    text.assign(static_cast<const char*>(sqlite3_column_blob(stmt, 0)),
-                sqlite3_column_bytes(stmt, 0));
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return text;
-}
 
 // A logged-on administrator on a fresh database.
 struct Admin : PageFixture {
@@ -78,7 +61,9 @@ struct Admin : PageFixture {
     return host.response.body;
   }
 
-  std::int64_t Pictures() const { return std::stoll(Text(file, "SELECT count(*) FROM IMAGE")); }
+  std::int64_t Pictures() const {
+    return std::stoll(testing::Sql(file, "SELECT count(*) FROM IMAGE"));
+  }
 
   std::string file;
 };
@@ -102,15 +87,12 @@ std::size_t Count(const std::string& text, const std::string& piece) {
 TEST(ImageAdminTest, LoginFirstThenTheExactFor) {
   Admin f;
   InsertPicture(f.file, "a.gif", "image/gif", "x");
-  f.NewRequest();
-  pages::WriteLoginForm(f.Context());
-  const std::string login = f.host.response.body;
   f.host.session.values.clear();
   for (const char* what : {"", "list", "upload", "delimage", "doupload"}) {
     f.Request(std::string("action=admin&do=image&id=1&for=") + what, "POST");
     f.host.request.body = FormUpload().Body();
     ImageAdmin(f.Context());
-    EXPECT_EQ(f.host.response.body, login) << what;
+    ExpectGolden(f.host.response.body, "admin_login_form.html");
   }
   EXPECT_EQ(f.Pictures(), 1);
 
@@ -199,7 +181,7 @@ TEST(DeleteImagesTest, APostDeletesTheCheckedAnythingElseShowsTheList) {
   ImageAdmin(f.Context());
   EXPECT_EQ(Title(f.host.response.body), "成功删除图片");
   EXPECT_EQ(f.Pictures(), 1);
-  EXPECT_EQ(Text(f.file, "SELECT NAME FROM IMAGE"), "b.gif");
+  EXPECT_EQ(testing::Sql(f.file, "SELECT NAME FROM IMAGE"), "b.gif");
   // Ids of no picture: nothing to delete, the same confirmation.
   EXPECT_EQ(Title(f.Page("action=admin&do=image&for=delimage&id=7", "POST")), "成功删除图片");
   EXPECT_EQ(f.Pictures(), 1);
@@ -245,8 +227,8 @@ TEST(UploadTest, SizeTypeNameAndDuplicateChecksInThatOrder) {
     EXPECT_TRUE(f.host.response.ended);
   }
   EXPECT_EQ(f.Pictures(), 4);
-  EXPECT_EQ(Text(f.file, "SELECT DATA FROM IMAGE WHERE NAME = 'logo.gif'"), form.bytes);
-  EXPECT_EQ(Text(f.file, "SELECT TYPE FROM IMAGE WHERE NAME = 'photo.jpg'"), "image/pjpeg");
+  EXPECT_EQ(testing::Sql(f.file, "SELECT DATA FROM IMAGE WHERE NAME = 'logo.gif'"), form.bytes);
+  EXPECT_EQ(testing::Sql(f.file, "SELECT TYPE FROM IMAGE WHERE NAME = 'photo.jpg'"), "image/pjpeg");
 
   // A body of exactly the limit passes; a stored name is refused and keeps its bytes.
   form.file_name = "logo.gif";
@@ -254,7 +236,8 @@ TEST(UploadTest, SizeTypeNameAndDuplicateChecksInThatOrder) {
   f.image_size = static_cast<std::int32_t>(form.Body().size());
   EXPECT_EQ(Title(f.Upload(form)), "文件名重复或该图像已存在");
   EXPECT_FALSE(f.host.response.ended);
-  EXPECT_EQ(Text(f.file, "SELECT DATA FROM IMAGE WHERE NAME = 'logo.gif'"), FormUpload().bytes);
+  EXPECT_EQ(testing::Sql(f.file, "SELECT DATA FROM IMAGE WHERE NAME = 'logo.gif'"),
+            FormUpload().bytes);
 
   // A body the parser cannot take apart stores nothing.
   form.file_name = "new.gif";
@@ -293,7 +276,7 @@ TEST(UploadTest, OfTwoSimultaneousUploadsOfOneNameTheSecondGetsTheDuplicateMessa
   ASSERT_FALSE(failure);
   EXPECT_EQ(Title(page), "文件名重复或该图像已存在");
   EXPECT_EQ(f.Pictures(), 1);
-  EXPECT_EQ(Text(f.file, "SELECT DATA FROM IMAGE"), "first");
+  EXPECT_EQ(testing::Sql(f.file, "SELECT DATA FROM IMAGE"), "first");
 }
 
 TEST(ImageMessagesTest, EveryMessageOfThePicturePages) {
@@ -365,11 +348,11 @@ TEST(ImageSchemaTest, NamesAreUniqueAndAnOldFileHoldingANameTwiceStillOpens) {
   testing::Sql(f.file, "CREATE INDEX IMAGE_NAME ON IMAGE (NAME)");
   InsertPicture(f.file, "a.gif", "image/gif", "2");
   EXPECT_EQ(f.Serve("a.gif"), "1");  // the first open of the file; the lowest id
-  EXPECT_EQ(Text(f.file, indexes), "IMAGE_NAME");
+  EXPECT_EQ(testing::Sql(f.file, indexes), "IMAGE_NAME");
 
   testing::Sql(f.file, "DELETE FROM IMAGE WHERE ID > 1");
   data::Database::Open(f.file);
-  EXPECT_EQ(Text(f.file, indexes), "IMAGE_NAME_UNIQUE");
+  EXPECT_EQ(testing::Sql(f.file, indexes), "IMAGE_NAME_UNIQUE");
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-// Makes a log database with entries whose times the test controls.
+// Makes a log database with entries whose times the test controls, and reads and changes it as
+// another tool would.
 #ifndef TESSALY_TESTS_SUPPORT_ENTRIES_H_
 #define TESSALY_TESTS_SUPPORT_ENTRIES_H_
 
 #include <sqlite3.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -12,9 +14,10 @@
 
 namespace tessaly::testing {
 
-// Runs one statement with text parameters on the database file, as another tool would.
-inline void Sql(const std::string& file, const std::string& sql,
-                std::initializer_list<std::string> params = {}) {
+// Runs one statement with `params` on the database file, as another tool would; returns the
+// first column of its first row as bytes, "" when it gives no row.
+inline std::string Sql(const std::string& file, const std::string& sql,
+                       std::initializer_list<std::string> params = {}) {
   sqlite3* db = nullptr;
   if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open");
   sqlite3_busy_timeout(db, 5000);
@@ -26,11 +29,21 @@ inline void Sql(const std::string& file, const std::string& sql,
     throw std::runtime_error(message);
   }
   int i = 1;
-  for (const std::string& p : params) sqlite3_bind_text(stmt, i++, p.c_str(), -1, SQLITE_TRANSIENT);
-  int rc = sqlite3_step(stmt);
-  sqlite3_finalize(stmt);
+  for (const std::string& p : params) {
+    sqlite3_bind_text(stmt, i++, p.data(), static_cast<int>(p.size()), SQLITE_TRANSIENT);
+  }
+  const int rc = sqlite3_step(stmt);
+  std::string first;
+  if (rc == SQLITE_ROW && sqlite3_column_blob(stmt, 0)) {
+    first.assign(static_cast<const char*>(sqlite3_column_blob(stmt, 0)),
+                 static_cast<std::size_t>(sqlite3_column_bytes(stmt, 0)));
+  }
+  const int finished = sqlite3_finalize(stmt);
   sqlite3_close(db);
-  if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw std::runtime_error("statement failed: " + sql);
+  if ((rc != SQLITE_DONE && rc != SQLITE_ROW) || finished != SQLITE_OK) {
+    throw std::runtime_error("statement failed: " + sql);
+  }
+  return first;
 }
 
 // Creates `folder`/logs.mdb with the schema and returns its path.
@@ -56,6 +69,18 @@ inline void FillEntries(const std::string& file, int count) {
       "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) SELECT 't' || i, 'c', "
       "printf('2026-03-%02d 10:%02d:05.125', 1 + i / 60, i % 60) FROM n ORDER BY i",
       {std::to_string(count)});
+}
+
+// Adds an IMAGE row to the database file; returns its ID.
+inline std::int64_t InsertPicture(const std::string& file, const std::string& name,
+                                  const std::string& type, const std::string& bytes,
+                                  const std::string& stime = "2026-03-01 10:00:05.125") {
+  std::string hex;  // a blob literal: the bytes may hold anything, NUL included
+  for (unsigned char c : bytes) hex += {"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
+  return std::stoll(Sql(
+      file,
+      "INSERT INTO IMAGE (NAME, TYPE, DATA, STIME) VALUES (?, ?, X'" + hex + "', ?) RETURNING ID",
+      {name, type, stime}));
 }
 
 }  // namespace tessaly::testing

@@ -55,13 +55,11 @@ class FakeResponse : public host::Response {
   std::string content_type = "text/html; charset=utf-8";
   Items headers;
   int status = 200;
-  int writes = 0;
   bool ended = false;
 
   void Write(std::string_view text) override {
     if (ended) return;
     body += text;
-    ++writes;
   }
   void BinaryWrite(std::string_view bytes) override { Write(bytes); }
   void SetContentType(std::string_view type) override { content_type = type; }

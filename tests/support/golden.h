@@ -9,19 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
+
+#include "support/temp_dir.h"
 
 namespace tessaly::testing {
 
 inline std::filesystem::path GoldenPath(const std::string& name) {
   return std::filesystem::path(TESSALY_GOLDEN_DIR) / name;
-}
-
-inline std::string ReadGolden(const std::string& name) {
-  std::ifstream in(GoldenPath(name), std::ios::binary);
-  if (!in) ADD_FAILURE() << "missing golden file " << GoldenPath(name);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Expects `actual` to equal the golden file `name` byte for byte.
@@ -30,7 +25,7 @@ inline void ExpectGolden(const std::string& actual, const std::string& name) {
     std::ofstream(GoldenPath(name), std::ios::binary) << actual;
     return;
   }
-  EXPECT_EQ(actual, ReadGolden(name)) << "golden file " << name;
+  EXPECT_EQ(actual, ReadFile(GoldenPath(name))) << "golden file " << GoldenPath(name);
 }
 
 }  // namespace tessaly::testing

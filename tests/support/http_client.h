@@ -22,6 +22,11 @@ class HttpConnection {
  public:
   // Connects to 127.0.0.1:`port`; throws std::runtime_error when it cannot.
   explicit HttpConnection(int port);
+  // Takes over `connected`, a socket already connected to the server.
+  struct Socket {
+    int fd;
+  };
+  explicit HttpConnection(Socket connected) : fd_(connected.fd) {}
   ~HttpConnection();
   HttpConnection(const HttpConnection&) = delete;
   HttpConnection& operator=(const HttpConnection&) = delete;

@@ -1,15 +1,23 @@
-// A folder under the system's temporary directory, removed with everything in it.
+// A folder under the system's temporary directory, removed with everything in it, and
+// the reading of a file.
 #ifndef TESSALY_TESTS_SUPPORT_TEMP_DIR_H_
 #define TESSALY_TESTS_SUPPORT_TEMP_DIR_H_
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace tessaly::testing {
+
+// The whole content of `file`, "" when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 class TempDir {
  public:
