@@ -8,7 +8,7 @@
 #include <regex>
 #include <thread>
 
-#include "e2e/admin_support.h"
+#include "e2e/harness.h"
 #include "support/entries.h"
 
 namespace tessaly::e2e {
