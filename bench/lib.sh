@@ -21,8 +21,9 @@ start_server() {
   url=$(grep -o 'http://[0-9.:]*' "$out")
 }
 
-rps() {  # url [header] -> requests per second
-  wrk -t1 -c"$connections" -d"${secs}s" ${2:+-H "$2"} "$1" | awk '/Requests\/sec/ {print $2}'
+rps() {  # url [header] [lua script] -> requests per second
+  wrk -t1 -c"$connections" -d"${secs}s" ${2:+-H "$2"} ${3:+-s "$3"} "$1" |
+    awk '/Requests\/sec/ {print $2}'
 }
 
 # The list stores the page in the visitor's session: measure a returning visitor, as a browser
@@ -31,5 +32,12 @@ session_of() {
   curl -s -D - -o /dev/null "$1" | tr -d '\r' | awk -F'[ ;]' 'tolower($1) == "set-cookie:" {print "Cookie: " $2}'
 }
 
+# Moves the list visitor of cookie header $2 on the page $1 forward to page $3 with the
+# pager's "next", one request after the other on one connection.
+walk_to() {
+  curl -s -H "$2" "$1?action=list&move=next&step=[2-$3]" >/dev/null
+}
+
+max_of() { awk -v a="$1" -v b="$2" 'BEGIN { print (a > b ? a : b) }'; }
 median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f %%", 100 * a / b }'; }

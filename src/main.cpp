@@ -21,6 +21,7 @@
 #include "data/recordset.h"
 #include "data/schema.h"
 #include "data/search_index.h"
+#include "pages/output_cache.h"
 #include "server/config.h"
 #include "server/host_objects.h"
 #include "server/web_server.h"
@@ -181,9 +182,10 @@ int RunServe(const ServeOptions& o) {
   const SiteTexts& texts = config.texts;
   pages::LogonGuard logons(
       {.hash_slots = pages::LogonGuard::HashSlotsFor(static_cast<unsigned>(config.threads))});
-  server::WebServer web(config, [&pool, &texts, &logons](host::ScriptingContext& context,
-                                                         const server::PageConfig& page) {
-    RunLogPage(pool, texts, logons, context, PropertiesOf(page));
+  pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config));
+  server::WebServer web(config, [&pool, &texts, &logons, &cache](host::ScriptingContext& context,
+                                                                 const server::PageConfig& page) {
+    RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache);
   });
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;

@@ -42,7 +42,7 @@ void LOG::Main() {
   const pages::PageDatabase database(pool_, host.server, web_path_);
   const pages::PageContext page{host.request, host.response, host.server,   host.session,
                                 script_name,  web_path_,     hot_news_rcs_, image_size_,
-                                texts_,       database,      logons_};
+                                texts_,       database,      logons_,       cache_};
   PageFor(action)(page);
 }
 

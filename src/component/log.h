@@ -16,15 +16,18 @@
 #include "host/host.h"
 #include "host/variant.h"
 #include "pages/logon_guard.h"
+#include "pages/output_cache.h"
 #include "pages/site_texts.h"
 
 namespace tessaly {
 
 class LOG {
  public:
-  // `pool`, `texts` and `logons` must outlive the object.
-  LOG(data::Pool& pool, const SiteTexts& texts, pages::LogonGuard& logons)
-      : pool_(pool), texts_(texts), logons_(logons) {}
+  // `pool`, `texts`, `logons` and `cache` (what the public pages keep; null: nothing) must
+  // outlive the object.
+  LOG(data::Pool& pool, const SiteTexts& texts, pages::LogonGuard& logons,
+      pages::PublicCache* cache = nullptr)
+      : pool_(pool), texts_(texts), logons_(logons), cache_(cache) {}
 
   // Keeps the context's host objects until OnEndPage; `context` must outlive that.
   void OnStartPage(host::ScriptingContext& context) { context_ = &context; }
@@ -48,6 +51,7 @@ class LOG {
   data::Pool& pool_;
   const SiteTexts& texts_;
   pages::LogonGuard& logons_;
+  pages::PublicCache* cache_;
   host::ScriptingContext* context_ = nullptr;
   std::string web_path_;
   std::int32_t hot_news_rcs_ = 0;

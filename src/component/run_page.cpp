@@ -26,8 +26,9 @@ class StartedPage {
 }  // namespace
 
 void RunLogPage(data::Pool& pool, const SiteTexts& texts, pages::LogonGuard& logons,
-                host::ScriptingContext& context, const PageProperties& properties) {
-  LOG log(pool, texts, logons);
+                host::ScriptingContext& context, const PageProperties& properties,
+                pages::PublicCache* cache) {
+  LOG log(pool, texts, logons, cache);
   StartedPage started(log, context);
   SetProperties(log, properties);
   log.Main();

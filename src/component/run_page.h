@@ -7,6 +7,7 @@
 #include "host/host.h"
 #include "host/variant.h"
 #include "pages/logon_guard.h"
+#include "pages/output_cache.h"
 #include "pages/site_texts.h"
 
 namespace tessaly {
@@ -18,11 +19,12 @@ struct PageProperties {
   host::Variant image_size;
 };
 
-// Runs one page; the page is ended (OnEndPage) on every path. `pool` and `logons` are the
-// server's, shared by all its requests. Throws what the component throws: ConversionError for a
-// property that does not convert, Error for a failing page.
+// Runs one page; the page is ended (OnEndPage) on every path. `pool`, `logons` and `cache`
+// (null: nothing kept) are the server's, shared by all its requests. Throws what the component
+// throws: ConversionError for a property that does not convert, Error for a failing page.
 void RunLogPage(data::Pool& pool, const SiteTexts& texts, pages::LogonGuard& logons,
-                host::ScriptingContext& context, const PageProperties& properties);
+                host::ScriptingContext& context, const PageProperties& properties,
+                pages::PublicCache* cache = nullptr);
 
 // Sets the properties on a component that serves nothing, so that a bad setting is found when
 // the server starts rather than at a visitor's request. Throws ConversionError.

@@ -3,6 +3,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <atomic>
+
 #include "base/errors.h"
 #include "data/schema.h"
 
@@ -12,6 +14,20 @@ namespace {
 // Idle connections kept per database; more are closed when returned.
 constexpr std::size_t kMaxIdle = 32;
 constexpr int kBusyTimeoutMs = 5000;
+
+// The databases a thread has reached, most recent last; a few, since a server has a few pages.
+constexpr std::size_t kReachedPerThread = 8;
+
+std::uint64_t NextId() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Exec(sqlite3* db, const char* sql) {
+  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    throw DataError(std::string(sql) + ": " + sqlite3_errmsg(db));
+  }
+}
 
 sqlite3* OpenHandle(const std::string& path, int flags) {
   sqlite3* db = nullptr;
@@ -26,8 +42,10 @@ sqlite3* OpenHandle(const std::string& path, int flags) {
   // Writes are rare (administration only): pay for full durability.
   sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
   // Reads map the file instead of copying pages through read(), so the newest entries cost the
-  // same however large the table grows.
-  sqlite3_exec(db, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
+  // same however large the table grows; and the whole file, as far as SQLite maps at all, so
+  // that a walk over an index does not copy pages after every change (which empties a
+  // connection's page cache, not its map).
+  sqlite3_exec(db, "PRAGMA mmap_size=2147418112", nullptr, nullptr, nullptr);
   return db;
 }
 
@@ -76,6 +94,8 @@ void Lease::Release() {
   owner_.reset();
 }
 
+Database::Database(std::string path) : path_(std::move(path)), id_(NextId()) {}
+
 std::shared_ptr<Database> Database::Open(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -88,6 +108,8 @@ std::shared_ptr<Database> Database::Open(const std::string& path) {
     // A file made by an older version gets what it lacks (tables, indexes, triggers).
     CreateSchema(lease->handle());
   }
+  // Watched once the file is surely in WAL mode, which the schema sets.
+  database->watch_ = WatchSqliteFile(path);
   return database;
 }
 
@@ -130,6 +152,44 @@ void Database::Return(std::unique_ptr<Connection> connection) {
   if (!sqlite3_get_autocommit(connection->handle())) return;
   std::lock_guard lock(mutex_);
   if (idle_.size() < kMaxIdle) idle_.push_back(std::move(connection));
+}
+
+Stamp Database::ReadOneState(const std::function<void(Connection&, const Stamp&)>& read) {
+  Lease lease = Acquire();
+  sqlite3* db = lease->handle();
+  const Stamp before = CurrentStamp();
+  Exec(db, "BEGIN");
+  Stamp state;
+  try {
+    // The transaction's state is fixed by its first read; a stamp unchanged across that read
+    // names it.
+    Exec(db, "SELECT 1 FROM sqlite_schema LIMIT 1");
+    if (before.known && CurrentStamp() == before) state = before;
+    read(*lease, state);
+    Exec(db, "COMMIT");
+  } catch (...) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+  return state;
+}
+
+Pool::Pool() : id_(NextId()) {}
+
+Database& Pool::Reach(const std::string& path) {
+  struct Reached {
+    std::uint64_t pool;
+    std::string path;
+    Database* database;
+  };
+  thread_local std::vector<Reached> reached;
+  for (const Reached& r : reached) {
+    if (r.pool == id_ && r.path == path) return *r.database;
+  }
+  Database& database = *Get(path);
+  if (reached.size() == kReachedPerThread) reached.erase(reached.begin());
+  reached.push_back({id_, path, &database});
+  return database;
 }
 
 std::shared_ptr<Database> Pool::Get(const std::string& path) {

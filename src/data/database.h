@@ -4,11 +4,15 @@
 #ifndef TESSALY_DATA_DATABASE_H_
 #define TESSALY_DATA_DATABASE_H_
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "data/change_watch.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -64,23 +68,44 @@ class Database : public std::enable_shared_from_this<Database> {
   const std::string& path() const { return path_; }
   Lease Acquire();
 
+  // A number that no other Database of this process has, for keys of what is kept per database.
+  std::uint64_t id() const { return id_; }
+
+  // The stamp of the newest committed state (change_watch.h): lock-free, for every request.
+  Stamp CurrentStamp() const { return watch_->Current(); }
+
+  // Runs `read` on a connection inside one read transaction, so that everything it reads comes
+  // from one committed state, and gives it that state's stamp, also returned: known when it is
+  // known exactly (no commit became visible between the stamp and the transaction's first
+  // read), otherwise not known. Throws DataError, and what `read` throws.
+  Stamp ReadOneState(const std::function<void(Connection&, const Stamp& state)>& read);
+
  private:
   friend class Lease;
-  explicit Database(std::string path) : path_(std::move(path)) {}
+  explicit Database(std::string path);
   void Return(std::unique_ptr<Connection> connection);
 
   std::string path_;
+  const std::uint64_t id_;
+  std::unique_ptr<ChangeWatch> watch_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<Connection>> idle_;
 };
 
-// Databases by file path, opened on first use and kept for the life of the process.
+// Databases by file path, opened on first use and kept for the life of the pool.
 class Pool {
  public:
+  Pool();
+
   // Throws DataError as Database::Open does.
   std::shared_ptr<Database> Get(const std::string& path);
 
+  // The same database as Get, for the per-request path: once a thread has reached `path`, it
+  // finds it again without taking the pool's lock. Valid while the pool lives.
+  Database& Reach(const std::string& path);
+
  private:
+  const std::uint64_t id_;
   std::mutex mutex_;
   std::unordered_map<std::string, std::shared_ptr<Database>> databases_;
 };

@@ -86,8 +86,12 @@ std::int64_t StepScalar(Connection& connection, const std::string& sql,
 // entries without paging, small enough to cost nothing when a page then moves elsewhere.
 constexpr std::int64_t kUnpagedBatchRows = 64;
 
-Recordset::Recordset(Lease lease, Query query)
-    : lease_(std::move(lease)),
+Recordset::Recordset(Lease lease, Query query) : Recordset(*lease, std::move(query)) {
+  lease_ = std::move(lease);
+}
+
+Recordset::Recordset(Connection& connection, Query query)
+    : connection_(&connection),
       query_(std::move(query)),
       paged_sql_(query_.sql + " LIMIT ? OFFSET ?") {
   open_ = true;
@@ -99,10 +103,13 @@ Recordset::~Recordset() { Close(); }
 
 Connection& Recordset::connection() const {
   if (!open_) throw DataError("operation is not allowed when the recordset is closed");
-  return *lease_;
+  return *connection_;
 }
 
-std::int64_t Recordset::BatchRows() const { return paged_ ? page_size_ + 1 : kUnpagedBatchRows; }
+std::int64_t Recordset::BatchRows() const {
+  if (paged_) return page_size_ + 1;
+  return query_.batch_rows > 0 ? query_.batch_rows : kUnpagedBatchRows;
+}
 
 void Recordset::Fetch(std::int64_t offset) {
   Connection& c = connection();
@@ -246,6 +253,23 @@ void Recordset::Close() {
   open_ = false;
   batch_.clear();
   lease_ = Lease();
+  connection_ = nullptr;
+}
+
+std::optional<std::vector<Value>> RowAt(Connection& connection, const Query& query,
+                                        std::int64_t offset) {
+  sqlite3_stmt* stmt = connection.Prepare(query.sql + " LIMIT 1 OFFSET ?");
+  BindAll(stmt, query.params);
+  Bind(stmt, static_cast<int>(query.params.size()) + 1, Value(offset));
+  std::optional<std::vector<Value>> row;
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) {
+    row.emplace();
+    for (int c = 0; c < sqlite3_column_count(stmt); ++c) row->push_back(ColumnValue(stmt, c));
+  }
+  sqlite3_reset(stmt);
+  Check(connection.handle(), rc, "cannot read rows");
+  return row;
 }
 
 std::int64_t Command::Execute(const std::string& sql, const std::vector<Value>& params) {

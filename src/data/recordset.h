@@ -23,16 +23,20 @@ struct sqlite3_stmt;
 namespace tessaly::data {
 
 struct Query {
-  std::string sql;            // a SELECT without LIMIT; request values only as "?" parameters
-  std::vector<Value> params;  // bound in order
-  std::string table;          // the one table the rows come from (for AddNew/Update)
-  bool whole_table = false;   // the rows are the whole table: counted by the row counter
+  std::string sql;              // a SELECT without LIMIT; request values only as "?" parameters
+  std::vector<Value> params;    // bound in order
+  std::string table;            // the one table the rows come from (for AddNew/Update)
+  bool whole_table = false;     // the rows are the whole table: counted by the row counter
+  std::int64_t batch_rows = 0;  // rows read at a time until a page size is set; 0: a default
 };
 
 class Recordset {
  public:
   // Opens `query` on `lease`, positioned on the first row. Throws DataError.
   Recordset(Lease lease, Query query);
+  // Opens `query` on a connection that the caller holds for longer than the recordset (one
+  // read transaction for several recordsets). Throws DataError.
+  Recordset(Connection& connection, Query query);
   ~Recordset();
   Recordset(const Recordset&) = delete;
   Recordset& operator=(const Recordset&) = delete;
@@ -73,7 +77,8 @@ class Recordset {
   }
   const std::vector<Value>& Row() const { return batch_[position_ - first_in_batch_]; }
 
-  Lease lease_;
+  Lease lease_;  // empty when the connection is the caller's
+  Connection* connection_ = nullptr;
   Query query_;
   std::string paged_sql_;  // query_.sql with LIMIT and OFFSET parameters
   bool open_ = false;
@@ -89,6 +94,12 @@ class Recordset {
   bool adding_ = false;
   std::map<std::string, Value> changes_;
 };
+
+// The row at `offset` (from 0) of `query`, or nothing past its end: one statement whose
+// database steps over the rows before it without handing them out (LIMIT 1 OFFSET), which over
+// an index costs a small part of reading them. Throws DataError.
+std::optional<std::vector<Value>> RowAt(Connection& connection, const Query& query,
+                                        std::int64_t offset);
 
 // A Delete or Update statement on its own connection.
 class Command {

@@ -1,5 +1,9 @@
+#include <algorithm>
+
 #include "pages/date_format.h"
+#include "pages/list_anchors.h"
 #include "pages/list_head.h"
+#include "pages/output_cache.h"
 #include "pages/public_pages.h"
 
 namespace tessaly::pages {
@@ -14,11 +18,13 @@ std::string LinkBase(const std::string& script_name, const std::string& web_path
          (slash == std::string::npos ? script_name : script_name.substr(slash + 1));
 }
 
-}  // namespace
-
-void WriteHotNews(const PageContext& page) {
-  auto rs = page.database.Open(
-      {"SELECT ID, TITLE, STIME FROM MESSAGE ORDER BY STIME DESC", {}, "MESSAGE", true});
+void RenderHotNews(const PageContext& page, const OneState&) {
+  // The rows the block shows and one more, which tells the walk it is done without reading on.
+  auto rs = page.database.Open({kNewestEntriesSql,
+                                {},
+                                "MESSAGE",
+                                true,
+                                std::max<std::int64_t>(1, std::int64_t{page.hot_news_rcs} + 1)});
   if (rs->AbsolutePosition() == -1) {
     page.response.Write("没有日志");
     return;
@@ -36,6 +42,15 @@ void WriteHotNews(const PageContext& page) {
   }
   rs->Close();
   page.response.Write("</font></div>");
+}
+
+}  // namespace
+
+void WriteHotNews(const PageContext& page) {
+  WriteCached(
+      page,
+      CacheKey("hotnews").Add(page.script_name).Add(page.web_path).Add(page.hot_news_rcs).str(),
+      RenderHotNews);
 }
 
 }  // namespace tessaly::pages

@@ -2,23 +2,21 @@
 #include "pages/footer.h"
 #include "pages/html.h"
 #include "pages/message.h"
+#include "pages/output_cache.h"
 #include "pages/public_pages.h"
 #include "pages/request_values.h"
 
 namespace tessaly::pages {
+namespace {
 
-void ShowLogEntry(const PageContext& page) {
-  // Only a whole number can name an entry; anything else never reaches the database.
-  const auto id = ParseWholeNumber(page.request.Item("id"));
-  std::unique_ptr<data::Recordset> rs;
-  if (id) {
-    rs = page.database.Open(
-        {"SELECT TITLE, CONTENT, STIME FROM MESSAGE WHERE ID = ?", {*id}, "MESSAGE"});
-  }
-  if (!rs || rs->AbsolutePosition() == -1) {
-    ShowMessage(page.response, "日志读取错误", "该日志不存在", MessageButtons::kClose);
-    return;
-  }
+void WriteNoSuchEntry(const PageContext& page) {
+  ShowMessage(page.response, "日志读取错误", "该日志不存在", MessageButtons::kClose);
+}
+
+void RenderEntry(const PageContext& page, std::int64_t id) {
+  auto rs = page.database.Open(
+      {"SELECT TITLE, CONTENT, STIME FROM MESSAGE WHERE ID = ?", {id}, "MESSAGE"});
+  if (rs->AbsolutePosition() == -1) return WriteNoSuchEntry(page);
   page.response.Write(
       "<html><head><title>" + EscapeHtml(page.texts.site_label) +
       " 网站日志系统</title><style>\r\n"
@@ -31,6 +29,16 @@ void ShowLogEntry(const PageContext& page) {
       "onclick='javascript:window.close()' style='font-size:12px'><br><br>");
   page.response.Write(Footer(page.texts) + "</body></html>");
   rs->Close();
+}
+
+}  // namespace
+
+void ShowLogEntry(const PageContext& page) {
+  // Only a whole number can name an entry; anything else never reaches the database.
+  const auto id = ParseWholeNumber(page.request.Item("id"));
+  if (!id) return WriteNoSuchEntry(page);
+  WriteCached(page, CacheKey("show").Add(*id).str(),
+              [id = *id](const PageContext& p, const OneState&) { RenderEntry(p, id); });
 }
 
 }  // namespace tessaly::pages

@@ -6,22 +6,40 @@
 
 namespace tessaly::pages {
 
-std::shared_ptr<data::Database> PageDatabase::Get() const {
-  const std::string file = web_path_.empty()
-                               ? data::DatabaseFileFor({}, server_.MapPath("."), web_path_)
-                               : data::DatabaseFileFor(server_.MapPath("/"), {}, web_path_);
-  return pool_.Get(file);
+data::Database& PageDatabase::Get() const {
+  if (!database_) {
+    const std::string file = web_path_.empty()
+                                 ? data::DatabaseFileFor({}, server_.MapPath("."), web_path_)
+                                 : data::DatabaseFileFor(server_.MapPath("/"), {}, web_path_);
+    database_ = &pool_.Reach(file);
+  }
+  return *database_;
 }
 
 std::unique_ptr<data::Recordset> PageDatabase::Open(data::Query query) const {
-  return std::make_unique<data::Recordset>(Get()->Acquire(), std::move(query));
+  if (reading_) return std::make_unique<data::Recordset>(*reading_, std::move(query));
+  return std::make_unique<data::Recordset>(Get().Acquire(), std::move(query));
 }
 
-data::Command PageDatabase::Command() const { return data::Command(Get()->Acquire()); }
+data::Command PageDatabase::Command() const { return data::Command(Get().Acquire()); }
 
 void PageDatabase::CatchUpSearchIndex() const {
-  data::Lease lease = Get()->Acquire();
+  data::Lease lease = Get().Acquire();
   data::CatchUpSearchIndex(*lease, text::VisibleText);
+}
+
+data::Stamp PageDatabase::ReadOneState(
+    const std::function<void(data::Connection&, const data::Stamp& state)>& read) const {
+  return Get().ReadOneState([&](data::Connection& connection, const data::Stamp& state) {
+    reading_ = &connection;
+    try {
+      read(connection, state);
+    } catch (...) {
+      reading_ = nullptr;
+      throw;
+    }
+    reading_ = nullptr;
+  });
 }
 
 }  // namespace tessaly::pages

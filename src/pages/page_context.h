@@ -7,6 +7,7 @@
 #define TESSALY_PAGES_PAGE_CONTEXT_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,7 +20,7 @@
 namespace tessaly::pages {
 
 // The page's log database, opened on first use. Each recordset and each command holds a
-// connection of the pool until it ends.
+// connection of the pool until it ends, unless it is opened inside ReadOneState.
 class PageDatabase {
  public:
   // `pool` must outlive the object; `server` and `web_path` locate the file (data/location.h).
@@ -35,13 +36,27 @@ class PageDatabase {
   // Brings the search index up to date with every change made since it was last used.
   void CatchUpSearchIndex() const;
 
+  // What is kept per state of the database is kept under these (output_cache.h). Neither
+  // asks the database anything. Throw DataError when the file cannot be opened.
+  std::uint64_t Id() const { return Get().id(); }
+  data::Stamp CurrentStamp() const { return Get().CurrentStamp(); }
+
+  // Runs `read`, whose recordsets (Open) then all read one committed state in one read
+  // transaction; `read` and the caller are given that state's stamp (data::Database).
+  data::Stamp ReadOneState(
+      const std::function<void(data::Connection&, const data::Stamp& state)>& read) const;
+
  private:
-  std::shared_ptr<data::Database> Get() const;
+  data::Database& Get() const;
 
   data::Pool& pool_;
   const host::Server& server_;
   const std::string& web_path_;
+  mutable data::Database* database_ = nullptr;   // once found
+  mutable data::Connection* reading_ = nullptr;  // inside ReadOneState
 };
+
+class PublicCache;
 
 struct PageContext {
   host::Request& request;
@@ -59,6 +74,9 @@ struct PageContext {
   const SiteTexts& texts;
   const PageDatabase& database;
   LogonGuard& logons;
+
+  // What the public pages keep between requests; null keeps nothing.
+  PublicCache* cache = nullptr;
 };
 
 // A page: writes the whole answer for one request.

@@ -15,9 +15,39 @@ std::int64_t StoredPage(const std::string& text) {
   return ec == std::errc() && ptr == text.data() + text.size() ? page : 0;
 }
 
-// The link base: the script name, "?", and the query without moves, ending in "&" when the
-// query is not empty, so that each button only has to append its own move.
-std::string LinkBase(const PageContext& page, std::string_view pager_query) {
+}  // namespace
+
+PageChoice ChoosePage(std::int64_t page_count, const host::Request& request,
+                      const host::Session& session) {
+  PageChoice choice;
+  choice.count = page_count;
+  const std::string move = request.Item("move");
+  if (move == "previous") {
+    choice.page = StoredPage(session.Value("tPage")) - 1;
+  } else if (move == "next") {
+    choice.page = StoredPage(session.Value("tPage")) + 1;
+  } else if (move == "last") {
+    choice.page = choice.count;
+  }
+  if (choice.page < 1) choice.page = 1;
+  if (choice.page > choice.count) choice.page = choice.count;
+  return choice;
+}
+
+void RememberPage(const PageChoice& choice, host::Session& session) {
+  session.SetValue("tPage", std::to_string(choice.page));
+}
+
+PageChoice SelectPage(data::Recordset& rs, std::int64_t rows_per_page, const host::Request& request,
+                      host::Session& session) {
+  rs.SetPageSize(rows_per_page);
+  const PageChoice choice = ChoosePage(rs.PageCount(), request, session);
+  rs.SetAbsolutePage(choice.page);
+  RememberPage(choice, session);
+  return choice;
+}
+
+std::string PagerLinkBase(const PageContext& page, std::string_view pager_query) {
   std::string base = page.script_name + "?";
   const std::string query = page.request.QueryString();
   if (query.empty()) return base;
@@ -30,30 +60,8 @@ std::string LinkBase(const PageContext& page, std::string_view pager_query) {
   return base + q;
 }
 
-}  // namespace
-
-PageChoice SelectPage(data::Recordset& rs, std::int64_t rows_per_page, const host::Request& request,
-                      host::Session& session) {
-  rs.SetPageSize(rows_per_page);
-  PageChoice choice;
-  choice.count = rs.PageCount();
-  const std::string move = request.Item("move");
-  if (move == "previous") {
-    choice.page = StoredPage(session.Value("tPage")) - 1;
-  } else if (move == "next") {
-    choice.page = StoredPage(session.Value("tPage")) + 1;
-  } else if (move == "last") {
-    choice.page = choice.count;
-  }
-  if (choice.page < 1) choice.page = 1;
-  if (choice.page > choice.count) choice.page = choice.count;
-  rs.SetAbsolutePage(choice.page);
-  session.SetValue("tPage", std::to_string(choice.page));
-  return choice;
-}
-
 void WritePager(const PageContext& page, const PageChoice& choice, std::string_view pager_query) {
-  const std::string base = LinkBase(page, pager_query);
+  const std::string base = PagerLinkBase(page, pager_query);
   page.response.Write(
       "<br><center><input type=button value='|<< ' onclick=javascript:location.href='" + base +
       "move=first' style='color: #0000FF; font-family: Symbol'><input type=button value='  <  ' "

@@ -18,16 +18,27 @@ struct PageChoice {
   std::int64_t count = 1;  // pages in the list
 };
 
-// Chooses the page of `rs` (a list with at least one row) from the request item "move" and the
-// session's "tPage" (empty or unreadable counts as 0), clamped to the list; positions `rs` on
-// its first row and stores it as "tPage". The rows are read before the session is written, so
-// no read of the database is open while the session store is busy.
+// The page of a list of `page_count` pages (at least 1) that the request item "move" asks for,
+// moving from the session's "tPage" (empty or unreadable counts as 0), clamped to the list.
+PageChoice ChoosePage(std::int64_t page_count, const host::Request& request,
+                      const host::Session& session);
+
+// Stores the page chosen as the session's "tPage". Called with no read of the database open,
+// since the session store may be busy.
+void RememberPage(const PageChoice& choice, host::Session& session);
+
+// Chooses the page of `rs` (a list with at least one row) as ChoosePage does, positions `rs` on
+// its first row and remembers the page. The rows are read before the session is written.
 PageChoice SelectPage(data::Recordset& rs, std::int64_t rows_per_page, const host::Request& request,
                       host::Session& session);
 
-// Writes the navigation bar under a list of more than one page. The links are the script name
-// and the request's query with every move removed, `pager_query` appended and the query made
-// safe for the unquoted script attribute it goes into (html.h EncodeForLink).
+// The start of the pager's links: the script name, "?", and the request's query with every
+// move removed, `pager_query` appended and the query made safe for the unquoted script
+// attribute it goes into (html.h EncodeForLink), ending in "&" when not empty.
+std::string PagerLinkBase(const PageContext& page, std::string_view pager_query = {});
+
+// Writes the navigation bar under a list of more than one page, its links built on
+// PagerLinkBase.
 void WritePager(const PageContext& page, const PageChoice& choice,
                 std::string_view pager_query = {});
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <set>
 #include <string_view>
+#include <thread>
 
 #include "base/errors.h"
 #include "server/client_address.h"
@@ -114,6 +115,15 @@ void ReadSession(const Reader& reader, const toml::table& table, ServerConfig& c
   }
 }
 
+void ReadCache(const Reader& reader, const toml::table& table, ServerConfig& config) {
+  for (auto&& [name, node] : table) {
+    std::string key = "cache." + std::string(name.str());
+    if (!ReadSetting(reader, key, node, kCacheMaxBytes, config.cache_max_bytes)) {
+      reader.UnknownKey(key);
+    }
+  }
+}
+
 void ReadSite(const Reader& reader, const toml::table& table, ServerConfig& config) {
   for (auto&& [name, node] : table) {
     std::string key = "site." + std::string(name.str());
@@ -215,6 +225,8 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
       ReadLimits(reader, reader.Table(node, key), loaded);
     } else if (key == "session") {
       ReadSession(reader, reader.Table(node, key), loaded);
+    } else if (key == "cache") {
+      ReadCache(reader, reader.Table(node, key), loaded);
     } else if (key == "site") {
       ReadSite(reader, reader.Table(node, key), loaded);
     } else if (key == "page") {
@@ -229,6 +241,11 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
         "less than limits.max_body_bytes, so that a body allowed alone could never fit");
   }
   config = std::move(loaded);
+}
+
+unsigned ServingThreads(const ServerConfig& config) {
+  if (config.threads > 0) return static_cast<unsigned>(config.threads);
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 }  // namespace tessaly::server

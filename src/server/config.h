@@ -37,6 +37,7 @@ struct ServerConfig {
   int idle_timeout_seconds = kIdleTimeoutSeconds.default_value;
   std::size_t max_sessions = kMaxSessions.default_value;
   int session_timeout_minutes = kSessionTimeoutMinutes.default_value;
+  std::size_t cache_max_bytes = kCacheMaxBytes.default_value;
   std::string access_log;  // file path; empty: no access log
   // Peers whose X-Forwarded-For names the client (canonical address texts); empty: none.
   std::vector<std::string> trusted_proxies;
@@ -65,6 +66,9 @@ struct ServerConfig {
 //   [session]
 //   timeout_minutes = 20
 //
+//   [cache]
+//   max_bytes = 67108864           # public pages kept, all threads together; 0: none
+//
 //   [site]                         # SiteTexts: label, webmaster_email, notice,
 //   label = "Tessaly"              # credit_text, credit_url (strings), url (the site's
 //                                  # address for the feed's links, http:// or https://)
@@ -75,6 +79,9 @@ struct ServerConfig {
 //   hot_news = 10                  # integer, float or string, passed to the component as
 //   image_size = 1048576           # given (an integer beyond int32 becomes a double)
 void LoadConfigFile(const std::string& path, ServerConfig& config);
+
+// The number of server threads that `config` asks for: `threads`, or one per core for 0.
+unsigned ServingThreads(const ServerConfig& config);
 
 }  // namespace tessaly::server
 

@@ -41,7 +41,7 @@ constexpr std::size_t kKeptBufferBytes = 256 * 1024;
 
 }  // namespace
 
-Connection::Connection(ServerCore& server, tcp::socket socket)
+Connection::Connection(ServerCore& server, Socket socket)
     : server_(server), stream_(std::move(socket)) {}
 
 Connection::~Connection() { server_.Unregister(this); }

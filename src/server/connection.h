@@ -1,6 +1,7 @@
 // One client connection: reads requests one after the other, answers each in full, and keeps
 // the connection while the client wants it and the server is not stopping. Everything runs on
-// the connection's strand. Internal to the server folder.
+// the event loop of the connection's socket, which one thread runs. Internal to the server
+// folder.
 #ifndef TESSALY_SERVER_CONNECTION_H_
 #define TESSALY_SERVER_CONNECTION_H_
 
@@ -21,6 +22,7 @@
 #include "server/body_budget.h"
 #include "server/config.h"
 #include "server/response_head.h"
+#include "server/server_core.h"
 
 namespace tessaly::server {
 
@@ -28,7 +30,7 @@ class ServerCore;
 
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(ServerCore& server, boost::asio::ip::tcp::socket socket);
+  Connection(ServerCore& server, Socket socket);
   ~Connection();
 
   void Start();
@@ -86,7 +88,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void Close();
 
   ServerCore& server_;
-  boost::beast::tcp_stream stream_;
+  boost::beast::basic_stream<boost::asio::ip::tcp, boost::asio::io_context::executor_type> stream_;
   boost::beast::flat_buffer buffer_;
   std::optional<Parser> parser_;
   ResponseHead head_;

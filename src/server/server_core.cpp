@@ -49,11 +49,6 @@ void MakeRoomForConnections(std::size_t connections) {
   }
 }
 
-unsigned ThreadCount(const ServerConfig& config) {
-  if (config.threads > 0) return static_cast<unsigned>(config.threads);
-  return std::max(1u, std::thread::hardware_concurrency());
-}
-
 }  // namespace
 
 ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler)
@@ -62,14 +57,17 @@ ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler)
       pages(config.pages),
       sessions(config.max_sessions, config.session_timeout_minutes),
       body_budget(config.max_body_memory_bytes),
-      io_(static_cast<int>(ThreadCount(config))),
-      control_(net::make_strand(io_)),
-      acceptor_(control_),
-      accept_retry_(control_) {
+      loops_([count = ServingThreads(config)] {
+        std::vector<std::unique_ptr<Loop>> loops;
+        for (unsigned i = 0; i < count; ++i) loops.push_back(std::make_unique<Loop>());
+        return loops;
+      }()),
+      acceptor_(first_loop()),
+      accept_retry_(first_loop()) {
   if (pages.empty()) pages.emplace_back();
 }
 
-// Connections that close while io_ destroys its handlers must not resume accepting.
+// Connections that close while the loops destroy their handlers must not resume accepting.
 ServerCore::~ServerCore() { stopping = true; }
 
 const PageConfig* ServerCore::FindPage(std::string_view path) const {
@@ -89,7 +87,7 @@ void ServerCore::Listen() {
   if (!ec) {
     endpoint = tcp::endpoint(ip, address.port);
   } else {
-    tcp::resolver resolver(io_);
+    tcp::resolver resolver(first_loop());
     auto results =
         resolver.resolve(address.host, std::to_string(address.port), tcp::resolver::passive, ec);
     if (ec || results.empty()) {
@@ -131,25 +129,27 @@ void ServerCore::Listen() {
   // Signals are caught from the moment the address is announced: a SIGTERM that arrives
   // before Run() is held by the signal set and stops the server as soon as it runs. A Stop()
   // that came earlier has posted CloseListener, which runs first thing.
-  signals_.emplace(control_, SIGINT, SIGTERM);
+  signals_.emplace(first_loop(), SIGINT, SIGTERM);
   signals_->async_wait([this](boost::system::error_code wait_ec, int) {
     if (!wait_ec) Stop();
   });
   listening_ = true;
 }
 
+// Connections go to the loops in turn, so that each thread serves as many.
 void ServerCore::Accept() {
-  acceptor_.async_accept(net::make_strand(io_),
-                         [this](boost::system::error_code ec, tcp::socket socket) {
-                           if (!acceptor_.is_open() || ec == net::error::operation_aborted) return;
-                           if (ec) return OnAcceptError(ec);
-                           OnAccepted(std::move(socket));
-                         });
+  net::io_context& loop = loops_[next_loop_]->io;
+  next_loop_ = (next_loop_ + 1) % loops_.size();
+  acceptor_.async_accept(loop, [this](boost::system::error_code ec, Socket socket) {
+    if (!acceptor_.is_open() || ec == net::error::operation_aborted) return;
+    if (ec) return OnAcceptError(ec);
+    OnAccepted(std::move(socket));
+  });
 }
 
 // At the cap the listener stops accepting, so that new clients wait in the kernel's queue
 // rather than in memory; the connection that closes next resumes it.
-void ServerCore::OnAccepted(tcp::socket socket) {
+void ServerCore::OnAccepted(Socket socket) {
   boost::system::error_code ignored;
   socket.set_option(tcp::no_delay(true), ignored);
   std::make_shared<Connection>(*this, std::move(socket))->Start();
@@ -184,11 +184,10 @@ void ServerCore::Run() {
   if (!listening_) throw std::logic_error("WebServer::Run before Listen");
   Accept();
 
-  unsigned count = ThreadCount(config);
-  auto run = [this] {
+  auto run = [](net::io_context& io) {
     for (;;) {
       try {
-        io_.run();
+        io.run();
         return;
       } catch (const std::exception& error) {
         spdlog::error("server thread: {}", error.what());
@@ -196,8 +195,10 @@ void ServerCore::Run() {
     }
   };
   std::vector<std::thread> threads;
-  for (unsigned i = 1; i < count; ++i) threads.emplace_back(run);
-  run();
+  for (std::size_t i = 1; i < loops_.size(); ++i) {
+    threads.emplace_back(run, std::ref(loops_[i]->io));
+  }
+  run(first_loop());
   for (auto& thread : threads) thread.join();
   signals_.reset();
 }
@@ -209,9 +210,10 @@ void ServerCore::CloseListener() {
   if (signals_) signals_->cancel(ec);
 }
 
+// Each loop ends once its connections have: it is let go on its own thread.
 void ServerCore::Stop() {
   if (stopping.exchange(true)) return;
-  net::post(control_, [this] { CloseListener(); });
+  net::post(first_loop(), [this] { CloseListener(); });
   std::vector<std::shared_ptr<Connection>> live;
   {
     std::lock_guard lock(connections_mutex_);
@@ -220,6 +222,9 @@ void ServerCore::Stop() {
     }
   }
   for (auto& connection : live) connection->Shutdown();
+  for (auto& loop : loops_) {
+    net::post(loop->io, [&loop = *loop] { loop.keep.reset(); });
+  }
 }
 
 void ServerCore::Register(const std::shared_ptr<Connection>& connection) {
@@ -234,7 +239,7 @@ void ServerCore::Unregister(Connection* connection) {
     if (!accept_paused_ || stopping) return;
     accept_paused_ = false;
   }
-  net::post(control_, [this] {
+  net::post(first_loop(), [this] {
     if (acceptor_.is_open()) Accept();
   });
 }

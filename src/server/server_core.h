@@ -1,16 +1,21 @@
 // The server behind WebServer: the listener, the threads, the signal handling and what the
 // connections share. Internal to the server folder.
+//
+// Each thread runs an event loop of its own, and each connection lives on one loop from its
+// accept to its close: nothing on the way of a request is shared between threads but the
+// session store and the database pool, and no thread wakes another. The listener, the signals
+// and the registry's wake-ups of the listener run on the first loop.
 #ifndef TESSALY_SERVER_SERVER_CORE_H_
 #define TESSALY_SERVER_SERVER_CORE_H_
 
 #include <spdlog/logger.h>
 
 #include <atomic>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -29,6 +34,10 @@
 namespace tessaly::server {
 
 class Connection;
+
+// A connection's socket, bound to the event loop it lives on.
+using Socket =
+    boost::asio::basic_stream_socket<boost::asio::ip::tcp, boost::asio::io_context::executor_type>;
 
 class ServerCore {
  public:
@@ -62,21 +71,29 @@ class ServerCore {
   void Unregister(Connection* connection);
 
  private:
+  // One thread's event loop, kept running while the server has not stopped.
+  struct Loop {
+    boost::asio::io_context io{1};
+    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep{
+        io.get_executor()};
+  };
+
   void Accept();
-  void OnAccepted(boost::asio::ip::tcp::socket socket);
+  void OnAccepted(Socket socket);
   void OnAcceptError(const boost::system::error_code& ec);
   void CloseListener();
+  boost::asio::io_context& first_loop() { return loops_.front()->io; }
 
   bool listening_ = false;
 
-  // Declared before io_: the handlers that io_ destroys last may still unregister.
+  // Declared before the loops: the handlers that they destroy last may still unregister.
   std::mutex connections_mutex_;
   std::unordered_map<Connection*, std::weak_ptr<Connection>> connections_;
   bool accept_paused_ = false;  // waiting for a connection to close before accepting again
 
-  boost::asio::io_context io_;
-  // Serialises the acceptor and the signal set, which Stop() reaches from any thread.
-  boost::asio::strand<boost::asio::io_context::executor_type> control_;
+  std::vector<std::unique_ptr<Loop>> loops_;
+  std::size_t next_loop_ = 0;  // of the next connection accepted; on the first loop only
+  // On the first loop, which alone touches them; Stop() reaches them by posting there.
   boost::asio::ip::tcp::acceptor acceptor_;
   boost::asio::steady_timer accept_retry_;
   std::optional<boost::asio::signal_set> signals_;

@@ -41,6 +41,10 @@ inline constexpr Setting<int> kReadTimeoutSeconds{"limits.read_timeout_seconds",
 inline constexpr Setting<int> kIdleTimeoutSeconds{"limits.idle_timeout_seconds", 60, 1, 86400};
 // Sessions kept at once; beyond it the least recently used one ends.
 inline constexpr Setting<std::size_t> kMaxSessions{"limits.max_sessions", 100'000, 1, 100'000'000};
+// Bytes of public pages kept between requests (their text for the database state they show),
+// shared evenly by the server threads; 0 keeps none.
+inline constexpr Setting<std::size_t> kCacheMaxBytes{"cache.max_bytes", 64 * kMiB, 0,
+                                                     std::size_t{1} << 40};
 // A session's time-out in minutes: the default, and the range a page may set (Session.Timeout).
 inline constexpr Setting<int> kSessionTimeoutMinutes{"session.timeout_minutes", 20, 1,
                                                      366 * 24 * 60};

@@ -56,18 +56,25 @@ TEST_F(RecordsetTest, EmptyResultHasPositionMinusOneAndIsAtEnd) {
 
 TEST_F(RecordsetTest, WalksNewestFirstWithPositions) {
   Fill(3);
-  auto rs = Newest();
-  std::vector<std::string> titles;
-  std::vector<std::int64_t> positions;
-  while (!rs->Eof()) {
-    positions.push_back(rs->AbsolutePosition());
-    titles.push_back(rs->Field("title").ToText());  // names are case-insensitive
-    rs->MoveNext();
+  // Read in batches of the default size, and of one row at a time.
+  for (std::int64_t batch : {0, 1}) {
+    Recordset rs(db_->Acquire(), Query{"SELECT ID, TITLE, STIME FROM MESSAGE ORDER BY STIME DESC",
+                                       {},
+                                       "MESSAGE",
+                                       true,
+                                       batch});
+    std::vector<std::string> titles;
+    std::vector<std::int64_t> positions;
+    while (!rs.Eof()) {
+      positions.push_back(rs.AbsolutePosition());
+      titles.push_back(rs.Field("title").ToText());  // names are case-insensitive
+      rs.MoveNext();
+    }
+    EXPECT_EQ(titles, (std::vector<std::string>{"t3", "t2", "t1"}));
+    EXPECT_EQ(positions, (std::vector<std::int64_t>{1, 2, 3}));
+    EXPECT_EQ(rs.AbsolutePosition(), -3);
+    EXPECT_THROW(rs.Field("NOSUCH"), DataError);
   }
-  EXPECT_EQ(titles, (std::vector<std::string>{"t3", "t2", "t1"}));
-  EXPECT_EQ(positions, (std::vector<std::int64_t>{1, 2, 3}));
-  EXPECT_EQ(rs->AbsolutePosition(), -3);
-  EXPECT_THROW(rs->Field("NOSUCH"), DataError);
 }
 
 TEST_F(RecordsetTest, PagesByPageSize) {
@@ -248,6 +255,18 @@ TEST(DatabaseTest, CreateKeepsExistingEntries) {
   Recordset rs(db->Acquire(), Query{"SELECT * FROM MESSAGE", {}, "MESSAGE", true});
   EXPECT_EQ(rs.RecordCount(), 1);
   EXPECT_EQ(rs.Field("TITLE").ToText(), "kept");
+}
+
+TEST_F(RecordsetTest, RowAtAnOffsetAndNothingPastTheEnd) {
+  for (int i = 1; i <= 7; ++i) InsertEntry(file_, "t" + std::to_string(i), "c", "2026-01-01");
+  const Query ids{"SELECT ID, TITLE FROM MESSAGE WHERE ID >= ? ORDER BY ID", {2}, ""};
+  auto lease = db_->Acquire();
+  auto row = RowAt(*lease, ids, 3);
+  ASSERT_TRUE(row);
+  EXPECT_EQ((*row)[0].ToInt(), 5);
+  EXPECT_EQ((*row)[1].ToText(), "t5");
+  EXPECT_TRUE(RowAt(*lease, ids, 5));
+  EXPECT_FALSE(RowAt(*lease, ids, 6));
 }
 
 }  // namespace

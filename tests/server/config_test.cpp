@@ -41,6 +41,9 @@ max_sessions = 50
 [session]
 timeout_minutes = 30
 
+[cache]
+max_bytes = 0
+
 [site]
 label = "工地"
 webmaster_email = "a@b.c"
@@ -74,6 +77,7 @@ image_size = 2.5
   EXPECT_EQ(config.idle_timeout_seconds, 5);
   EXPECT_EQ(config.max_sessions, 50u);
   EXPECT_EQ(config.session_timeout_minutes, 30);
+  EXPECT_EQ(config.cache_max_bytes, 0u);
   EXPECT_EQ(config.texts.site_label, "工地");
   EXPECT_EQ(config.texts.credit_url, "https://x/");
 
@@ -116,6 +120,8 @@ TEST(ConfigTest, NamesTheFileAndTheKeyInEveryError) {
   EXPECT_EQ(LoadError(dir, "[[page]]\npath = \"/a\"\nhot_news = true"),
             file + ": bad value for page[1].hot_news: expected an integer, a number or a string");
   EXPECT_EQ(LoadError(dir, "site = 1"), file + ": bad value for site: expected a table");
+  EXPECT_EQ(LoadError(dir, "[cache]\nmax_bytes = -1"),
+            file + ": bad value for cache.max_bytes: -1 is not between 0 and 1099511627776");
   EXPECT_EQ(LoadError(dir, "page = 1"), file + ": bad value for page: expected [[page]] tables");
   EXPECT_NE(LoadError(dir, "root = \"x").find(file + ": line 1"), std::string::npos);
 

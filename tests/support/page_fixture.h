@@ -6,6 +6,7 @@
 #include <string>
 
 #include "data/database.h"
+#include "pages/output_cache.h"
 #include "pages/page_context.h"
 #include "support/entries.h"
 #include "support/fake_host.h"
@@ -33,9 +34,10 @@ class PageFixture {
     host.response = FakeResponse();
   }
 
+  // The pages keep what they read in `cache`, as they do in the server.
   pages::PageContext Context() {
     return {host.request, host.response, host.server, host.session, script_name, web_path,
-            hot_news,     image_size,    texts,       database,     logons};
+            hot_news,     image_size,    texts,       database,     logons,      &cache};
   }
 
   TempDir dir;
@@ -48,6 +50,7 @@ class PageFixture {
   SiteTexts texts;
   pages::PageDatabase database{pool, host.server, web_path};
   pages::LogonGuard logons;
+  pages::PublicCache cache{1024 * 1024, 1};
 };
 
 }  // namespace tessaly::testing

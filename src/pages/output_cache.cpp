@@ -1,0 +1,180 @@
+#include "pages/output_cache.h"
+
+#include <atomic>
+#include <charconv>
+
+namespace tessaly::pages {
+namespace {
+
+// What an entry costs besides its key and text: its map node, its place in the use order and
+// the strings' own bookkeeping, roughly.
+constexpr std::size_t kEntryOverhead = 160;
+
+std::uint64_t NextCacheId() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Collects what a page writes, to keep it and to write it once.
+class CapturedResponse final : public host::Response {
+ public:
+  explicit CapturedResponse(std::string& text) : text_(text) {}
+  void Write(std::string_view text) override { text_.append(text); }
+  void BinaryWrite(std::string_view bytes) override { text_.append(bytes); }
+  void SetContentType(std::string_view) override { Refuse(); }
+  void AddHeader(std::string_view, std::string_view) override { Refuse(); }
+  void SetStatus(int) override { Refuse(); }
+  void End() override { Refuse(); }
+
+ private:
+  [[noreturn]] static void Refuse() { throw Error("a cached page may only write text"); }
+  std::string& text_;
+};
+
+}  // namespace
+
+OutputCache::Section& OutputCache::SectionFor(std::uint64_t database, const data::Stamp& stamp) {
+  Section& section = sections_[database];
+  if (section.stamp != stamp) {
+    for (auto& [key, entry] : section.entries) {
+      bytes_ -= key.size() + entry.rendering.size() + kEntryOverhead;
+      lru_.erase(entry.use);
+    }
+    section.entries.clear();
+    section.stamp = stamp;
+  }
+  return section;
+}
+
+const std::string* OutputCache::Find(std::uint64_t database, const data::Stamp& stamp,
+                                     std::string_view key) {
+  if (!stamp.known) return nullptr;
+  Section& section = SectionFor(database, stamp);
+  auto it = section.entries.find(key);
+  if (it == section.entries.end()) return nullptr;
+  lru_.splice(lru_.begin(), lru_, it->second.use);
+  return &it->second.rendering;
+}
+
+void OutputCache::Store(std::uint64_t database, const data::Stamp& stamp, std::string_view key,
+                        std::string rendering) {
+  if (!stamp.known) return;
+  const std::size_t cost = key.size() + rendering.size() + kEntryOverhead;
+  if (cost > max_bytes_) return;
+  Section& section = SectionFor(database, stamp);
+  auto it = section.entries.find(key);
+  if (it != section.entries.end()) {
+    bytes_ -= it->second.rendering.size();
+    it->second.rendering = std::move(rendering);
+    bytes_ += it->second.rendering.size();
+    lru_.splice(lru_.begin(), lru_, it->second.use);
+  } else {
+    it = section.entries.emplace(std::string(key), Entry{std::move(rendering), {}}).first;
+    lru_.push_front({&section, &it->first});
+    it->second.use = lru_.begin();
+    bytes_ += cost;
+  }
+  while (bytes_ > max_bytes_) EraseLeastRecent();
+}
+
+void OutputCache::EraseLeastRecent() {
+  const Use use = lru_.back();
+  auto it = use.section->entries.find(*use.key);
+  bytes_ -= it->first.size() + it->second.rendering.size() + kEntryOverhead;
+  lru_.pop_back();
+  use.section->entries.erase(it);
+}
+
+PublicCache::PublicCache(std::size_t max_bytes, unsigned threads)
+    : id_(NextCacheId()), bytes_per_thread_(max_bytes / std::max(1u, threads)) {}
+
+PublicCache::~PublicCache() = default;
+
+OutputCache* PublicCache::ThisThread() {
+  if (bytes_per_thread_ == 0) return nullptr;
+  // One server per process in practice; a thread that serves another cache (tests) starts over.
+  struct Slot {
+    std::uint64_t owner = 0;
+    std::unique_ptr<OutputCache> cache;
+  };
+  thread_local Slot slot;
+  if (slot.owner != id_) {
+    slot.cache = std::make_unique<OutputCache>(bytes_per_thread_);
+    slot.owner = id_;
+  }
+  return slot.cache.get();
+}
+
+std::shared_ptr<const ListAnchors> PublicCache::Anchors(std::uint64_t database,
+                                                        const data::Stamp& stamp,
+                                                        const std::function<ListAnchors()>& read) {
+  if (!stamp.known) return std::make_shared<const ListAnchors>(read());
+  std::lock_guard lock(anchors_mutex_);
+  KeptAnchors& kept = anchors_[database];
+  if (!kept.anchors || kept.stamp != stamp) {
+    kept.anchors = std::make_shared<const ListAnchors>(read());
+    kept.stamp = stamp;
+  }
+  return kept.anchors;
+}
+
+void WriteCached(const PageContext& page, std::string_view key, const RenderFunction& render) {
+  OutputCache* cache = page.cache ? page.cache->ThisThread() : nullptr;
+  const std::uint64_t database = page.database.Id();
+  if (cache) {
+    if (const std::string* kept = cache->Find(database, page.database.CurrentStamp(), key)) {
+      page.response.Write(*kept);
+      return;
+    }
+  }
+  std::string text;
+  CapturedResponse captured(text);
+  // The context holds references: the one that writes elsewhere is built member by member.
+  const PageContext writer{page.request,     captured,      page.server,       page.session,
+                           page.script_name, page.web_path, page.hot_news_rcs, page.image_size,
+                           page.texts,       page.database, page.logons,       page.cache};
+  data::Stamp state;
+  try {
+    state = page.database.ReadOneState([&](data::Connection& connection, const data::Stamp& stamp) {
+      render(writer, OneState{connection, stamp});
+    });
+  } catch (...) {
+    page.response.Write(text);
+    throw;
+  }
+  page.response.Write(text);
+  if (cache) cache->Store(database, state, key, std::move(text));
+}
+
+std::string CachedText(const PageContext& page, std::string_view key,
+                       const std::function<std::string(const OneState& state)>& read) {
+  OutputCache* cache = page.cache ? page.cache->ThisThread() : nullptr;
+  const std::uint64_t database = page.database.Id();
+  if (cache) {
+    if (const std::string* kept = cache->Find(database, page.database.CurrentStamp(), key)) {
+      return *kept;
+    }
+  }
+  std::string text;
+  const data::Stamp state =
+      page.database.ReadOneState([&](data::Connection& connection, const data::Stamp& stamp) {
+        text = read(OneState{connection, stamp});
+      });
+  if (cache) cache->Store(database, state, key, text);
+  return text;
+}
+
+CacheKey& CacheKey::Add(std::string_view part) {
+  char size[24];
+  auto end = std::to_chars(size, size + sizeof size, part.size()).ptr;
+  key_.append(size, end).append(1, ':').append(part);
+  return *this;
+}
+
+CacheKey& CacheKey::Add(std::int64_t number) {
+  char digits[24];
+  auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  return Add(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
+}  // namespace tessaly::pages
