@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 
 #include "pages/date_format.h"
@@ -12,10 +13,6 @@
 namespace tessaly::pages {
 namespace {
 
-constexpr std::int64_t kRowsPerPage = 25;
-
-std::int64_t PagesOf(std::int64_t entries) { return (entries + kRowsPerPage - 1) / kRowsPerPage; }
-
 // The entries in the log, by the row counter that the file's triggers keep.
 std::int64_t CountEntries(const PageContext& page) {
   return page.database.Open({"SELECT N FROM ROW_COUNT WHERE NAME = 'MESSAGE'", {}, ""})
@@ -29,7 +26,7 @@ void WriteListRows(const PageContext& page, data::Recordset* rs, const PageChoic
   page.response.Write(
       "<style>\r\nA:hover {color: #FF0000; text-decoration: underline}\r\n"
       "A {text-decoration: none}\r\n</style>");
-  for (std::int64_t rows = 0; rs && rows < kRowsPerPage && !rs->Eof(); ++rows) {
+  for (std::int64_t rows = 0; rs && rows < kListRowsPerPage && !rs->Eof(); ++rows) {
     page.response.Write(ListRow(rs->Field("ID").ToText(), rs->Field("TITLE").ToText(),
                                 FormatDateTime(rs->Field("STIME").ToText())));
     rs->MoveNext();
@@ -43,18 +40,18 @@ void WriteListRows(const PageContext& page, data::Recordset* rs, const PageChoic
 // Page `page` of the list as the state read shows it. A page past the first starts at its
 // anchor, found by an index seek however deep it is.
 void RenderListPage(const PageContext& page, const OneState& state, std::int64_t page_number) {
-  const PageChoice choice{page_number, PagesOf(CountEntries(page))};
+  const PageChoice choice{page_number, ListPagesOf(CountEntries(page))};
   page.response.Write(ListHead("<div style='background-color:#F7EEFF'>", page.script_name));
   std::optional<data::Query> rows{{kNewestEntriesSql, {}, "MESSAGE"}};
   if (page_number > 1) {
-    const auto read = [&] { return ListAnchors::Read(state.connection, kRowsPerPage); };
+    const auto read = [&] { return ListAnchors::Read(state.connection, kListRowsPerPage); };
     const auto anchors = page.cache ? page.cache->Anchors(page.database.Id(), state.stamp, read)
                                     : std::make_shared<const ListAnchors>(read());
     rows = anchors->RowsFrom(page_number);
   }
   std::unique_ptr<data::Recordset> rs;
   if (rows) {
-    rows->batch_rows = kRowsPerPage + 1;  // the page, and the row that tells it is whole
+    rows->batch_rows = kListRowsPerPage + 1;  // the page, and the row that tells it is whole
     rs = page.database.Open(std::move(*rows));
   }
   WriteListRows(page, rs.get(), choice);
@@ -62,10 +59,14 @@ void RenderListPage(const PageContext& page, const OneState& state, std::int64_t
 
 }  // namespace
 
-void WritePublicList(const PageContext& page, data::Recordset& rs) {
+void WriteEntryListPage(const PageContext& page, data::Query rows, std::int64_t page_number) {
+  auto rs = page.database.Open(std::move(rows));
+  rs->SetPageSize(kListRowsPerPage);
+  const std::int64_t pages = std::max<std::int64_t>(rs->PageCount(), 1);
+  const PageChoice choice{std::clamp<std::int64_t>(page_number, 1, pages), pages};
+  if (choice.page > 1) rs->SetAbsolutePage(choice.page);
   page.response.Write(ListHead("<div style='background-color:#F7EEFF'>", page.script_name));
-  const PageChoice choice = SelectPage(rs, kRowsPerPage, page.request, page.session);
-  WriteListRows(page, &rs, choice);
+  WriteListRows(page, rs.get(), choice);
 }
 
 // The page to show is chosen from the count of the current state and remembered in the
@@ -81,7 +82,7 @@ void WriteLogList(const PageContext& page) {
     ShowMessage(page.response, "缺少资料", "没有网站日志", MessageButtons::kClose);
     return;
   }
-  const PageChoice choice = ChoosePage(PagesOf(entries), page.request, page.session);
+  const PageChoice choice = ChoosePage(ListPagesOf(entries), page.request, page.session);
   RememberPage(choice, page.session);
   WriteCached(
       page, CacheKey("list").Add(page.script_name).Add(PagerLinkBase(page)).Add(choice.page).str(),

@@ -2,9 +2,17 @@
 #ifndef TESSALY_PAGES_PUBLIC_PAGES_H_
 #define TESSALY_PAGES_PUBLIC_PAGES_H_
 
+#include <cstdint>
+
 #include "pages/page_context.h"
 
 namespace tessaly::pages {
+
+// Rows on a page of the public list and of the search results, and the pages `rows` make.
+inline constexpr std::int64_t kListRowsPerPage = 25;
+constexpr std::int64_t ListPagesOf(std::int64_t rows) {
+  return (rows + kListRowsPerPage - 1) / kListRowsPerPage;
+}
 
 // The block of the newest entries (as many as HotNewsRCs) that other pages embed, with a link
 // to the whole list when there are more; "没有日志" alone for an empty log. Embedded in a page
@@ -16,9 +24,11 @@ void WriteHotNews(const PageContext& page);
 // an empty log.
 void WriteLogList(const PageContext& page);
 
-// The body of the public list for `rs` (entries with ID, TITLE and STIME, at least one): the
-// head, the 25 rows of the page that the request's move asks for, the pager and the footer.
-void WritePublicList(const PageContext& page, data::Recordset& rs);
+// Page `page_number` (clamped to the pages there are) of the entries that `rows` gives (ID,
+// TITLE and STIME, newest first) in the public list's look: the head, 25 rows, the pager and
+// the footer. The text depends on the request only through the page number and the pager's
+// links, so it can be kept (output_cache.h).
+void WriteEntryListPage(const PageContext& page, data::Query rows, std::int64_t page_number);
 
 // One entry (the request item "id") as a whole document with the footer; a message box when
 // "id" is not a whole number or names no entry.

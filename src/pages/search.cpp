@@ -1,6 +1,10 @@
+#include <charconv>
+
 #include "base/utf8.h"
 #include "data/search_index.h"
 #include "pages/html.h"
+#include "pages/output_cache.h"
+#include "pages/pager.h"
 #include "pages/public_pages.h"
 
 namespace tessaly::pages {
@@ -63,14 +67,31 @@ void WriteSearchResults(const PageContext& page) {
   const std::vector<std::string> words = Words(query);
   if (words.empty()) return;
 
+  // Pages are kept per state of the database, and every change to an entry is a commit that
+  // marks it pending in the index, so a page kept for the current state was read from an index
+  // that was up to date; catching up costs one count when nothing is pending.
   page.database.CatchUpSearchIndex();
-  auto rs = page.database.Open(data::SearchQuery(words));
-  if (rs->AbsolutePosition() != 1) {
+  const data::Query matches = data::SearchQuery(words);
+  CacheKey count_key("matches");
+  for (const std::string& word : words) count_key.Add(word);
+  const std::string counted = CachedText(page, count_key.str(), [&](const OneState&) {
+    return std::to_string(page.database.Open(matches)->RecordCount());
+  });
+  std::int64_t count = 0;
+  std::from_chars(counted.data(), counted.data() + counted.size(), count);
+  if (count < 1) {
     page.response.Write("<p style='font-size:12px'>没有找到包含“" + EscapeHtml(query) +
                         "”的日志。</p>");
     return;
   }
-  WritePublicList(page, *rs);
+  const PageChoice choice = ChoosePage(ListPagesOf(count), page.request, page.session);
+  RememberPage(choice, page.session);
+  CacheKey page_key("search");
+  page_key.Add(page.script_name).Add(PagerLinkBase(page)).Add(choice.page);
+  for (const std::string& word : words) page_key.Add(word);
+  WriteCached(page, page_key.str(), [&](const PageContext& p, const OneState&) {
+    WriteEntryListPage(p, matches, choice.page);
+  });
 }
 
 }  // namespace tessaly::pages
