@@ -74,12 +74,14 @@ std::string GeneratePassword() {
 
 // Where a site's database is, for the commands that work on the file rather than serve it.
 struct SiteLocation {
+  std::string database;  // a PostgreSQL URL, which replaces the file
   std::string root = server::ServerConfig().root;
   std::string page = server::PageConfig().path;
   std::string web_path = server::PageConfig().web_path.ToString();
 
   // The database file, spelled as serve spells it.
   std::string DatabaseFile() const {
+    if (!database.empty()) return database;
     server::PageConfig config;
     config.path = page;
     config.web_path = web_path;
@@ -88,6 +90,8 @@ struct SiteLocation {
 };
 
 void AddSiteOptions(CLI::App& command, SiteLocation& site) {
+  command.add_option("--database", site.database,
+                     "a PostgreSQL database (postgresql://...) instead of the site's file");
   command.add_option("--root", site.root, "site root folder")->capture_default_str();
   command.add_option("--page", site.page, "virtual path of the log page")->capture_default_str();
   command
@@ -114,10 +118,13 @@ int RunInit(const InitOptions& o) {
   if (o.generate_password) password = GeneratePassword();
   if (password.empty()) throw std::runtime_error("the password must not be empty");
 
-  fs::create_directories(o.site.root);
   const std::string file = o.site.DatabaseFile();
-  fs::create_directories(fs::path(file).parent_path());
-  const bool existed = fs::exists(file);
+  bool existed = true;
+  if (o.site.database.empty()) {
+    fs::create_directories(o.site.root);
+    fs::create_directories(fs::path(file).parent_path());
+    existed = fs::exists(file);
+  }
   data::Database::Create(file);
   CatchUpSearchIndex(file);
   auto database = data::Database::Open(file);
@@ -133,7 +140,7 @@ int RunInit(const InitOptions& o) {
 
 struct ServeOptions {
   std::string config_file;
-  std::optional<std::string> root, listen, page, web_path, hot_news, image_size;
+  std::optional<std::string> root, listen, page, web_path, hot_news, image_size, database;
   std::optional<int> threads;
 };
 
@@ -143,6 +150,7 @@ server::ServerConfig BuildConfig(const ServeOptions& o) {
   if (o.root) config.root = *o.root;
   if (o.listen) config.listen = *o.listen;
   if (o.threads) config.threads = *o.threads;
+  if (o.database) config.database_url = *o.database;
   if (config.pages.empty()) config.pages.emplace_back();
   // Page flags change the first page of the configuration.
   server::PageConfig& first = config.pages.front();
@@ -158,19 +166,20 @@ int RunServe(const ServeOptions& o) {
   if (!fs::is_directory(config.root)) {
     throw std::runtime_error("the site folder " + config.root + " does not exist");
   }
-  data::Pool pool;
+  data::Pool pool(config.database_url);
   for (const server::PageConfig& page : config.pages) {
     try {
       CheckPageProperties(PropertiesOf(page));
     } catch (const Error& e) {
       throw std::runtime_error("page " + page.path + ": " + e.what());
     }
-    const std::string file = DatabaseFile(config.root, page);
+    const std::string file =
+        config.database_url.empty() ? DatabaseFile(config.root, page) : config.database_url;
     try {
       pool.Get(file);
       CatchUpSearchIndex(file);
     } catch (const DataError& e) {
-      if (!fs::exists(file)) {
+      if (config.database_url.empty() && !fs::exists(file)) {
         throw std::runtime_error("no database at " + file + "; run tessaly init --root " +
                                  config.root + " --page " + page.path + " --web-path '" +
                                  page.web_path.ToString() + "' --user NAME --password-stdin");
@@ -201,6 +210,9 @@ struct BackupOptions {
 };
 
 int RunBackup(const BackupOptions& o) {
+  if (!o.site.database.empty()) {
+    throw std::runtime_error("backup copies a site's file; a PostgreSQL database has pg_dump");
+  }
   if (!fs::is_directory(o.site.root)) {
     throw std::runtime_error("the site folder " + o.site.root + " does not exist");
   }
@@ -267,6 +279,9 @@ int main(int argc, char** argv) {
   auto with_default = [](const std::string& what, const std::string& value) {
     return what + " (default " + value + ")";
   };
+  serve_cmd->add_option("--database", serve.database,
+                        "PostgreSQL database (postgresql://...) for every page; default: each "
+                        "page's SQLite file");
   serve_cmd->add_option("--root", serve.root, with_default("site root folder", defaults.root));
   serve_cmd->add_option(
       "--listen", serve.listen,

@@ -39,6 +39,7 @@ class PageDatabase {
   // What is kept per state of the database is kept under these (output_cache.h). Neither
   // asks the database anything. Throw DataError when the file cannot be opened.
   std::uint64_t Id() const { return Get().id(); }
+  data::Engine engine() const { return Get().engine(); }
   data::Stamp CurrentStamp() const { return Get().CurrentStamp(); }
 
   // Runs `read`, whose recordsets (Open) then all read one committed state in one read

@@ -124,6 +124,18 @@ void ReadCache(const Reader& reader, const toml::table& table, ServerConfig& con
   }
 }
 
+void ReadDatabase(const Reader& reader, const toml::table& table, ServerConfig& config) {
+  for (auto&& [name, node] : table) {
+    std::string key = "database." + std::string(name.str());
+    if (name != "url") reader.UnknownKey(key);
+    config.database_url = reader.String(node, key);
+    if (!config.database_url.starts_with("postgresql://") &&
+        !config.database_url.starts_with("postgres://")) {
+      reader.BadValue(key, "must start with postgresql://");
+    }
+  }
+}
+
 void ReadSite(const Reader& reader, const toml::table& table, ServerConfig& config) {
   for (auto&& [name, node] : table) {
     std::string key = "site." + std::string(name.str());
@@ -223,6 +235,8 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
       loaded.trusted_proxies = ReadAddresses(reader, node, key);
     } else if (key == "limits") {
       ReadLimits(reader, reader.Table(node, key), loaded);
+    } else if (key == "database") {
+      ReadDatabase(reader, reader.Table(node, key), loaded);
     } else if (key == "session") {
       ReadSession(reader, reader.Table(node, key), loaded);
     } else if (key == "cache") {

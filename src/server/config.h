@@ -39,6 +39,8 @@ struct ServerConfig {
   int session_timeout_minutes = kSessionTimeoutMinutes.default_value;
   std::size_t cache_max_bytes = kCacheMaxBytes.default_value;
   std::string access_log;  // file path; empty: no access log
+  // A PostgreSQL database ("postgresql://...") that every page uses; empty: each page's file.
+  std::string database_url;
   // Peers whose X-Forwarded-For names the client (canonical address texts); empty: none.
   std::vector<std::string> trusted_proxies;
 
@@ -62,6 +64,10 @@ struct ServerConfig {
 //   [limits]                       # max_header_bytes, max_body_bytes, max_body_memory_bytes,
 //   max_body_bytes = 16777216      # max_connections, read_timeout_seconds,
 //                                  # idle_timeout_seconds, max_sessions
+//
+//   [database]
+//   url = "postgresql://user@host/db"  # every page on this PostgreSQL database; absent:
+//                                  # each page's SQLite file under the site folder
 //
 //   [session]
 //   timeout_minutes = 20
