@@ -394,6 +394,11 @@ void CheckPostgresSchema(Connection& connection, const std::string& url) {
   }
 }
 
+void RunScript(Connection& connection, const std::string& sql) {
+  if (connection.engine() != Engine::kPostgres) throw DataError("not a PostgreSQL connection");
+  static_cast<PostgresConnection&>(connection).Script(sql.c_str());
+}
+
 bool PostgresIsEmpty(Connection& connection) {
   return Scalar(connection,
                 "SELECT (SELECT count(*) FROM MESSAGE) + (SELECT count(*) FROM USERTB) + "

@@ -29,6 +29,9 @@ void CreatePostgresSchema(Connection& connection);
 // Throws DataError unless the database holds a schema made by CreatePostgresSchema.
 void CheckPostgresSchema(Connection& connection, const std::string& url);
 
+// Runs statements without parameters, several in one text (schema changes, scripts).
+void RunScript(Connection& connection, const std::string& sql);
+
 // True when the database holds no entry, account or picture (a target for a migration).
 bool PostgresIsEmpty(Connection& connection);
 

@@ -9,7 +9,7 @@
 namespace tessaly::e2e {
 namespace {
 
-std::string Count(const Site& site, const std::string& where = "1") {
+std::string Count(const Site& site, const std::string& where = "TRUE") {
   return testing::Sql(site.database(), "SELECT count(*) FROM MESSAGE WHERE " + where);
 }
 

@@ -16,6 +16,12 @@
 
 namespace tessaly::e2e {
 
+// The backend under test. With TESSALY_E2E_BACKEND=postgres every Site is a fresh database on
+// the PostgreSQL server that TESSALY_TEST_POSTGRES names (a URL of any database there, used to
+// create and drop them), and `init` and `serve` are pointed at it; the tests of a run that
+// names no server are skipped. Otherwise every Site is an SQLite file.
+bool OnPostgres();
+
 // Runs tessaly with `args`, feeding `input` on stdin; returns exit status and captures output.
 struct CommandResult {
   int status = -1;
@@ -69,11 +75,18 @@ class Server {
 class Site {
  public:
   Site();
+  ~Site();
+  Site(const Site&) = delete;
+  Site& operator=(const Site&) = delete;
   const std::filesystem::path& root() const { return dir_.path(); }
-  std::string database() const { return (dir_.path() / "log" / "logs.mdb").string(); }
+  // The file, or the URL of the site's database on PostgreSQL.
+  std::string database() const {
+    return url_.empty() ? (dir_.path() / "log" / "logs.mdb").string() : url_;
+  }
 
  private:
   testing::TempDir dir_;
+  std::string name_, url_;  // on PostgreSQL
 };
 
 // A browser's view of the server: one visitor, on the loopback address `from` when given, that
