@@ -4,6 +4,7 @@
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 #include <CLI/CLI.hpp>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,8 @@
 #include <iostream>
 #include <iterator>
 #include <random>
+#include <stop_token>
+#include <thread>
 
 #include "admin/passwords.h"
 #include "base/errors.h"
@@ -21,9 +24,11 @@
 #include "data/recordset.h"
 #include "data/schema.h"
 #include "data/search_index.h"
+#include "data/session_table.h"
 #include "pages/output_cache.h"
 #include "server/config.h"
 #include "server/host_objects.h"
+#include "server/session_store.h"
 #include "server/web_server.h"
 #include "text/markup.h"
 #include "text/visible_text.h"
@@ -58,6 +63,69 @@ void CatchUpSearchIndex(const std::string& file) {
         }
       });
 }
+
+// The sessions of every node of a site, kept in the database they share. A request whose
+// session cannot be looked up or removed goes on as one without a session; the other failures
+// fail the page like any other data error.
+class DatabaseSessions final : public server::Sessions {
+ public:
+  explicit DatabaseSessions(std::shared_ptr<data::SessionTable> table) : table_(std::move(table)) {}
+
+  bool Touch(std::string_view id) override {
+    try {
+      return table_->Touch(id);
+    } catch (const std::exception& e) {
+      spdlog::error("session lookup: {}", e.what());
+      return false;
+    }
+  }
+  std::string Create() override {
+    std::string id = server::NewSessionId();
+    table_->Create(id);
+    return id;
+  }
+  std::string Value(std::string_view id, std::string_view name) override {
+    return table_->Value(id, name);
+  }
+  void SetValue(std::string_view id, std::string_view name, std::string value) override {
+    table_->SetValue(id, name, value);
+  }
+  void SetTimeout(std::string_view id, int minutes) override { table_->SetTimeout(id, minutes); }
+  void Remove(std::string_view id) override {
+    try {
+      table_->Remove(id);
+    } catch (const std::exception& e) {
+      spdlog::error("session removal: {}", e.what());
+    }
+  }
+
+ private:
+  std::shared_ptr<data::SessionTable> table_;
+};
+
+// Removes expired sessions and old failed logons from the database once a minute, on a thread
+// of its own, until it is destroyed.
+class SessionSweeper {
+ public:
+  SessionSweeper(std::shared_ptr<data::SessionTable> table, std::size_t keep,
+                 std::chrono::seconds window)
+      : thread_([table = std::move(table), keep, window, this](std::stop_token stop) {
+          std::mutex mutex;
+          while (!stop.stop_requested()) {
+            try {
+              table->Sweep(keep, window);
+            } catch (const std::exception& e) {
+              spdlog::warn("sweeping sessions: {}", e.what());
+            }
+            std::unique_lock lock(mutex);
+            wake_.wait_for(lock, stop, std::chrono::minutes(1), [] { return false; });
+          }
+        }) {}
+
+ private:
+  std::condition_variable_any wake_;
+  std::jthread thread_;  // last: stopped and joined first
+};
 
 PageProperties PropertiesOf(const server::PageConfig& page) {
   return {page.web_path, page.hot_news, page.image_size};
@@ -189,13 +257,29 @@ int RunServe(const ServeOptions& o) {
   }
 
   const SiteTexts& texts = config.texts;
-  pages::LogonGuard logons(
-      {.hash_slots = pages::LogonGuard::HashSlotsFor(static_cast<unsigned>(config.threads))});
+  const pages::LogonLimits limits{
+      .hash_slots = pages::LogonGuard::HashSlotsFor(static_cast<unsigned>(config.threads))};
+  std::shared_ptr<data::SessionTable> shared;
+  std::shared_ptr<server::Sessions> sessions;
+  std::optional<SessionSweeper> sweeper;
+  if (config.sessions_in_database) {
+    if (config.database_url.empty()) {
+      throw std::runtime_error("[session] store = \"database\" needs a [database] url");
+    }
+    shared = std::make_shared<data::SessionTable>(pool.Get(config.database_url),
+                                                  config.session_timeout_minutes);
+    sessions = std::make_shared<DatabaseSessions>(shared);
+    sweeper.emplace(shared, config.max_sessions, limits.window);
+  }
+  pages::LogonGuard logons(limits, std::chrono::steady_clock::now, shared);
   pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config));
-  server::WebServer web(config, [&pool, &texts, &logons, &cache](host::ScriptingContext& context,
-                                                                 const server::PageConfig& page) {
-    RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache);
-  });
+  server::WebServer web(
+      config,
+      [&pool, &texts, &logons, &cache](host::ScriptingContext& context,
+                                       const server::PageConfig& page) {
+        RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache);
+      },
+      sessions);
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
   web.Run();

@@ -109,7 +109,14 @@ void ReadLimits(const Reader& reader, const toml::table& table, ServerConfig& co
 void ReadSession(const Reader& reader, const toml::table& table, ServerConfig& config) {
   for (auto&& [name, node] : table) {
     std::string key = "session." + std::string(name.str());
-    if (!ReadSetting(reader, key, node, kSessionTimeoutMinutes, config.session_timeout_minutes)) {
+    if (name == "store") {
+      const std::string store = reader.String(node, key);
+      if (store != "memory" && store != "database") {
+        reader.BadValue(key, "expected \"memory\" or \"database\"");
+      }
+      config.sessions_in_database = store == "database";
+    } else if (!ReadSetting(reader, key, node, kSessionTimeoutMinutes,
+                            config.session_timeout_minutes)) {
       reader.UnknownKey(key);
     }
   }

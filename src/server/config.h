@@ -37,6 +37,7 @@ struct ServerConfig {
   int idle_timeout_seconds = kIdleTimeoutSeconds.default_value;
   std::size_t max_sessions = kMaxSessions.default_value;
   int session_timeout_minutes = kSessionTimeoutMinutes.default_value;
+  bool sessions_in_database = false;  // [session] store = "database"
   std::size_t cache_max_bytes = kCacheMaxBytes.default_value;
   std::string access_log;  // file path; empty: no access log
   // A PostgreSQL database ("postgresql://...") that every page uses; empty: each page's file.
@@ -71,6 +72,8 @@ struct ServerConfig {
 //
 //   [session]
 //   timeout_minutes = 20
+//   store = "memory"               # or "database": sessions and the logon guard's counts in
+//                                  # the [database] that every node shares
 //
 //   [cache]
 //   max_bytes = 67108864           # public pages kept, all threads together; 0: none

@@ -1,6 +1,9 @@
 // Two servers on one PostgreSQL database, as behind a load balancer: what one node commits
-// shows on the very next request to the other, whose cached pages were made before it.
+// shows on the very next request to the other, whose cached pages were made before it; with
+// the sessions in the database, a visitor's session holds on either node.
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 #include "e2e/harness.h"
 #include "support/entries.h"
@@ -47,6 +50,64 @@ TEST(SeveralNodesTest, AnEntryAddedOnOneNodeShowsOnTheNextRequestToTheOther) {
   admin_b.Post(AdminPage("dodel"), "id=31");
   EXPECT_FALSE(Shows(a.Get("/log/board").body, "fromA"));
   EXPECT_FALSE(Shows(a.Get("/log/board?action=list").body, "fromA"));
+}
+
+// A configuration that keeps the sessions in the database.
+std::string SharedSessions(const Site& site) {
+  const std::string file = (site.root() / "nodes.toml").string();
+  std::ofstream(file) << "[database]\nurl = \"" << site.database()
+                      << "\"\n[session]\nstore = \"database\"\n";
+  return file;
+}
+
+// The page that `cookie` gets from `node`.
+std::string With(Server& node, const std::string& cookie, const std::string& target,
+                 const std::string& body = {}) {
+  const std::string header = "Cookie: " + cookie + "\r\n";
+  return (body.empty() ? node.Get(target, header) : node.Post(target, body, kFormType, header))
+      .body;
+}
+
+TEST(SeveralNodesTest, ALogonAndAPageNumberHoldOnEitherNode) {
+  if (!OnPostgres()) GTEST_SKIP() << "several nodes share a PostgreSQL database";
+  Site site;
+  testing::FillEntries(site.database(), 80);
+  const std::string config = SharedSessions(site);
+  Server a({"--root", site.root().string(), "--config", config});
+  Server b({"--root", site.root().string(), "--config", config});
+
+  Visitor on_a(a);
+  ASSERT_TRUE(IsControlPanel(LogOn(on_a, "admin", "secret")));
+  const std::string cookie = on_a.cookie();
+  ASSERT_FALSE(cookie.empty());
+  EXPECT_TRUE(IsControlPanel(With(b, cookie, AdminPage("dodel"), "id=")));
+  EXPECT_TRUE(IsLoginForm(b.Post(AdminPage("dodel"), "id=").body));
+
+  // One page number, whichever node the visitor's requests reach (the first "next" of a
+  // session that has none shows the first page).
+  EXPECT_NE(With(a, cookie, "/log/board?action=list&move=next").find(">1/4<"), std::string::npos);
+  EXPECT_NE(With(b, cookie, "/log/board?action=list&move=next").find(">2/4<"), std::string::npos);
+  EXPECT_NE(With(a, cookie, "/log/board?action=list&move=next").find(">3/4<"), std::string::npos);
+
+  // Ended on one node: ended on the other.
+  With(b, cookie, AdminPage("doadd&title=t&content=c"));  // a GET abandons the session
+  EXPECT_TRUE(IsLoginForm(With(a, cookie, AdminPage("dodel"), "id=")));
+}
+
+TEST(SeveralNodesTest, AGuessingClientIsShutOutOnEveryNode) {
+  if (!OnPostgres()) GTEST_SKIP() << "several nodes share a PostgreSQL database";
+  Site site;
+  const std::string config = SharedSessions(site);
+  Server a({"--root", site.root().string(), "--config", config});
+  Server b({"--root", site.root().string(), "--config", config});
+  Visitor on_a(a), on_b(b);
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_TRUE(IsWrongAccount(LogOn(i % 2 ? on_a : on_b, "admin", "wrong")));
+  }
+  EXPECT_TRUE(IsWrongAccount(LogOn(on_a, "admin", "secret")));
+  EXPECT_TRUE(IsWrongAccount(LogOn(on_b, "admin", "secret")));
+  Visitor elsewhere(a, "127.0.0.2");
+  EXPECT_TRUE(IsControlPanel(LogOn(elsewhere, "admin", "secret")));
 }
 
 }  // namespace

@@ -38,8 +38,12 @@ read_timeout_seconds = 10
 idle_timeout_seconds = 5
 max_sessions = 50
 
+[database]
+url = "postgresql://web@db.internal/site"
+
 [session]
 timeout_minutes = 30
+store = "database"
 
 [cache]
 max_bytes = 0
@@ -77,6 +81,8 @@ image_size = 2.5
   EXPECT_EQ(config.idle_timeout_seconds, 5);
   EXPECT_EQ(config.max_sessions, 50u);
   EXPECT_EQ(config.session_timeout_minutes, 30);
+  EXPECT_EQ(config.database_url, "postgresql://web@db.internal/site");
+  EXPECT_TRUE(config.sessions_in_database);
   EXPECT_EQ(config.cache_max_bytes, 0u);
   EXPECT_EQ(config.texts.site_label, "工地");
   EXPECT_EQ(config.texts.credit_url, "https://x/");
@@ -122,6 +128,10 @@ TEST(ConfigTest, NamesTheFileAndTheKeyInEveryError) {
   EXPECT_EQ(LoadError(dir, "site = 1"), file + ": bad value for site: expected a table");
   EXPECT_EQ(LoadError(dir, "[cache]\nmax_bytes = -1"),
             file + ": bad value for cache.max_bytes: -1 is not between 0 and 1099511627776");
+  EXPECT_EQ(LoadError(dir, "[database]\nurl = \"/srv/logs.mdb\""),
+            file + ": bad value for database.url: must start with postgresql://");
+  EXPECT_EQ(LoadError(dir, "[session]\nstore = \"redis\""),
+            file + ": bad value for session.store: expected \"memory\" or \"database\"");
   EXPECT_EQ(LoadError(dir, "page = 1"), file + ": bad value for page: expected [[page]] tables");
   EXPECT_NE(LoadError(dir, "root = \"x").find(file + ": line 1"), std::string::npos);
 
