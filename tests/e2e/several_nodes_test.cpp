@@ -52,6 +52,29 @@ TEST(SeveralNodesTest, AnEntryAddedOnOneNodeShowsOnTheNextRequestToTheOther) {
   EXPECT_FALSE(Shows(a.Get("/log/board?action=list").body, "fromA"));
 }
 
+// What a restart of the database server does to the connections of a node: they all break.
+// A request may fail on a broken one, once; the node then connects again.
+TEST(SeveralNodesTest, ANodeConnectsAgainWhenItsConnectionsAreLost) {
+  if (!OnPostgres()) GTEST_SKIP() << "a PostgreSQL server's connections";
+  Site site;
+  testing::FillEntries(site.database(), 3);
+  Server node({"--root", site.root().string(), "--threads", "2"});
+  Visitor admin(node);
+  ASSERT_TRUE(IsControlPanel(LogOn(admin, "admin", "secret")));
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(node.Get("/log/board?action=list").status, 200);
+    testing::Sql(site.database(),
+                 "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE datname = "
+                 "current_database() AND pid <> pg_backend_pid()");
+    int failed = 0;
+    for (int i = 0; i < 4; ++i) failed += node.Get("/log/board?action=list").status != 200;
+    EXPECT_LE(failed, 1) << "round " << round;
+    EXPECT_EQ(node.Get("/log/board?action=show&id=2").status, 200);
+  }
+  EXPECT_NE(admin.Post(AdminPage("dodel"), "id=1").body.find("成功删除日志"), std::string::npos);
+  EXPECT_EQ(testing::Sql(site.database(), "SELECT count(*) FROM MESSAGE"), "2");
+}
+
 // A configuration that keeps the sessions in the database.
 std::string SharedSessions(const Site& site) {
   const std::string file = (site.root() / "nodes.toml").string();
