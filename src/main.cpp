@@ -21,6 +21,7 @@
 #include "data/backup.h"
 #include "data/database.h"
 #include "data/location.h"
+#include "data/migrate.h"
 #include "data/recordset.h"
 #include "data/schema.h"
 #include "data/search_index.h"
@@ -315,6 +316,30 @@ int RunBackup(const BackupOptions& o) {
   return 0;
 }
 
+struct MigrateOptions {
+  SiteLocation site;  // --from names its root folder, or the database file itself
+  std::string to;
+};
+
+int RunMigrate(const MigrateOptions& o) {
+  if (!data::IsDatabaseUrl(o.to)) throw std::runtime_error("--to must be a postgresql:// URL");
+  const std::string file = fs::is_regular_file(o.site.root) ? o.site.root : o.site.DatabaseFile();
+  const bool terminal = ::isatty(STDERR_FILENO);
+  const auto migrated = data::MigrateToPostgres(
+      file, o.to, [&](std::string_view what, std::int64_t done, std::int64_t total) {
+        if (terminal) {
+          std::cerr << "\rcopying " << what << ": " << done << " of " << total << std::flush;
+          if (done == total) std::cerr << "\n";
+        } else if (done == total || done % 100000 == 0) {
+          spdlog::info("copying {}: {} of {}", what, done, total);
+        }
+      });
+  CatchUpSearchIndex(o.to);
+  std::cout << "copied " << file << " to " << o.to << ": " << migrated.entries << " entries, "
+            << migrated.accounts << " accounts, " << migrated.pictures << " pictures\n";
+  return 0;
+}
+
 int RunMarkup(const text::MarkupCommandOptions& options) {
   std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
   const std::string output = text::RunMarkupCommand(input, options);
@@ -404,6 +429,23 @@ int main(int argc, char** argv) {
   backup_cmd->add_option("--to", backup.to, "the copy's file")->required();
   backup_cmd->add_flag("--force", backup.force, "replace the file if it exists");
 
+  MigrateOptions migrate;
+  CLI::App* migrate_cmd = app.add_subcommand(
+      "migrate",
+      "Copy a site's entries, accounts and pictures from its SQLite file into an empty "
+      "PostgreSQL database, in one transaction.");
+  migrate_cmd
+      ->add_option("--from", migrate.site.root, "the site's root folder, or its database file")
+      ->required();
+  migrate_cmd->add_option("--page", migrate.site.page, "virtual path of the log page")
+      ->capture_default_str();
+  migrate_cmd
+      ->add_option("--web-path", migrate.site.web_path,
+                   "folder of the database under the root; empty: the page's folder")
+      ->capture_default_str();
+  migrate_cmd->add_option("--to", migrate.to, "the PostgreSQL database (postgresql://...)")
+      ->required();
+
   CLI11_PARSE(app, argc, argv);
 
   try {
@@ -417,6 +459,7 @@ int main(int argc, char** argv) {
     if (*serve_cmd) return RunServe(serve);
     if (*markup_cmd) return RunMarkup(markup);
     if (*backup_cmd) return RunBackup(backup);
+    if (*migrate_cmd) return RunMigrate(migrate);
   } catch (const std::exception& e) {
     std::cerr << "tessaly: " << e.what() << "\n";
     return 1;

@@ -290,7 +290,8 @@ class PostgresConnection final : public Connection {
 
   void Plain(const char* sql) {
     Result result(PQexec(conn_, sql), &PQclear);
-    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
       Fail("cannot run the statement", result.get());
     }
   }

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -78,9 +79,10 @@ class BackendEnvironment : public ::testing::Environment {
 [[maybe_unused]] const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new BackendEnvironment);
 
-// The arguments with the site's database added where the command takes one.
+// The arguments with the site's database added where the command takes one and none is given.
 std::vector<std::string> OnBackend(std::vector<std::string> args) {
-  if (OnPostgres() && !args.empty() && (args[0] == "init" || args[0] == "serve")) {
+  if (OnPostgres() && !args.empty() && (args[0] == "init" || args[0] == "serve") &&
+      std::find(args.begin(), args.end(), "--database") == args.end()) {
     args.insert(args.begin() + 1, {"--database", CurrentDatabase()});
   }
   return args;
@@ -171,28 +173,33 @@ std::string PostRequest(const std::string& target, const std::string& body,
          "Connection: close\r\n\r\n" + body;
 }
 
-Site::Site() {
-  if (OnPostgres()) {
-    static std::atomic<int> made{0};
-    name_ = "tessaly_e2e_" + std::to_string(getpid()) + "_" + std::to_string(made++);
-    testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
-    testing::Script(ServerUrl(), "CREATE DATABASE " + name_);
-    url_ = WithDatabase(ServerUrl(), name_);
-    CurrentDatabase() = url_;
-  }
-  CommandResult r =
-      RunTessaly({"init", "--root", dir_.str(), "--user", "admin", "--password", "secret"});
-  if (r.status != 0) throw std::runtime_error("tessaly init failed: " + r.err);
+ScratchDatabase::ScratchDatabase() {
+  static std::atomic<int> made{0};
+  name_ = "tessaly_e2e_" + std::to_string(getpid()) + "_" + std::to_string(made++);
+  testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+  testing::Script(ServerUrl(), "CREATE DATABASE " + name_);
+  url_ = WithDatabase(ServerUrl(), name_);
 }
 
-Site::~Site() {
-  if (name_.empty()) return;
+ScratchDatabase::~ScratchDatabase() {
   try {
     testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
   } catch (const std::exception&) {
     // left for the cluster's removal at the end of the run
   }
 }
+
+Site::Site() {
+  if (OnPostgres()) {
+    scratch_ = std::make_unique<ScratchDatabase>();
+    CurrentDatabase() = scratch_->url();
+  }
+  CommandResult r =
+      RunTessaly({"init", "--root", dir_.str(), "--user", "admin", "--password", "secret"});
+  if (r.status != 0) throw std::runtime_error("tessaly init failed: " + r.err);
+}
+
+Site::~Site() = default;
 
 HttpResponse Visitor::Keep(const std::string& request) {
   HttpResponse r = server_.Raw(request, false, from_);

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,6 +71,19 @@ class Server {
   int port_ = 0;
 };
 
+// A new empty database on the PostgreSQL server under test, dropped when the object goes.
+class ScratchDatabase {
+ public:
+  ScratchDatabase();
+  ~ScratchDatabase();
+  ScratchDatabase(const ScratchDatabase&) = delete;
+  ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+  const std::string& url() const { return url_; }
+
+ private:
+  std::string name_, url_;
+};
+
 // A site folder with a database for the page /log/board and WebPath "log", and the account
 // "admin" with the password "secret".
 class Site {
@@ -81,12 +95,12 @@ class Site {
   const std::filesystem::path& root() const { return dir_.path(); }
   // The file, or the URL of the site's database on PostgreSQL.
   std::string database() const {
-    return url_.empty() ? (dir_.path() / "log" / "logs.mdb").string() : url_;
+    return scratch_ ? scratch_->url() : (dir_.path() / "log" / "logs.mdb").string();
   }
 
  private:
   testing::TempDir dir_;
-  std::string name_, url_;  // on PostgreSQL
+  std::unique_ptr<ScratchDatabase> scratch_;  // on PostgreSQL
 };
 
 // A browser's view of the server: one visitor, on the loopback address `from` when given, that
