@@ -1,7 +1,5 @@
 #include "data/migrate.h"
 
-#include <cstdio>
-
 #include "base/errors.h"
 #include "data/database.h"
 #include "data/postgres.h"
@@ -12,25 +10,6 @@ namespace {
 // Entries per statement: one bound JSON array each, so that a large log costs a few hundred
 // round trips rather than one per entry.
 constexpr std::int64_t kEntriesPerBatch = 1000;
-
-// `text` as a JSON string.
-void AppendJsonString(std::string& json, const std::string& text) {
-  json += '"';
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += c;
-    } else if (byte < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      json += escaped;
-    } else {
-      json += c;
-    }
-  }
-  json += '"';
-}
 
 std::int64_t Count(Connection& connection, const std::string& sql) {
   std::vector<Row> rows;

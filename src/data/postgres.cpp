@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <unordered_map>
 
 #include "base/errors.h"
@@ -201,6 +203,7 @@ class PostgresConnection final : public Connection {
     PQsetNoticeProcessor(
         conn_, [](void*, const char*) {}, nullptr);
     PQsetClientEncoding(conn_, "UTF8");
+    UseLocalTimeZone();
   }
   ~PostgresConnection() override { PQfinish(conn_); }
 
@@ -274,6 +277,25 @@ class PostgresConnection final : public Connection {
 
  private:
   using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+  // STIME is filled with the local time of the server that adds the row, as an SQLite file
+  // is: the session takes this process's time zone (TZ, else the system's), when the database
+  // server knows it; otherwise it keeps its own.
+  void UseLocalTimeZone() {
+    std::string zone;
+    if (const char* tz = std::getenv("TZ"); tz && *tz) {
+      zone = tz[0] == ':' ? tz + 1 : tz;
+    } else {
+      std::error_code ec;
+      const std::string target = std::filesystem::read_symlink("/etc/localtime", ec).string();
+      const std::size_t at = target.find("zoneinfo/");
+      if (!ec && at != std::string::npos) zone = target.substr(at + 9);
+    }
+    if (zone.empty()) return;
+    const char* values[] = {zone.c_str()};
+    PQclear(PQexecParams(conn_, "SELECT set_config('TimeZone', $1, false)", 1, nullptr, values,
+                         nullptr, nullptr, 0));
+  }
 
   static std::string Trimmed(std::string message) {
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {

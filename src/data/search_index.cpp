@@ -118,19 +118,28 @@ std::int64_t IndexPostgresBatch(Connection& c, VisibleTextFn visible_text) {
     c.Query(
         "SELECT ID FROM SEARCH_PENDING ORDER BY ID LIMIT " + std::to_string(kBatch) + " FOR UPDATE",
         {}, pending);
-    for (const Row& row : pending) {
-      const Value id = row[0];
-      c.Execute("DELETE FROM MESSAGE_SEARCH WHERE ID = ?", {id});
-      std::vector<Row> entry;
-      c.Query("SELECT TITLE, CONTENT FROM MESSAGE WHERE ID = ?", {id}, entry);
-      if (!entry.empty()) {
-        const std::string visible =
-            visible_text(entry[0][0].ToText()) + "\n" + visible_text(entry[0][1].ToText());
-        c.Execute("INSERT INTO MESSAGE_SEARCH (ID, TEXT) VALUES (?, ?)",
-                  {id, ascii::ToLower(visible)});
-      }
-      c.Execute("DELETE FROM SEARCH_PENDING WHERE ID = ?", {id});
+    std::string ids = "[";
+    for (const Row& row : pending) ids += (ids.size() > 1 ? "," : "") + row[0].ToText();
+    ids += "]";
+    const std::string in_batch =
+        " IN (SELECT value::bigint FROM json_array_elements_text(CAST(? AS json)))";
+    std::vector<Row> entries;
+    c.Query("SELECT ID, TITLE, CONTENT FROM MESSAGE WHERE ID" + in_batch, {ids}, entries);
+    std::string texts = "[";
+    for (const Row& entry : entries) {
+      if (texts.size() > 1) texts += ',';
+      texts += "{\"id\":" + entry[0].ToText() + ",\"text\":";
+      AppendJsonString(texts, ascii::ToLower(visible_text(entry[1].ToText()) + "\n" +
+                                             visible_text(entry[2].ToText())));
+      texts += '}';
     }
+    texts += "]";
+    c.Execute("DELETE FROM MESSAGE_SEARCH WHERE ID" + in_batch, {ids});
+    c.Execute(
+        "INSERT INTO MESSAGE_SEARCH (ID, TEXT) SELECT id, text FROM "
+        "json_to_recordset(CAST(? AS json)) AS r(id bigint, text text)",
+        {texts});
+    c.Execute("DELETE FROM SEARCH_PENDING WHERE ID" + in_batch, {ids});
     c.Commit();
     return static_cast<std::int64_t>(pending.size());
   } catch (...) {
