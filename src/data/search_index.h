@@ -37,8 +37,9 @@ void CatchUpSearchIndex(
 // The entries (ID, TITLE, STIME; newest first) whose visible text contains every one of
 // `words` as a substring, ASCII letters in any case; every other character compared exactly.
 // Words of three characters or more are looked up in the index; shorter ones are checked
-// against the candidates' text (or, when no word is that long, by a scan of the index's text).
-// The words are bound values: nothing in them means anything to a query syntax.
+// against the candidates' text, or, when no word is that long, against the text of the entries
+// with the newest 100,000 ids only (a bounded scan). The words are bound values: nothing in
+// them means anything to a query syntax.
 Query SearchQuery(const std::vector<std::string>& words);
 
 }  // namespace tessaly::data
