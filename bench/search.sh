@@ -57,6 +57,9 @@ pages() {  # url -> the pages of results (the pager's count; 1 when there is no 
   echo "${n:-1}"
 }
 seconds() { curl -s -o /dev/null -w '%{time_total}' "$1"; }
+# The time of the second of two asks on one connection (one server thread, whose cache the
+# first filled).
+again() { curl -s -o /dev/null -o /dev/null -w '%{time_total}\n' "$1" "$1" | tail -1; }
 
 echo "wrk: 1 thread, $connections connections, ${secs}s each; tessaly --threads $threads;" \
   "median of $rounds rounds, measured in turn"
@@ -67,7 +70,7 @@ for ((r = 0; r < rounds; r++)); do
     results[$q-uncached]+="$(rps "$uncached?action=search&q=${!q}") "
   done
   results[one-uncached]+="$(seconds "$uncached?action=search&q=$one") "
-  results[one-cached]+="$(seconds "$cached?action=search&q=$one") "
+  results[one-cached]+="$(again "$cached?action=search&q=$one") "
 done
 row() { printf '%-52s %12s\n' "$1" "$2"; }
 for q in three two; do
@@ -78,4 +81,4 @@ for q in three two; do
 done
 row "\"$one_text\" ($(pages "$uncached?action=search&q=$one") pages), every request reads, s" \
   "$(median "${results[one-uncached]}")"
-row "\"$one_text\", cached, s" "$(median "${results[one-cached]}")"
+row "\"$one_text\", asked again (cached), s" "$(median "${results[one-cached]}")"
