@@ -125,10 +125,6 @@ TEST_F(WebServerTest, ServesStaticFilesInPiecesWithTheirDates) {
   reply = client.Read();
   EXPECT_EQ(reply.Header("Content-Type"), "application/octet-stream");
   EXPECT_EQ(reply.body, large);
-
-  reply = Ask(Post("/style.css", ""));
-  EXPECT_EQ(reply.status, 405);
-  EXPECT_EQ(reply.Header("Allow"), "GET, HEAD");
 }
 
 TEST_F(WebServerTest, KeepsTheConnectionAndAnswersHeadAndPipelinedRequests) {
@@ -178,14 +174,21 @@ TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
       {"GET /style.css HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n", 400, true},
       {"GET http HTTP/1.1\r\nHost: x\r\n\r\n", 400, true},
       {"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\r\n\r\n", 400, true},
+      // A body is read only for a page: anything else is answered from the head, and the
+      // connection closes since the body was never read.
+      {"POST /style.css HTTP/1.1\r\nHost: x\r\nContent-Length: 500\r\n\r\n", 405, true},
+      {"GET /missing HTTP/1.1\r\nHost: x\r\nContent-Length: 500\r\n\r\n", 404, true},
+      {"POST /x HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n", 405, true},
   };
   for (const Case& c : cases) {
     HttpConnection client(port_);
     client.Send(c.request);
     HttpResponse reply = client.Read();
     EXPECT_EQ(reply.status, c.status) << c.request.substr(0, 60);
-    if (c.status == 405) {
+    if (c.request.find(" /log/board ") != std::string::npos && c.status == 405) {
       EXPECT_EQ(reply.Header("Allow"), "GET, HEAD, POST");
+    } else if (c.request.starts_with("POST /style.css")) {
+      EXPECT_EQ(reply.Header("Allow"), "GET, HEAD");
     }
     if (c.closes) {
       EXPECT_EQ(reply.Header("Connection"), "close");
@@ -194,22 +197,6 @@ TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
       client.Send(Get("/style.css"));
       EXPECT_EQ(client.Read().status, 200);
     }
-  }
-}
-
-// A body is read only for a page: anything else is answered from the head, and the connection
-// closes since the body was never read.
-TEST_F(WebServerTest, StaticFilesAndUnknownPathsReadNoBody) {
-  config_.read_timeout_seconds = 5;
-  StartEcho();
-  for (const char* head : {"POST /style.css HTTP/1.1\r\nHost: x\r\nContent-Length: 500\r\n\r\n",
-                           "GET /missing HTTP/1.1\r\nHost: x\r\nContent-Length: 500\r\n\r\n",
-                           "POST /x HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"}) {
-    HttpConnection client(port_);
-    client.Send(head);
-    HttpResponse reply = client.Read();
-    EXPECT_EQ(reply.status, std::string_view(head).starts_with("GET") ? 404 : 405) << head;
-    EXPECT_EQ(reply.Header("Connection"), "close") << head;
   }
 }
 
