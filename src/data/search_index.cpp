@@ -12,6 +12,10 @@ namespace {
 // Entries indexed per write transaction.
 constexpr int kBatch = 500;
 
+// A query of short words alone, which the index cannot answer, reads the text of the entries
+// with the newest this many ids, so that it costs a bounded time however large the log.
+constexpr std::int64_t kShortWordScanEntries = 100'000;
+
 constexpr const char* kSearchSchema = R"sql(
 CREATE VIRTUAL TABLE MESSAGE_SEARCH USING fts5(TEXT, tokenize = 'trigram');
 CREATE TABLE IF NOT EXISTS SEARCH_PENDING (ID INTEGER PRIMARY KEY);
@@ -106,6 +110,24 @@ std::size_t CodePoints(std::string_view word) {
   return n;
 }
 
+// Whether the index's folding of `word` is ASCII's: every character is ASCII or one of the
+// CJK ranges (symbols, kana, ideographs), which have no case.
+bool FoldsAsciiOnly(std::string_view word) {
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    const auto lead = static_cast<unsigned char>(word[i]);
+    if (lead < 0x80 || (lead & 0xC0) == 0x80) continue;
+    if (lead < 0xE3 || lead > 0xE9) return false;  // leads of U+3000..U+9FFF
+  }
+  return true;
+}
+
+bool HasAsciiLetter(std::string_view word) {
+  for (char c : word) {
+    if (ascii::ToLower(c) != c || ascii::ToUpper(c) != c) return true;
+  }
+  return false;
+}
+
 // PostgreSQL: the index holds each entry's visible text with ASCII letters in lower case (as
 // SQLite's lower() folds them: no other letter), in a trigram index that answers LIKE
 // patterns of three characters or more; shorter words are matched by strpos on the same text.
@@ -179,9 +201,11 @@ Query PostgresSearchQuery(const std::vector<std::string>& words) {
   query.sql =
       "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM MESSAGE_SEARCH S "
       "JOIN MESSAGE M ON M.ID = S.ID WHERE TRUE";
+  bool indexed = false;
   for (const std::string& word : words) {
     const std::string lower = ascii::ToLower(word);
     if (CodePoints(word) >= 3) {
+      indexed = true;
       query.sql += " AND S.TEXT LIKE ?";
       query.params.emplace_back(ContainsPattern(lower));
     } else {
@@ -189,7 +213,12 @@ Query PostgresSearchQuery(const std::vector<std::string>& words) {
       query.params.emplace_back(lower);
     }
   }
-  query.sql += " ORDER BY M.STIME DESC";
+  // Short words alone scan as many entries as on SQLite.
+  if (!indexed) {
+    query.sql += " AND S.ID > (SELECT coalesce(max(ID), 0) FROM MESSAGE) - " +
+                 std::to_string(kShortWordScanEntries);
+  }
+  query.sql += " ORDER BY M.STIME DESC, M.ID DESC";
   return query;
 }
 
@@ -232,23 +261,31 @@ Query SearchQuery(Engine engine, const std::vector<std::string>& words) {
   std::string filters;
   for (const std::string& word : words) {
     const std::string lower = ascii::ToLower(word);
-    filters += " AND instr(lower(S.TEXT), ?) > 0";
-    query.params.emplace_back(lower);
-    if (CodePoints(word) >= 3) {
+    const bool indexed = CodePoints(word) >= 3;
+    if (indexed) {
       std::string phrase = "\"";
       for (char c : lower) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
       if (!match.empty()) match += " AND ";
       match += phrase + "\"";
     }
+    // The index folds the case of letters beyond ASCII too, so its matches of such a word are
+    // checked against the text; a short word is looked for in the text alone.
+    if (indexed && FoldsAsciiOnly(word)) continue;
+    const bool fold = HasAsciiLetter(word);
+    filters += fold ? " AND instr(lower(S.TEXT), ?) > 0" : " AND instr(S.TEXT, ?) > 0";
+    query.params.emplace_back(fold ? lower : word);
   }
   query.sql =
       "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM MESSAGE_SEARCH S "
-      "JOIN MESSAGE M ON M.ID = S.rowid WHERE 1";
+      "CROSS JOIN MESSAGE M ON M.ID = S.rowid WHERE ";
   if (!match.empty()) {
-    query.sql += " AND MESSAGE_SEARCH MATCH ?";
+    query.sql += "MESSAGE_SEARCH MATCH ?";
     query.params.insert(query.params.begin(), Value(match));
+  } else {
+    query.sql += "S.rowid > (SELECT coalesce(max(ID), 0) FROM MESSAGE) - " +
+                 std::to_string(kShortWordScanEntries);
   }
-  query.sql += filters + " ORDER BY M.STIME DESC";
+  query.sql += filters + " ORDER BY M.STIME DESC, M.ID DESC";
   return query;
 }
 

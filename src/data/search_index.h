@@ -37,9 +37,10 @@ void CatchUpSearchIndex(
 // The entries (ID, TITLE, STIME; newest first) whose visible text contains every one of
 // `words` as a substring, ASCII letters in any case; every other character compared exactly.
 // Words of three characters or more are looked up in the index; shorter ones are checked
-// against the candidates' text (or, when no word is that long, by a scan of the index's text).
-// The words are bound values: nothing in them means anything to a query syntax.
-// On PostgreSQL the same matches come from a trigram index (pg_trgm) on the visible text.
+// against the candidates' text, or, when no word is that long, against the text of the entries
+// with the newest 100,000 ids only (a bounded scan). The words are bound values: nothing in
+// them means anything to a query syntax. On PostgreSQL the same matches come from a trigram
+// index (pg_trgm) on the visible text.
 Query SearchQuery(Engine engine, const std::vector<std::string>& words);
 
 }  // namespace tessaly::data

@@ -10,6 +10,7 @@
 
 #include "base/ascii.h"
 #include "server/client_address.h"
+#include "server/file_texts.h"
 #include "server/page_run.h"
 #include "server/server_core.h"
 #include "server/shtml.h"
@@ -257,17 +258,22 @@ void Connection::ServeStatic(std::string_view path) {
   if (request.method() == http::verb::post) {
     return SendError(http::status::method_not_allowed, false, "Allow", "GET, HEAD");
   }
-  auto resolved = ResolveStaticPath(server_.root, path);
+  const auto resolved = ResolveStaticPath(server_.root, path);
   if (!resolved) return SendError(http::status::not_found, false);
-  if (IsIncludingPage(resolved->filename().native())) return ServeIncludingPage(*resolved);
+  if (IsIncludingPage(resolved->path.filename().native())) return ServeIncludingPage(*resolved);
 
+  // A small file is answered from memory; a large one, or one that changed while it was
+  // read, from the disk.
+  const auto text = FileText(*resolved);
   beast::error_code ec;
   beast::file& file = request_.file;
-  file.open(resolved->c_str(), beast::file_mode::scan, ec);
-  struct stat info {};
-  if (ec || ::fstat(file.native_handle(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    file.close(ec);
-    return SendError(http::status::not_found, false);
+  struct stat info = resolved->info;
+  if (!text) {
+    file.open(resolved->path.c_str(), beast::file_mode::scan, ec);
+    if (ec || ::fstat(file.native_handle(), &info) != 0 || !S_ISREG(info.st_mode)) {
+      file.close(ec);
+      return SendError(http::status::not_found, false);
+    }
   }
 
   char date[32];
@@ -282,8 +288,13 @@ void Connection::ServeStatic(std::string_view path) {
   }
 
   head_.Start(http::status::ok);
-  head_.Add("Content-Type", ContentTypeFor(resolved->native()));
+  head_.Add("Content-Type", ContentTypeFor(resolved->path.native()));
   head_.Add("Last-Modified", modified);
+  if (text) {
+    EndHead(text->size());
+    body_.assign(*text);
+    return Send();
+  }
   EndHead(static_cast<std::uint64_t>(info.st_size));
   request_.file_left = request_.head_only ? 0 : static_cast<std::uint64_t>(info.st_size);
   if (request_.file_left == 0) file.close(ec);
@@ -293,7 +304,7 @@ void Connection::ServeStatic(std::string_view path) {
 
 // A page with includes is made anew for every request: it holds what the included pages say
 // now, so it carries no Last-Modified and is not answered 304.
-void Connection::ServeIncludingPage(const std::filesystem::path& file) {
+void Connection::ServeIncludingPage(const StaticFile& file) {
   const auto& request = parser_->get();
   RequestLine line;
   line.method = "GET";
@@ -310,7 +321,7 @@ void Connection::ServeIncludingPage(const std::filesystem::path& file) {
   try {
     answer = RenderShtml(shtml, file);
   } catch (const std::exception& error) {
-    spdlog::error("GET {}: {}", file.native(), error.what());
+    spdlog::error("GET {}: {}", file.path.native(), error.what());
     return SendError(http::status::internal_server_error, false);
   }
   body_ = std::move(answer.body);

@@ -23,6 +23,7 @@
 #include "server/config.h"
 #include "server/response_head.h"
 #include "server/server_core.h"
+#include "server/static_files.h"
 
 namespace tessaly::server {
 
@@ -71,7 +72,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void OnReadError(boost::beast::error_code ec);
   void AnswerPage();
   void ServeStatic(std::string_view path);
-  void ServeIncludingPage(const std::filesystem::path& file);
+  void ServeIncludingPage(const StaticFile& file);
   bool ReadFileChunk();
   // An answer of the server's own; `close` ends the connection after it (the request was not
   // read whole). `header` and `value` add one header line when given.

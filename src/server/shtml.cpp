@@ -1,9 +1,10 @@
 #include "server/shtml.h"
 
-#include <fstream>
+#include <memory>
 #include <stdexcept>
 
 #include "base/ascii.h"
+#include "server/file_texts.h"
 #include "server/includes.h"
 #include "server/static_files.h"
 
@@ -11,16 +12,6 @@ namespace tessaly::server {
 namespace {
 
 namespace http = boost::beast::http;
-
-std::optional<std::string> ReadWhole(const std::filesystem::path& file) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(file, ec);
-  if (ec || size > kMaxIncludingFileBytes) return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
-  std::string text(size, '\0');
-  if (!in.read(text.data(), static_cast<std::streamsize>(size))) return std::nullopt;
-  return text;
-}
 
 // Headers that describe the outer request's own conditions or body, not the visitor: an
 // include is a plain GET and must not answer 304 or read a body.
@@ -52,6 +43,7 @@ class Expansion {
         cookies_.append(field.value());
       }
     }
+    if (!cookies_.empty()) headers_.set(http::field::cookie, cookies_);
   }
 
   std::string Expand(std::string_view text, std::string_view path, int depth,
@@ -75,10 +67,10 @@ class Expansion {
     if (const PageConfig* page = request_.find_page(target.path)) return RunInclude(*page, target);
     const auto file = ResolveStaticPath(request_.root, target.path);
     if (!file) return {false, "not found"};
-    auto text = ReadWhole(*file);
+    const auto text = FileText(*file);
     if (!text) return {false, "cannot read"};
-    if (!IsIncludingPage(file->filename().native())) return {true, std::move(*text)};
-    return {true, Expand(*text, SitePath(*file), depth + 1, chain)};
+    if (!IsIncludingPage(file->path.filename().native())) return {true, *text};
+    return {true, Expand(*text, SitePath(file->path), depth + 1, chain)};
   }
 
   Fetched RunInclude(const PageConfig& page, const IncludeTarget& target) {
@@ -86,11 +78,9 @@ class Expansion {
     line.method = "GET";
     line.script_name = page.path;
     line.query = target.query;
-    http::fields headers = headers_;
-    if (!cookies_.empty()) headers.set(http::field::cookie, cookies_);
     ResponseHead head;
     std::string body;
-    RunPage(request_.pages, page, line, headers, {}, head, body);
+    RunPage(request_.pages, page, line, headers_, {}, head, body);
     TakeSessionCookie(head.text());
     if (head.status() != 200) return {false, "status " + std::to_string(head.status())};
     return {true, std::move(body)};
@@ -115,6 +105,7 @@ class Expansion {
       others.append("; ").append(item);
     }
     cookies_ = session_cookie_.substr(0, session_cookie_.find(';')) + others;
+    headers_.set(http::field::cookie, cookies_);
   }
 
   const ShtmlRequest& request_;
@@ -125,12 +116,12 @@ class Expansion {
 
 }  // namespace
 
-ShtmlAnswer RenderShtml(const ShtmlRequest& request, const std::filesystem::path& file) {
-  auto text = ReadWhole(file);
-  if (!text) throw std::runtime_error("cannot read " + file.native() + " whole");
+ShtmlAnswer RenderShtml(const ShtmlRequest& request, const StaticFile& file) {
+  const auto text = FileText(file);
+  if (!text) throw std::runtime_error("cannot read " + file.path.native() + " whole");
   Expansion expansion(request);
   ShtmlAnswer answer;
-  answer.body = expansion.Expand(*text, expansion.SitePath(file), 1, {});
+  answer.body = expansion.Expand(*text, expansion.SitePath(file.path), 1, {});
   answer.session_cookie = expansion.session_cookie();
   return answer;
 }

@@ -16,12 +16,9 @@
 #include "server/config.h"
 #include "server/host_objects.h"
 #include "server/page_run.h"
+#include "server/static_files.h"
 
 namespace tessaly::server {
-
-// A .shtml file (and every static file that one includes) is read whole up to this size; a
-// larger one is an error for a page, and a failed include for an included file.
-inline constexpr std::size_t kMaxIncludingFileBytes = 1024 * 1024;
 
 // A page whose includes are expanded: its name ends in ".shtml", in any letter case.
 inline bool IsIncludingPage(std::string_view file_name) {
@@ -43,9 +40,10 @@ struct ShtmlAnswer {
   std::string session_cookie;
 };
 
-// The page in `file` (a canonical path under the root) with its includes expanded. Throws
-// std::runtime_error when the file cannot be read whole.
-ShtmlAnswer RenderShtml(const ShtmlRequest& request, const std::filesystem::path& file);
+// The page in `file` with its includes expanded. A page, and every static file it includes,
+// is read whole (file_texts.h): a larger or unreadable one is an error for the page and a
+// failed include for an included file. Throws std::runtime_error when the page cannot be read.
+ShtmlAnswer RenderShtml(const ShtmlRequest& request, const StaticFile& file);
 
 }  // namespace tessaly::server
 

@@ -1,8 +1,12 @@
 #include "server/static_files.h"
 
+#include <sys/stat.h>
+
 #include <array>
+#include <chrono>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #include "base/ascii.h"
@@ -56,9 +60,8 @@ std::optional<fs::path> ConfinedCanonical(const fs::path& root, const fs::path& 
   return resolved;
 }
 
-}  // namespace
-
-std::optional<fs::path> ResolveStaticPath(const fs::path& root, std::string_view path) {
+// The canonical file, not yet checked to be a regular file.
+std::optional<fs::path> ResolveUncached(const fs::path& root, std::string_view path) {
   if (path.empty() || path.front() != '/') return std::nullopt;
   if (path.find('\0') != std::string_view::npos || path.find('\\') != std::string_view::npos) {
     return std::nullopt;
@@ -70,18 +73,48 @@ std::optional<fs::path> ResolveStaticPath(const fs::path& root, std::string_view
   auto resolved = ConfinedCanonical(root, joined);
   if (!resolved) return std::nullopt;
   std::error_code ec;
-  fs::file_status status = fs::status(*resolved, ec);
-  if (ec) return std::nullopt;
-  if (fs::is_directory(status)) {
+  if (fs::is_directory(*resolved, ec)) {
     const fs::path folder = *resolved;
     resolved = ConfinedCanonical(root, folder / "index.html");
     if (!resolved) resolved = ConfinedCanonical(root, folder / "index.shtml");
-    if (!resolved) return std::nullopt;
-    status = fs::status(*resolved, ec);
-    if (ec) return std::nullopt;
   }
-  if (!fs::is_regular_file(status)) return std::nullopt;
   return resolved;
+}
+
+// A canonical path has no links, so its lstat is the file's own.
+bool ReadInfo(const fs::path& file, struct stat& info) {
+  return ::lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+constexpr auto kResolutionLifetime = std::chrono::seconds(1);
+constexpr std::size_t kKeptResolutions = 256;
+
+struct KeptResolution {
+  fs::path resolved;
+  std::chrono::steady_clock::time_point until;
+};
+
+}  // namespace
+
+std::optional<StaticFile> ResolveStaticPath(const fs::path& root, std::string_view path) {
+  thread_local std::unordered_map<std::string, KeptResolution> kept;
+  std::string key = root.native();
+  key.push_back('\0');
+  key.append(path);
+  const auto now = std::chrono::steady_clock::now();
+  StaticFile file;
+  if (auto it = kept.find(key); it != kept.end() && now < it->second.until) {
+    if (ReadInfo(it->second.resolved, file.info)) {
+      file.path = it->second.resolved;
+      return file;
+    }
+  }
+  auto resolved = ResolveUncached(root, path);
+  if (!resolved || !ReadInfo(*resolved, file.info)) return std::nullopt;
+  if (kept.size() >= kKeptResolutions) kept.clear();
+  kept.insert_or_assign(std::move(key), KeptResolution{*resolved, now + kResolutionLifetime});
+  file.path = std::move(*resolved);
+  return file;
 }
 
 std::string_view ContentTypeFor(std::string_view name) {

@@ -2,11 +2,18 @@
 #ifndef TESSALY_SERVER_STATIC_FILES_H_
 #define TESSALY_SERVER_STATIC_FILES_H_
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <optional>
 #include <string_view>
 
 namespace tessaly::server {
+
+struct StaticFile {
+  std::filesystem::path path;  // canonical, under the root
+  struct stat info {};         // of that file (a regular file), read when it was resolved
+};
 
 // The regular file that the percent-decoded request path `path` names under `root` (which must
 // be canonical), or nothing when it must not be served: a NUL or backslash in the path, a
@@ -15,9 +22,11 @@ namespace tessaly::server {
 // any other *.mdb), anything that does not exist, is not a regular file, or resolves (through
 // symbolic links) outside the root or onto a dotfile or database file. A directory serves its
 // index.html, or else its index.shtml. The path is joined segment by segment, so it can never
-// replace the root.
-std::optional<std::filesystem::path> ResolveStaticPath(const std::filesystem::path& root,
-                                                       std::string_view path);
+// replace the root. What a path resolves to is kept per thread for a second (resolving costs a
+// system call or two per segment), checked on every call to be still a regular file: a change
+// of the site's symbolic links shows within that second, a change of a file at once.
+std::optional<StaticFile> ResolveStaticPath(const std::filesystem::path& root,
+                                            std::string_view path);
 
 // The Content-Type for a file name by its extension; application/octet-stream when unknown.
 std::string_view ContentTypeFor(std::string_view name);

@@ -134,29 +134,25 @@ TEST_F(AdminPagesTest, EditFormShowsTheMarkupAsABrowserReadsItBack) {
 
 TEST_F(AdminPagesTest, EditorsHoldTheSessionLongerUntilSaved) {
   f_.MakeDatabase();
-  f_.NewRequest();
-  WriteAddForm(f_.Context());
-  EXPECT_EQ(f_.host.session.timeout, 120);
-  Post({{"title", " "}, {"content", "c"}});
-  DoAddEntry(f_.Context());
-  EXPECT_NE(body().find("资料不全"), std::string::npos);
-  EXPECT_EQ(f_.host.session.timeout, 120);
-  Post({{"title", "t"}, {"content", "c"}});
-  DoAddEntry(f_.Context());
-  EXPECT_NE(body().find("成功增加日志"), std::string::npos);
-  EXPECT_EQ(f_.host.session.timeout, 20);
-
-  Post({{"id", "1"}});
-  WriteEditForm(f_.Context());
-  EXPECT_EQ(f_.host.session.timeout, 120);
-  Post({{"title", "t"}, {"content", "c"}}, {{"id", "2"}});
-  DoUpdateEntry(f_.Context());
-  EXPECT_NE(body().find("该则新闻不存"), std::string::npos);
-  EXPECT_EQ(f_.host.session.timeout, 120);
-  Post({{"title", "t"}, {"content", "c"}}, {{"id", "1"}});
-  DoUpdateEntry(f_.Context());
-  EXPECT_NE(body().find("编辑成功"), std::string::npos);
-  EXPECT_EQ(f_.host.session.timeout, 20);
+  const struct {
+    void (*page)(const pages::PageContext&);
+    testing::Items form, query;
+    const char* message;
+    int timeout;
+  } steps[] = {
+      {&WriteAddForm, {}, {}, "", 120},
+      {&DoAddEntry, {{"title", " "}, {"content", "c"}}, {}, "资料不全", 120},
+      {&DoAddEntry, {{"title", "t"}, {"content", "c"}}, {}, "成功增加日志", 20},
+      {&WriteEditForm, {{"id", "1"}}, {}, "", 120},
+      {&DoUpdateEntry, {{"title", "t"}, {"content", "c"}}, {{"id", "2"}}, "该则新闻不存", 120},
+      {&DoUpdateEntry, {{"title", "t"}, {"content", "c"}}, {{"id", "1"}}, "编辑成功", 20},
+  };
+  for (const auto& step : steps) {
+    Post(step.form, step.query);
+    step.page(f_.Context());
+    EXPECT_NE(body().find(step.message), std::string::npos) << step.message;
+    EXPECT_EQ(f_.host.session.timeout, step.timeout) << step.message;
+  }
 }
 
 TEST_F(AdminPagesTest, LogonFindingEveryHashSlotTakenAsksToRetryAndCountsNoFailure) {

@@ -115,7 +115,7 @@ export async function newVisitor(browser, errors) {
 
 // The steps of one walk-through share state, so they run in order and a failed step skips the
 // rest. Each step ends with a screenshot of the page it worked on (`walk.page`), saved as
-// NN-name.png, and may take more on the way (`snap`); a failing step saves every open page as NN-name-FAILED-k.png. A console error or
+// NN-name.png; a failing step saves every open page as NN-name-FAILED-k.png. A console error or
 // uncaught exception during a step fails that step.
 export class Walk {
   constructor(browserRef) {
@@ -123,8 +123,6 @@ export class Walk {
     this.errors = [];
     this.page = null;
     this.count = 0;
-    this.current = null;
-    this.snaps = 0;
     this.failed = null;
   }
 
@@ -136,8 +134,6 @@ export class Walk {
         return;
       }
       this.errors.length = 0;
-      this.current = id;
-      this.snaps = 0;
       try {
         await body();
         if (this.errors.length) {
@@ -152,14 +148,6 @@ export class Walk {
         error.message = `step ${id}: ${error.message} (screenshots in ${shotDir})`;
         throw error;
       }
-    });
-  }
-
-  // A screenshot in the middle of the current step (a page it leaves behind or closes), saved
-  // as NN-name-k.png.
-  async snap(page) {
-    await page.screenshot({
-      path: path.join(shotDir, `${this.current}-${++this.snaps}.png`), fullPage: true,
     });
   }
 

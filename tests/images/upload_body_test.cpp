@@ -14,13 +14,9 @@ namespace {
 using testing::FormUpload;
 
 TEST(UploadBodyTest, TakesApartTheFormAsBrowsersSendIt) {
-  // Counted by hand: the blank line ends at offset 38, the 3-byte file follows, then CR LF and
-  // the button's delimiter line at offset 43.
   const std::string small =
       "--b\r\nfilename=\"x\"\r\nContent-Type: t\r\n\r\nABC\r\n--b\r\nB1\r\n\r\nv\r\n--b--\r\n";
   const UploadBody parsed(small);
-  EXPECT_EQ(parsed.header_end(), 38u);
-  EXPECT_EQ(parsed.delimiter_line(), "--b\r");
   EXPECT_EQ(parsed.ContentType(), "t");
   EXPECT_EQ(parsed.FileName(), "x");
   EXPECT_EQ(parsed.FileBytes(), "ABC");
@@ -28,7 +24,6 @@ TEST(UploadBodyTest, TakesApartTheFormAsBrowsersSendIt) {
   FormUpload upload;
   std::string body = upload.Body();
   UploadBody browser(body);
-  EXPECT_EQ(browser.delimiter_line(), "--" + upload.boundary + "\r");
   EXPECT_EQ(browser.ContentType(), "image/gif");
   EXPECT_EQ(browser.FileName(), "logo.gif");
   EXPECT_EQ(browser.FileBytes(), upload.bytes);
@@ -96,12 +91,10 @@ TEST(UploadBodyTest, BodiesThatCannotBeTakenApart) {
   // file can be taken, and a line without its CR LF cannot be read.
   const std::string no_blank = "--b\r\nfilename=x\r\nContent-Type: image/gif\r\n--b\r\n";
   const UploadBody unended(no_blank);
-  EXPECT_EQ(unended.header_end(), no_blank.size() + 1);
   EXPECT_EQ(unended.ContentType(), "image/gif");
   EXPECT_EQ(unended.FileName(), "x");
   EXPECT_THROW(unended.FileBytes(), InvalidArgument);
   EXPECT_THROW(UploadBody("--b\r\nContent-Type: image/gif").ContentType(), InvalidArgument);
-  EXPECT_EQ(UploadBody("no line at all").delimiter_line(), "");
 
   // The delimiter line right after the blank line leaves no room for the CR LF before it.
   const std::string tight = "--b\r\nfilename=x\r\nContent-Type: t\r\n\r\n--b\r\n\r\n";

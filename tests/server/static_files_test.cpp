@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "server/file_texts.h"
+
 #include "support/temp_dir.h"
 
 namespace tessaly::server {
@@ -30,7 +32,10 @@ class StaticFilesTest : public ::testing::Test {
     root_ = fs::canonical(site_);
   }
 
-  std::optional<fs::path> Resolve(std::string_view path) { return ResolveStaticPath(root_, path); }
+  std::optional<fs::path> Resolve(std::string_view path) {
+    auto file = ResolveStaticPath(root_, path);
+    return file ? std::optional<fs::path>(file->path) : std::nullopt;
+  }
 
   TempDir dir_;
   fs::path site_;
@@ -42,6 +47,29 @@ TEST_F(StaticFilesTest, ServesFilesInsideTheRoot) {
   EXPECT_EQ(Resolve("/a//b.css"), root_ / "a/b.css");
   EXPECT_EQ(Resolve("/"), root_ / "index.html");
   EXPECT_EQ(Resolve("/alias.css"), root_ / "a/b.css");  // a link that stays inside
+}
+
+// Files and resolutions are kept between requests; neither may outlive what is on the disk.
+TEST_F(StaticFilesTest, WhatIsKeptFollowsTheDisk) {
+  const fs::path file = site_ / "a/page.txt";
+  const auto an_hour_ago = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  auto text_now = [&] {
+    const auto resolved = ResolveStaticPath(root_, "/a/page.txt");
+    const auto text = resolved ? FileText(*resolved) : nullptr;
+    return text ? *text : std::string("none");
+  };
+  dir_.Write("site/a/page.txt", "old!");
+  fs::last_write_time(file, an_hour_ago);
+  EXPECT_EQ(text_now(), "old!");
+  EXPECT_EQ(text_now(), "old!");
+  // Rewritten in place with the same size and modification time: its change time tells.
+  dir_.Write("site/a/page.txt", "new!");
+  fs::last_write_time(file, an_hour_ago);
+  EXPECT_EQ(text_now(), "new!");
+  // Replaced by a link that leads outside while its resolution is kept: refused at once.
+  fs::remove(file);
+  fs::create_symlink(dir_.path() / "outside.txt", file);
+  EXPECT_EQ(text_now(), "none");
 }
 
 TEST_F(StaticFilesTest, RefusesWhatMustNotBeServed) {
