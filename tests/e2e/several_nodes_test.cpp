@@ -3,7 +3,14 @@
 // the sessions in the database, a visitor's session holds on either node.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
+#include <thread>
 
 #include "e2e/harness.h"
 #include "support/entries.h"
@@ -115,6 +122,93 @@ TEST(SeveralNodesTest, ALogonAndAPageNumberHoldOnEitherNode) {
   // Ended on one node: ended on the other.
   With(b, cookie, AdminPage("doadd&title=t&content=c"));  // a GET abandons the session
   EXPECT_TRUE(IsLoginForm(With(a, cookie, AdminPage("dodel"), "id=")));
+}
+
+// nginx sending requests to the nodes in turn (its default balancing), on a free port.
+class RoundRobin {
+ public:
+  RoundRobin(const std::filesystem::path& dir, std::initializer_list<int> nodes) {
+    for (port_ = 20000 + getpid() % 20000;; ++port_) {
+      try {
+        testing::HttpConnection taken(port_);
+      } catch (const std::exception&) {
+        break;  // nobody listens there
+      }
+    }
+    std::ofstream conf(dir / "nginx.conf");
+    // As root, the workers run as root too, so that they can write the test's folder.
+    conf << (geteuid() == 0 ? "user root;\n" : "") << "worker_processes 1;\npid "
+         << (dir / "nginx.pid").string() << ";\nerror_log " << (dir / "error.log").string()
+         << ";\nevents {}\nhttp {\naccess_log off;\n"
+         << "client_body_temp_path " << (dir / "body").string() << ";\nproxy_temp_path "
+         << (dir / "proxy").string() << ";\nupstream nodes {\n";
+    for (int node : nodes) conf << "server 127.0.0.1:" << node << ";\n";
+    conf << "}\nserver {\nlisten 127.0.0.1:" << port_
+         << ";\nlocation / { proxy_pass http://nodes; }\n}\n}\n";
+    conf.close();
+    pid_ = fork();
+    if (pid_ == 0) {
+      const std::string prefix = dir.string() + "/", file = (dir / "nginx.conf").string();
+      execlp("nginx", "nginx", "-p", prefix.c_str(), "-c", file.c_str(), "-g", "daemon off;",
+             nullptr);
+      _exit(127);
+    }
+    for (int i = 0; i < 100; ++i) {
+      try {
+        testing::HttpConnection probe(port_);
+        return;
+      } catch (const std::exception&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
+    ADD_FAILURE() << "nginx did not start: " << testing::ReadFile(dir / "error.log");
+  }
+  ~RoundRobin() {
+    kill(pid_, SIGQUIT);
+    waitpid(pid_, nullptr, 0);
+  }
+  int port() const { return port_; }
+
+ private:
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+// Two nodes behind a round-robin balancer: consecutive requests of one visitor alternate, and
+// each sees the other's commits and the visitor's logon.
+TEST(SeveralNodesTest, BehindARoundRobinBalancerEveryRequestSeesTheLastCommit) {
+  if (!OnPostgres()) GTEST_SKIP() << "several nodes share a PostgreSQL database";
+  if (std::system("command -v nginx >/dev/null") != 0) GTEST_SKIP() << "nginx is not installed";
+  Site site;
+  testing::FillEntries(site.database(), 12);
+  const std::string config = SharedSessions(site);
+  Server a({"--root", site.root().string(), "--config", config});
+  Server b({"--root", site.root().string(), "--config", config});
+  testing::TempDir dir;
+  RoundRobin balancer(dir.path(), {a.port(), b.port()});
+  const auto through = [&](const std::string& target, const std::string& cookie,
+                           const std::string& body = {}) {
+    testing::HttpConnection c(balancer.port());
+    const std::string jar = cookie.empty() ? "" : "Cookie: " + cookie + "\r\n";
+    c.Send(body.empty() ? GetRequest(target, jar) : PostRequest(target, body, kFormType, jar));
+    return c.Read();
+  };
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(Shows(through("/log/board", "").body, "t12"));
+  const HttpResponse logon =
+      through(AdminPage("logon"), "", Form({{"username", "admin"}, {"password", "secret"}}));
+  ASSERT_TRUE(IsControlPanel(logon.body));
+  const std::string cookie =
+      logon.Header("set-cookie").substr(0, logon.Header("set-cookie").find(';'));
+  for (int i = 0; i < 4; ++i) {
+    const std::string title = "n" + std::to_string(i);
+    ASSERT_NE(through(AdminPage("doadd"), cookie, Form({{"title", title}, {"content", "c"}}))
+                  .body.find("成功增加日志"),
+              std::string::npos)
+        << i;
+    // The next two requests reach one node each.
+    EXPECT_TRUE(Shows(through("/log/board", "").body, title));
+    EXPECT_TRUE(Shows(through("/log/board", "").body, title));
+  }
 }
 
 TEST(SeveralNodesTest, AGuessingClientIsShutOutOnEveryNode) {
