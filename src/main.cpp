@@ -187,10 +187,11 @@ int RunInit(const InitOptions& o) {
   if (o.generate_password) password = GeneratePassword();
   if (password.empty()) throw std::runtime_error("the password must not be empty");
 
+  // A site's file is found from its root folder, which must exist first; a database is not.
+  if (o.site.database.empty()) fs::create_directories(o.site.root);
   const std::string file = o.site.DatabaseFile();
   bool existed = true;
   if (o.site.database.empty()) {
-    fs::create_directories(o.site.root);
     fs::create_directories(fs::path(file).parent_path());
     existed = fs::exists(file);
   }
