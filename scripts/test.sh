@@ -3,10 +3,16 @@
 # the Debian package's test (it installs and purges the package: run as root), the same tests
 # under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run of the
 # converters.
+# The end-to-end suites run twice, the second time on a throwaway PostgreSQL cluster that this
+# script starts (a Unix socket in a temporary folder) and removes at the end.
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+
+echo "== a throwaway PostgreSQL cluster"
+eval "$(scripts/postgres.sh start)"
+trap 'scripts/postgres.sh stop "$TESSALY_PG_DIR"' EXIT
 
 jobs=$(nproc)
 echo "== build (warnings as errors)"

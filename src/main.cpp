@@ -4,6 +4,7 @@
 #include <spdlog/sinks/stdout_color_sinks.h>
 #include <spdlog/spdlog.h>
 #include <CLI/CLI.hpp>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,8 @@
 #include <iostream>
 #include <iterator>
 #include <random>
+#include <stop_token>
+#include <thread>
 
 #include "admin/passwords.h"
 #include "base/errors.h"
@@ -18,12 +21,15 @@
 #include "data/backup.h"
 #include "data/database.h"
 #include "data/location.h"
+#include "data/migrate.h"
 #include "data/recordset.h"
 #include "data/schema.h"
 #include "data/search_index.h"
+#include "data/session_table.h"
 #include "pages/output_cache.h"
 #include "server/config.h"
 #include "server/host_objects.h"
+#include "server/session_store.h"
 #include "server/web_server.h"
 #include "text/markup.h"
 #include "text/visible_text.h"
@@ -59,6 +65,69 @@ void CatchUpSearchIndex(const std::string& file) {
       });
 }
 
+// The sessions of every node of a site, kept in the database they share. A request whose
+// session cannot be looked up or removed goes on as one without a session; the other failures
+// fail the page like any other data error.
+class DatabaseSessions final : public server::Sessions {
+ public:
+  explicit DatabaseSessions(std::shared_ptr<data::SessionTable> table) : table_(std::move(table)) {}
+
+  bool Touch(std::string_view id) override {
+    try {
+      return table_->Touch(id);
+    } catch (const std::exception& e) {
+      spdlog::error("session lookup: {}", e.what());
+      return false;
+    }
+  }
+  std::string Create() override {
+    std::string id = server::NewSessionId();
+    table_->Create(id);
+    return id;
+  }
+  std::string Value(std::string_view id, std::string_view name) override {
+    return table_->Value(id, name);
+  }
+  void SetValue(std::string_view id, std::string_view name, std::string value) override {
+    table_->SetValue(id, name, value);
+  }
+  void SetTimeout(std::string_view id, int minutes) override { table_->SetTimeout(id, minutes); }
+  void Remove(std::string_view id) override {
+    try {
+      table_->Remove(id);
+    } catch (const std::exception& e) {
+      spdlog::error("session removal: {}", e.what());
+    }
+  }
+
+ private:
+  std::shared_ptr<data::SessionTable> table_;
+};
+
+// Removes expired sessions and old failed logons from the database once a minute, on a thread
+// of its own, until it is destroyed.
+class SessionSweeper {
+ public:
+  SessionSweeper(std::shared_ptr<data::SessionTable> table, std::size_t keep,
+                 std::chrono::seconds window)
+      : thread_([table = std::move(table), keep, window, this](std::stop_token stop) {
+          std::mutex mutex;
+          while (!stop.stop_requested()) {
+            try {
+              table->Sweep(keep, window);
+            } catch (const std::exception& e) {
+              spdlog::warn("sweeping sessions: {}", e.what());
+            }
+            std::unique_lock lock(mutex);
+            wake_.wait_for(lock, stop, std::chrono::minutes(1), [] { return false; });
+          }
+        }) {}
+
+ private:
+  std::condition_variable_any wake_;
+  std::jthread thread_;  // last: stopped and joined first
+};
+
 PageProperties PropertiesOf(const server::PageConfig& page) {
   return {page.web_path, page.hot_news, page.image_size};
 }
@@ -74,12 +143,14 @@ std::string GeneratePassword() {
 
 // Where a site's database is, for the commands that work on the file rather than serve it.
 struct SiteLocation {
+  std::string database;  // a PostgreSQL URL, which replaces the file
   std::string root = server::ServerConfig().root;
   std::string page = server::PageConfig().path;
   std::string web_path = server::PageConfig().web_path.ToString();
 
   // The database file, spelled as serve spells it.
   std::string DatabaseFile() const {
+    if (!database.empty()) return database;
     server::PageConfig config;
     config.path = page;
     config.web_path = web_path;
@@ -88,6 +159,8 @@ struct SiteLocation {
 };
 
 void AddSiteOptions(CLI::App& command, SiteLocation& site) {
+  command.add_option("--database", site.database,
+                     "a PostgreSQL database (postgresql://...) instead of the site's file");
   command.add_option("--root", site.root, "site root folder")->capture_default_str();
   command.add_option("--page", site.page, "virtual path of the log page")->capture_default_str();
   command
@@ -114,10 +187,14 @@ int RunInit(const InitOptions& o) {
   if (o.generate_password) password = GeneratePassword();
   if (password.empty()) throw std::runtime_error("the password must not be empty");
 
-  fs::create_directories(o.site.root);
+  // A site's file is found from its root folder, which must exist first; a database is not.
+  if (o.site.database.empty()) fs::create_directories(o.site.root);
   const std::string file = o.site.DatabaseFile();
-  fs::create_directories(fs::path(file).parent_path());
-  const bool existed = fs::exists(file);
+  bool existed = true;
+  if (o.site.database.empty()) {
+    fs::create_directories(fs::path(file).parent_path());
+    existed = fs::exists(file);
+  }
   data::Database::Create(file);
   CatchUpSearchIndex(file);
   auto database = data::Database::Open(file);
@@ -133,7 +210,7 @@ int RunInit(const InitOptions& o) {
 
 struct ServeOptions {
   std::string config_file;
-  std::optional<std::string> root, listen, page, web_path, hot_news, image_size;
+  std::optional<std::string> root, listen, page, web_path, hot_news, image_size, database;
   std::optional<int> threads;
 };
 
@@ -143,6 +220,7 @@ server::ServerConfig BuildConfig(const ServeOptions& o) {
   if (o.root) config.root = *o.root;
   if (o.listen) config.listen = *o.listen;
   if (o.threads) config.threads = *o.threads;
+  if (o.database) config.database_url = *o.database;
   if (config.pages.empty()) config.pages.emplace_back();
   // Page flags change the first page of the configuration.
   server::PageConfig& first = config.pages.front();
@@ -158,19 +236,20 @@ int RunServe(const ServeOptions& o) {
   if (!fs::is_directory(config.root)) {
     throw std::runtime_error("the site folder " + config.root + " does not exist");
   }
-  data::Pool pool;
+  data::Pool pool(config.database_url);
   for (const server::PageConfig& page : config.pages) {
     try {
       CheckPageProperties(PropertiesOf(page));
     } catch (const Error& e) {
       throw std::runtime_error("page " + page.path + ": " + e.what());
     }
-    const std::string file = DatabaseFile(config.root, page);
+    const std::string file =
+        config.database_url.empty() ? DatabaseFile(config.root, page) : config.database_url;
     try {
       pool.Get(file);
       CatchUpSearchIndex(file);
     } catch (const DataError& e) {
-      if (!fs::exists(file)) {
+      if (config.database_url.empty() && !fs::exists(file)) {
         throw std::runtime_error("no database at " + file + "; run tessaly init --root " +
                                  config.root + " --page " + page.path + " --web-path '" +
                                  page.web_path.ToString() + "' --user NAME --password-stdin");
@@ -180,13 +259,29 @@ int RunServe(const ServeOptions& o) {
   }
 
   const SiteTexts& texts = config.texts;
-  pages::LogonGuard logons(
-      {.hash_slots = pages::LogonGuard::HashSlotsFor(static_cast<unsigned>(config.threads))});
+  const pages::LogonLimits limits{
+      .hash_slots = pages::LogonGuard::HashSlotsFor(static_cast<unsigned>(config.threads))};
+  std::shared_ptr<data::SessionTable> shared;
+  std::shared_ptr<server::Sessions> sessions;
+  std::optional<SessionSweeper> sweeper;
+  if (config.sessions_in_database) {
+    if (config.database_url.empty()) {
+      throw std::runtime_error("[session] store = \"database\" needs a [database] url");
+    }
+    shared = std::make_shared<data::SessionTable>(pool.Get(config.database_url),
+                                                  config.session_timeout_minutes);
+    sessions = std::make_shared<DatabaseSessions>(shared);
+    sweeper.emplace(shared, config.max_sessions, limits.window);
+  }
+  pages::LogonGuard logons(limits, std::chrono::steady_clock::now, shared);
   pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config));
-  server::WebServer web(config, [&pool, &texts, &logons, &cache](host::ScriptingContext& context,
-                                                                 const server::PageConfig& page) {
-    RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache);
-  });
+  server::WebServer web(
+      config,
+      [&pool, &texts, &logons, &cache](host::ScriptingContext& context,
+                                       const server::PageConfig& page) {
+        RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache);
+      },
+      sessions);
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
   web.Run();
@@ -201,6 +296,9 @@ struct BackupOptions {
 };
 
 int RunBackup(const BackupOptions& o) {
+  if (!o.site.database.empty()) {
+    throw std::runtime_error("backup copies a site's file; a PostgreSQL database has pg_dump");
+  }
   if (!fs::is_directory(o.site.root)) {
     throw std::runtime_error("the site folder " + o.site.root + " does not exist");
   }
@@ -216,6 +314,30 @@ int RunBackup(const BackupOptions& o) {
   data::BackupDatabase(file, o.to, options);
   if (terminal) std::cerr << "\n";
   std::cout << "copied " << file << " to " << o.to << "\n";
+  return 0;
+}
+
+struct MigrateOptions {
+  SiteLocation site;  // --from names its root folder, or the database file itself
+  std::string to;
+};
+
+int RunMigrate(const MigrateOptions& o) {
+  if (!data::IsDatabaseUrl(o.to)) throw std::runtime_error("--to must be a postgresql:// URL");
+  const std::string file = fs::is_regular_file(o.site.root) ? o.site.root : o.site.DatabaseFile();
+  const bool terminal = ::isatty(STDERR_FILENO);
+  const auto migrated = data::MigrateToPostgres(
+      file, o.to, [&](std::string_view what, std::int64_t done, std::int64_t total) {
+        if (terminal) {
+          std::cerr << "\rcopying " << what << ": " << done << " of " << total << std::flush;
+          if (done == total) std::cerr << "\n";
+        } else if (done == total || done % 100000 == 0) {
+          spdlog::info("copying {}: {} of {}", what, done, total);
+        }
+      });
+  CatchUpSearchIndex(o.to);
+  std::cout << "copied " << file << " to " << o.to << ": " << migrated.entries << " entries, "
+            << migrated.accounts << " accounts, " << migrated.pictures << " pictures\n";
   return 0;
 }
 
@@ -267,6 +389,9 @@ int main(int argc, char** argv) {
   auto with_default = [](const std::string& what, const std::string& value) {
     return what + " (default " + value + ")";
   };
+  serve_cmd->add_option("--database", serve.database,
+                        "PostgreSQL database (postgresql://...) for every page; default: each "
+                        "page's SQLite file");
   serve_cmd->add_option("--root", serve.root, with_default("site root folder", defaults.root));
   serve_cmd->add_option(
       "--listen", serve.listen,
@@ -305,6 +430,23 @@ int main(int argc, char** argv) {
   backup_cmd->add_option("--to", backup.to, "the copy's file")->required();
   backup_cmd->add_flag("--force", backup.force, "replace the file if it exists");
 
+  MigrateOptions migrate;
+  CLI::App* migrate_cmd = app.add_subcommand(
+      "migrate",
+      "Copy a site's entries, accounts and pictures from its SQLite file into an empty "
+      "PostgreSQL database, in one transaction.");
+  migrate_cmd
+      ->add_option("--from", migrate.site.root, "the site's root folder, or its database file")
+      ->required();
+  migrate_cmd->add_option("--page", migrate.site.page, "virtual path of the log page")
+      ->capture_default_str();
+  migrate_cmd
+      ->add_option("--web-path", migrate.site.web_path,
+                   "folder of the database under the root; empty: the page's folder")
+      ->capture_default_str();
+  migrate_cmd->add_option("--to", migrate.to, "the PostgreSQL database (postgresql://...)")
+      ->required();
+
   CLI11_PARSE(app, argc, argv);
 
   try {
@@ -318,6 +460,7 @@ int main(int argc, char** argv) {
     if (*serve_cmd) return RunServe(serve);
     if (*markup_cmd) return RunMarkup(markup);
     if (*backup_cmd) return RunBackup(backup);
+    if (*migrate_cmd) return RunMigrate(migrate);
   } catch (const std::exception& e) {
     std::cerr << "tessaly: " << e.what() << "\n";
     return 1;

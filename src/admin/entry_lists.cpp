@@ -60,16 +60,6 @@ void WriteEntryList(const pages::PageContext& page, const EntryList& list) {
   }
 }
 
-// The ids as a JSON array, so that a list of any length binds as one parameter.
-std::string JsonArray(const std::vector<std::int64_t>& ids) {
-  std::string json = "[";
-  for (std::int64_t id : ids) {
-    if (json.size() > 1) json += ',';
-    json += std::to_string(id);
-  }
-  return json + "]";
-}
-
 }  // namespace
 
 void WriteDeleteList(const pages::PageContext& page) { WriteEntryList(page, kDeleteList); }
@@ -86,8 +76,7 @@ void DoDeleteEntries(const pages::PageContext& page) {
                        pages::MessageButtons::kClose);
     return;
   }
-  page.database.Command().Execute(
-      "DELETE FROM MESSAGE WHERE ID IN (SELECT value FROM json_each(?))", {JsonArray(*ids)});
+  page.database.Command().DeleteIds("MESSAGE", *ids);
   pages::ShowMessage(page.response, "成功删除日志", "所选择的日志已被删除",
                      pages::MessageButtons::kBackToAndClose, AdminUrl(page, "control"));
 }

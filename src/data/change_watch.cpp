@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "base/errors.h"
-#include "data/database.h"
+#include "data/sqlite_connection.h"
 
 namespace tessaly::data {
 namespace {
@@ -67,7 +67,7 @@ class WalIndexWatch final : public ChangeWatch {
     header_ = static_cast<const std::uint32_t*>(const_cast<const void*>(region));
   }
 
-  Connection connection_;
+  SqliteConnection connection_;
   const std::uint32_t* header_ = nullptr;  // null: not in WAL mode, no stamp is ever known
 };
 

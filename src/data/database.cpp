@@ -4,16 +4,25 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 
 #include "base/errors.h"
+#include "data/postgres.h"
 #include "data/schema.h"
+#include "data/sqlite_connection.h"
 
 namespace tessaly::data {
 namespace {
 
 // Idle connections kept per database; more are closed when returned.
 constexpr std::size_t kMaxIdle = 32;
-constexpr int kBusyTimeoutMs = 5000;
+
+// Connections to a PostgreSQL server, per database and process: every node of a site holds
+// this many at most, so that several nodes stay within the server's max_connections (100 by
+// default). A request holds two at most, and a server thread serves one request at a time.
+constexpr std::size_t kMaxPostgresConnections = 16;
+// How long a request waits for a connection when all are lent before it fails.
+constexpr auto kAcquireTimeout = std::chrono::seconds(10);
 
 // The databases a thread has reached, most recent last; a few, since a server has a few pages.
 constexpr std::size_t kReachedPerThread = 8;
@@ -23,55 +32,10 @@ std::uint64_t NextId() {
   return next.fetch_add(1, std::memory_order_relaxed);
 }
 
-void Exec(sqlite3* db, const char* sql) {
-  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    throw DataError(std::string(sql) + ": " + sqlite3_errmsg(db));
-  }
-}
-
-sqlite3* OpenHandle(const std::string& path, int flags) {
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
-    std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    sqlite3_close(db);
-    throw DataError("cannot open " + path + ": " + message);
-  }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
-  sqlite3_extended_result_codes(db, 1);
-  // Writes are rare (administration only): pay for full durability.
-  sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
-  // Reads map the file instead of copying pages through read(), so the newest entries cost the
-  // same however large the table grows; and the whole file, as far as SQLite maps at all, so
-  // that a walk over an index does not copy pages after every change (which empties a
-  // connection's page cache, not its map).
-  sqlite3_exec(db, "PRAGMA mmap_size=2147418112", nullptr, nullptr, nullptr);
-  return db;
-}
-
 }  // namespace
 
-Connection::Connection(const std::string& path) : db_(OpenHandle(path, SQLITE_OPEN_READWRITE)) {}
-
-Connection::~Connection() {
-  for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
-  sqlite3_close(db_);
-}
-
-sqlite3_stmt* Connection::Prepare(const std::string& sql) {
-  auto it = statements_.find(sql);
-  if (it != statements_.end()) {
-    sqlite3_reset(it->second);
-    sqlite3_clear_bindings(it->second);
-    return it->second;
-  }
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
-                         &stmt, nullptr) != SQLITE_OK) {
-    throw DataError(std::string("cannot prepare statement: ") + sqlite3_errmsg(db_));
-  }
-  statements_.emplace(sql, stmt);
-  return stmt;
+bool IsDatabaseUrl(std::string_view location) {
+  return location.starts_with("postgresql://") || location.starts_with("postgres://");
 }
 
 Lease::Lease(std::shared_ptr<Database> owner, std::unique_ptr<Connection> connection)
@@ -94,38 +58,63 @@ void Lease::Release() {
   owner_.reset();
 }
 
-Database::Database(std::string path) : path_(std::move(path)), id_(NextId()) {}
+Database::Database(std::string location, Engine engine, Connector connect, std::size_t max_open)
+    : location_(std::move(location)),
+      engine_(engine),
+      id_(NextId()),
+      connect_(std::move(connect)),
+      max_open_(max_open) {}
 
-std::shared_ptr<Database> Database::Open(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    throw DataError("no database at " + path);
+std::shared_ptr<Database> Database::Open(const std::string& location) {
+  if (IsDatabaseUrl(location)) {
+    auto database = std::shared_ptr<Database>(new Database(
+        location, Engine::kPostgres, [location] { return ConnectPostgres(location); },
+        kMaxPostgresConnections));
+    {
+      Lease lease = database->Acquire();
+      CheckPostgresSchema(*lease, location);
+      CreatePostgresSchema(*lease);
+    }
+    database->watch_ = WatchPostgres(*database);
+    return database;
   }
-  auto database = std::shared_ptr<Database>(new Database(path));
+  struct stat st {};
+  if (::stat(location.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw DataError("no database at " + location);
+  }
+  auto database = std::shared_ptr<Database>(new Database(
+      location, Engine::kSqlite,
+      [location] { return std::make_unique<SqliteConnection>(location); }, 0));
   {
     Lease lease = database->Acquire();
-    CheckSchema(lease->handle(), path);
+    sqlite3* db = AsSqlite(*lease).handle();
+    CheckSchema(db, location);
     // A file made by an older version gets what it lacks (tables, indexes, triggers).
-    CreateSchema(lease->handle());
+    CreateSchema(db);
   }
   // Watched once the file is surely in WAL mode, which the schema sets.
-  database->watch_ = WatchSqliteFile(path);
+  database->watch_ = WatchSqliteFile(location);
   return database;
 }
 
-void Database::Create(const std::string& path) {
-  sqlite3* db = OpenHandle(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+void Database::Create(const std::string& location) {
+  if (IsDatabaseUrl(location)) {
+    std::unique_ptr<Connection> connection = ConnectPostgres(location);
+    CreatePostgresSchema(*connection);
+    return;
+  }
+  sqlite3* db = OpenSqliteHandle(location, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   try {
     sqlite3_stmt* stmt = nullptr;
     // A file with tables of another program is refused rather than mixed into.
     if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_schema", -1, &stmt, nullptr) !=
         SQLITE_OK) {
-      CheckSchema(db, path);  // names the cause: a folder it cannot write, or not SQLite at all
-      throw DataError("cannot read " + path + ": " + sqlite3_errmsg(db));
+      CheckSchema(db, location);  // names the cause: a folder it cannot write, or not SQLite
+      throw DataError("cannot read " + location + ": " + sqlite3_errmsg(db));
     }
     int objects = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : 0;
     sqlite3_finalize(stmt);
-    if (objects > 0) CheckSchema(db, path);
+    if (objects > 0) CheckSchema(db, location);
     CreateSchema(db);
   } catch (...) {
     sqlite3_close(db);
@@ -137,44 +126,68 @@ void Database::Create(const std::string& path) {
 Lease Database::Acquire() {
   std::unique_ptr<Connection> connection;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    if (max_open_ > 0 && idle_.empty()) {
+      if (!returned_.wait_for(lock, kAcquireTimeout,
+                              [this] { return !idle_.empty() || open_ < max_open_; })) {
+        throw DataError("no connection to " + location_ + " came free in time");
+      }
+    }
     if (!idle_.empty()) {
       connection = std::move(idle_.back());
       idle_.pop_back();
+    } else if (max_open_ > 0) {
+      ++open_;  // counted before connecting, so that waiting threads see the bound
     }
   }
-  if (!connection) connection = std::make_unique<Connection>(path_);
+  if (!connection) {
+    try {
+      connection = connect_();
+    } catch (...) {
+      if (max_open_ > 0) {
+        std::lock_guard lock(mutex_);
+        --open_;
+        returned_.notify_one();
+      }
+      throw;
+    }
+  }
   return Lease(shared_from_this(), std::move(connection));
 }
 
 void Database::Return(std::unique_ptr<Connection> connection) {
-  // A connection left inside a transaction (a failed statement mid-way) is not reused.
-  if (!sqlite3_get_autocommit(connection->handle())) return;
-  std::lock_guard lock(mutex_);
-  if (idle_.size() < kMaxIdle) idle_.push_back(std::move(connection));
+  std::unique_ptr<Connection> closing;
+  std::vector<std::unique_ptr<Connection>> dropped;
+  {
+    std::lock_guard lock(mutex_);
+    if (connection->Reusable() && idle_.size() < kMaxIdle) {
+      idle_.push_back(std::move(connection));
+    } else {
+      // A connection left inside a transaction (a failed statement mid-way) is not reused. One
+      // that lost its server means the others are likely lost too: they are closed rather than
+      // failing one request each.
+      if (connection->Broken()) dropped.swap(idle_);
+      if (max_open_ > 0) open_ -= 1 + dropped.size();
+      closing = std::move(connection);
+    }
+    if (max_open_ > 0) returned_.notify_all();
+  }
 }
 
 Stamp Database::ReadOneState(const std::function<void(Connection&, const Stamp&)>& read) {
   Lease lease = Acquire();
-  sqlite3* db = lease->handle();
-  const Stamp before = CurrentStamp();
-  Exec(db, "BEGIN");
-  Stamp state;
+  const Stamp state = lease->BeginReadState(*watch_);
   try {
-    // The transaction's state is fixed by its first read; a stamp unchanged across that read
-    // names it.
-    Exec(db, "SELECT 1 FROM sqlite_schema LIMIT 1");
-    if (before.known && CurrentStamp() == before) state = before;
     read(*lease, state);
-    Exec(db, "COMMIT");
+    lease->Commit();
   } catch (...) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    lease->Rollback();
     throw;
   }
   return state;
 }
 
-Pool::Pool() : id_(NextId()) {}
+Pool::Pool(std::string url) : id_(NextId()), url_(std::move(url)) {}
 
 Database& Pool::Reach(const std::string& path) {
   struct Reached {
@@ -193,11 +206,12 @@ Database& Pool::Reach(const std::string& path) {
 }
 
 std::shared_ptr<Database> Pool::Get(const std::string& path) {
+  const std::string& location = url_.empty() ? path : url_;
   std::lock_guard lock(mutex_);
-  auto it = databases_.find(path);
+  auto it = databases_.find(location);
   if (it != databases_.end()) return it->second;
-  auto database = Database::Open(path);
-  databases_.emplace(path, database);
+  auto database = Database::Open(location);
+  databases_.emplace(location, database);
   return database;
 }
 

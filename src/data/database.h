@@ -1,40 +1,24 @@
-// Connections to one database file, pooled. A Lease is one connection lent to one user at a
-// time; it goes back to the pool when the lease ends. Connections keep their prepared
-// statements, so opening a recordset costs no parse after the first time.
+// Connections to one log database, pooled. A database is an SQLite file (named by its path) or
+// a PostgreSQL database (named by a "postgresql://" URL); everything above this layer works on
+// either through Connection. A Lease is one connection lent to one user at a time; it goes back
+// to the pool when the lease ends.
 #ifndef TESSALY_DATA_DATABASE_H_
 #define TESSALY_DATA_DATABASE_H_
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "data/change_watch.h"
-
-struct sqlite3;
-struct sqlite3_stmt;
+#include "data/connection.h"
 
 namespace tessaly::data {
-
-class Connection {
- public:
-  explicit Connection(const std::string& path);  // throws DataError
-  ~Connection();
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  sqlite3* handle() const { return db_; }
-
-  // A prepared statement for `sql`, reset and unbound, owned by this connection.
-  sqlite3_stmt* Prepare(const std::string& sql);
-
- private:
-  sqlite3* db_ = nullptr;
-  std::unordered_map<std::string, sqlite3_stmt*> statements_;
-};
 
 class Database;
 
@@ -56,46 +40,62 @@ class Lease {
   std::unique_ptr<Connection> connection_;
 };
 
+// True when `location` names a PostgreSQL database rather than a file.
+bool IsDatabaseUrl(std::string_view location);
+
 class Database : public std::enable_shared_from_this<Database> {
  public:
-  // Opens an existing database file and checks that it is one of ours. Throws DataError:
-  // "no database at PATH" or "PATH is not a Tessaly database".
-  static std::shared_ptr<Database> Open(const std::string& path);
+  // Opens an existing database and checks that it is one of ours, bringing its schema up to
+  // date. Throws DataError: "no database at PATH", "PATH is not a Tessaly database", or the
+  // server's complaint for a URL.
+  static std::shared_ptr<Database> Open(const std::string& location);
 
-  // Creates the file (and the schema) if needed; keeps every existing row.
-  static void Create(const std::string& path);
+  // Creates the database's schema if needed; keeps every existing row.
+  static void Create(const std::string& location);
 
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return location_; }
+  Engine engine() const { return engine_; }
+
+  // A connection of the pool, or a new one. A PostgreSQL database keeps at most a bounded
+  // number open and waits for one to come back beyond it. Throws DataError.
   Lease Acquire();
 
   // A number that no other Database of this process has, for keys of what is kept per database.
   std::uint64_t id() const { return id_; }
 
-  // The stamp of the newest committed state (change_watch.h): lock-free, for every request.
+  // The stamp of the newest committed state (change_watch.h): lock-free for a file; one
+  // prepared statement for a server. Never throws.
   Stamp CurrentStamp() const { return watch_->Current(); }
 
   // Runs `read` on a connection inside one read transaction, so that everything it reads comes
   // from one committed state, and gives it that state's stamp, also returned: known when it is
-  // known exactly (no commit became visible between the stamp and the transaction's first
-  // read), otherwise not known. Throws DataError, and what `read` throws.
+  // known exactly, otherwise not known. Throws DataError, and what `read` throws.
   Stamp ReadOneState(const std::function<void(Connection&, const Stamp& state)>& read);
 
  private:
   friend class Lease;
-  explicit Database(std::string path);
+  using Connector = std::function<std::unique_ptr<Connection>()>;
+  Database(std::string location, Engine engine, Connector connect, std::size_t max_open);
   void Return(std::unique_ptr<Connection> connection);
 
-  std::string path_;
+  const std::string location_;
+  const Engine engine_;
   const std::uint64_t id_;
+  const Connector connect_;
+  const std::size_t max_open_;  // 0: no bound
   std::unique_ptr<ChangeWatch> watch_;
   std::mutex mutex_;
+  std::condition_variable returned_;
+  std::size_t open_ = 0;  // lent and idle, when bounded
   std::vector<std::unique_ptr<Connection>> idle_;
 };
 
-// Databases by file path, opened on first use and kept for the life of the pool.
+// Databases by location, opened on first use and kept for the life of the pool. A pool made
+// with a URL serves that one database for every location it is asked for: every page of the
+// server then shares it.
 class Pool {
  public:
-  Pool();
+  explicit Pool(std::string url = {});
 
   // Throws DataError as Database::Open does.
   std::shared_ptr<Database> Get(const std::string& path);
@@ -106,6 +106,7 @@ class Pool {
 
  private:
   const std::uint64_t id_;
+  const std::string url_;
   std::mutex mutex_;
   std::unordered_map<std::string, std::shared_ptr<Database>> databases_;
 };

@@ -1,7 +1,5 @@
 #include "data/recordset.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 
 #include "base/ascii.h"
@@ -9,54 +7,6 @@
 
 namespace tessaly::data {
 namespace {
-
-void Check(sqlite3* db, int rc, const char* what) {
-  if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) {
-    throw DataError(std::string(what) + ": " + sqlite3_errmsg(db));
-  }
-}
-
-void Bind(sqlite3_stmt* stmt, int index, const Value& value) {
-  sqlite3* db = sqlite3_db_handle(stmt);
-  struct Visitor {
-    sqlite3_stmt* s;
-    int i;
-    int operator()(std::monostate) const { return sqlite3_bind_null(s, i); }
-    int operator()(std::int64_t v) const { return sqlite3_bind_int64(s, i, v); }
-    int operator()(double v) const { return sqlite3_bind_double(s, i, v); }
-    int operator()(const std::string& v) const {
-      return sqlite3_bind_text64(s, i, v.data(), v.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-    }
-    int operator()(const Blob& v) const {
-      return sqlite3_bind_blob64(s, i, v.bytes.data(), v.bytes.size(), SQLITE_TRANSIENT);
-    }
-  };
-  Check(db, std::visit(Visitor{stmt, index}, value.Get()), "cannot bind parameter");
-}
-
-void BindAll(sqlite3_stmt* stmt, const std::vector<Value>& params) {
-  int index = 1;
-  for (const Value& p : params) Bind(stmt, index++, p);
-}
-
-Value ColumnValue(sqlite3_stmt* stmt, int i) {
-  switch (sqlite3_column_type(stmt, i)) {
-    case SQLITE_INTEGER:
-      return Value(static_cast<std::int64_t>(sqlite3_column_int64(stmt, i)));
-    case SQLITE_FLOAT:
-      return Value(sqlite3_column_double(stmt, i));
-    case SQLITE_BLOB: {
-      const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt, i));
-      return Value(Blob{std::string(data ? data : "", sqlite3_column_bytes(stmt, i))});
-    }
-    case SQLITE_NULL:
-      return Value();
-    default: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-      return Value(std::string(text ? text : "", sqlite3_column_bytes(stmt, i)));
-    }
-  }
-}
 
 // Column names go into SQL text, so only plain identifiers are accepted.
 const std::string& Identifier(const std::string& name) {
@@ -71,13 +21,9 @@ const std::string& Identifier(const std::string& name) {
 
 std::int64_t StepScalar(Connection& connection, const std::string& sql,
                         const std::vector<Value>& params) {
-  sqlite3_stmt* stmt = connection.Prepare(sql);
-  BindAll(stmt, params);
-  int rc = sqlite3_step(stmt);
-  std::int64_t result = rc == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
-  sqlite3_reset(stmt);
-  Check(connection.handle(), rc, "cannot count rows");
-  return result;
+  std::vector<Row> rows;
+  connection.Query(sql, params, rows);
+  return rows.empty() || rows[0].empty() ? 0 : rows[0][0].ToInt();
 }
 
 }  // namespace
@@ -113,25 +59,14 @@ std::int64_t Recordset::BatchRows() const {
 
 void Recordset::Fetch(std::int64_t offset) {
   Connection& c = connection();
-  sqlite3_stmt* stmt = c.Prepare(paged_sql_);
-  BindAll(stmt, query_.params);
-  const int n = static_cast<int>(query_.params.size());
   const std::int64_t rows = BatchRows();
-  Bind(stmt, n + 1, Value(rows));
-  Bind(stmt, n + 2, Value(offset));
-  const int columns = sqlite3_column_count(stmt);
-  if (names_.empty()) {
-    for (int i = 0; i < columns; ++i) names_.emplace_back(sqlite3_column_name(stmt, i));
-  }
+  std::vector<Value> params;
+  params.reserve(query_.params.size() + 2);
+  params.insert(params.end(), query_.params.begin(), query_.params.end());
+  params.emplace_back(rows);
+  params.emplace_back(offset);
   batch_.clear();
-  int rc;
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    std::vector<Value>& row = batch_.emplace_back();
-    row.reserve(columns);
-    for (int i = 0; i < columns; ++i) row.push_back(ColumnValue(stmt, i));
-  }
-  sqlite3_reset(stmt);  // ends the read before the rows are handed out
-  Check(c.handle(), rc, "cannot read rows");
+  c.Query(paged_sql_, params, batch_, &names_);
   batch_complete_ = static_cast<std::int64_t>(batch_.size()) < rows;
   first_in_batch_ = offset + 1;
   position_ = offset + 1;
@@ -153,7 +88,8 @@ std::int64_t Recordset::RecordCount() {
     if (query_.whole_table) {
       count_ = StepScalar(connection(), "SELECT N FROM ROW_COUNT WHERE NAME = ?", {query_.table});
     } else {
-      count_ = StepScalar(connection(), "SELECT count(*) FROM (" + query_.sql + ")", query_.params);
+      count_ =
+          StepScalar(connection(), "SELECT count(*) FROM (" + query_.sql + ") AS Q", query_.params);
     }
   }
   return *count_;
@@ -239,11 +175,7 @@ void Recordset::Update() {
     params.push_back(id);
     sql = "UPDATE " + table + " SET " + sets + " WHERE ID = ?";
   }
-  sqlite3_stmt* stmt = c.Prepare(sql);
-  BindAll(stmt, params);
-  int rc = sqlite3_step(stmt);
-  sqlite3_reset(stmt);
-  Check(c.handle(), rc, "cannot store the row");
+  c.Execute(sql, params);
   adding_ = false;
   changes_.clear();
 }
@@ -258,28 +190,26 @@ void Recordset::Close() {
 
 std::optional<std::vector<Value>> RowAt(Connection& connection, const Query& query,
                                         std::int64_t offset) {
-  sqlite3_stmt* stmt = connection.Prepare(query.sql + " LIMIT 1 OFFSET ?");
-  BindAll(stmt, query.params);
-  Bind(stmt, static_cast<int>(query.params.size()) + 1, Value(offset));
-  std::optional<std::vector<Value>> row;
-  const int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_ROW) {
-    row.emplace();
-    for (int c = 0; c < sqlite3_column_count(stmt); ++c) row->push_back(ColumnValue(stmt, c));
-  }
-  sqlite3_reset(stmt);
-  Check(connection.handle(), rc, "cannot read rows");
-  return row;
+  std::vector<Value> params = query.params;
+  params.emplace_back(offset);
+  std::vector<Row> rows;
+  connection.Query(query.sql + " LIMIT 1 OFFSET ?", params, rows);
+  if (rows.empty()) return std::nullopt;
+  return std::move(rows.front());
 }
 
 std::int64_t Command::Execute(const std::string& sql, const std::vector<Value>& params) {
-  sqlite3_stmt* stmt = lease_->Prepare(sql);
-  BindAll(stmt, params);
-  int rc = sqlite3_step(stmt);
-  while (rc == SQLITE_ROW) rc = sqlite3_step(stmt);
-  sqlite3_reset(stmt);
-  Check(lease_->handle(), rc, "cannot run the statement");
-  return sqlite3_changes64(lease_->handle());
+  return lease_->Execute(sql, params);
+}
+
+std::int64_t Command::DeleteIds(const std::string& table, const std::vector<std::int64_t>& ids) {
+  std::string json = "[";
+  for (std::int64_t id : ids) {
+    if (json.size() > 1) json += ',';
+    json += std::to_string(id);
+  }
+  json += "]";
+  return Execute("DELETE FROM " + Identifier(table) + " WHERE " + lease_->InIdList("ID"), {json});
 }
 
 }  // namespace tessaly::data

@@ -18,8 +18,6 @@
 #include "data/database.h"
 #include "data/value.h"
 
-struct sqlite3_stmt;
-
 namespace tessaly::data {
 
 struct Query {
@@ -107,6 +105,9 @@ class Command {
   explicit Command(Lease lease) : lease_(std::move(lease)) {}
   // Runs `sql` with `params` bound in order; returns the number of rows changed.
   std::int64_t Execute(const std::string& sql, const std::vector<Value>& params = {});
+  // Deletes the rows of `table` whose ID is one of `ids`, in one statement whatever their
+  // number; returns how many went.
+  std::int64_t DeleteIds(const std::string& table, const std::vector<std::int64_t>& ids);
 
  private:
   Lease lease_;

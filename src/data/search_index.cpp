@@ -4,6 +4,7 @@
 
 #include "base/ascii.h"
 #include "base/errors.h"
+#include "data/sqlite_connection.h"
 
 namespace tessaly::data {
 namespace {
@@ -41,7 +42,7 @@ void Exec(sqlite3* db, const char* sql) {
 
 // Runs a prepared statement of `connection` with `params`; calls `row` for each result row.
 template <typename RowFn>
-void Run(Connection& connection, const std::string& sql, const std::vector<Value>& params,
+void Run(SqliteConnection& connection, const std::string& sql, const std::vector<Value>& params,
          RowFn&& row) {
   sqlite3_stmt* stmt = connection.Prepare(sql);
   int index = 1;
@@ -62,7 +63,7 @@ void Run(Connection& connection, const std::string& sql, const std::vector<Value
   }
 }
 
-std::int64_t Count(Connection& connection, const std::string& sql) {
+std::int64_t Count(SqliteConnection& connection, const std::string& sql) {
   std::int64_t n = 0;
   Run(connection, sql, {}, [&](sqlite3_stmt* stmt) { n = sqlite3_column_int64(stmt, 0); });
   return n;
@@ -74,7 +75,7 @@ std::string ColumnText(sqlite3_stmt* stmt, int i) {
 }
 
 // Indexes one batch inside a write transaction; returns how many entries it took.
-std::int64_t IndexBatch(Connection& c, VisibleTextFn visible_text) {
+std::int64_t IndexBatch(SqliteConnection& c, VisibleTextFn visible_text) {
   Exec(c.handle(), "BEGIN IMMEDIATE");
   try {
     std::vector<std::int64_t> ids;
@@ -127,6 +128,100 @@ bool HasAsciiLetter(std::string_view word) {
   return false;
 }
 
+// PostgreSQL: the index holds each entry's visible text with ASCII letters in lower case (as
+// SQLite's lower() folds them: no other letter), in a trigram index that answers LIKE
+// patterns of three characters or more; shorter words are matched by strpos on the same text.
+std::int64_t IndexPostgresBatch(Connection& c, VisibleTextFn visible_text) {
+  c.Begin();
+  try {
+    std::vector<Row> pending;
+    // Locked, so that two nodes catching up at once take turns; a search waits for the batch
+    // in flight rather than answering from an index that lacks it.
+    c.Query(
+        "SELECT ID FROM SEARCH_PENDING ORDER BY ID LIMIT " + std::to_string(kBatch) + " FOR UPDATE",
+        {}, pending);
+    std::string ids = "[";
+    for (const Row& row : pending) ids += (ids.size() > 1 ? "," : "") + row[0].ToText();
+    ids += "]";
+    const std::string in_batch =
+        " IN (SELECT value::bigint FROM json_array_elements_text(CAST(? AS json)))";
+    std::vector<Row> entries;
+    c.Query("SELECT ID, TITLE, CONTENT FROM MESSAGE WHERE ID" + in_batch, {ids}, entries);
+    std::string texts = "[";
+    for (const Row& entry : entries) {
+      if (texts.size() > 1) texts += ',';
+      texts += "{\"id\":" + entry[0].ToText() + ",\"text\":";
+      AppendJsonString(texts, ascii::ToLower(visible_text(entry[1].ToText()) + "\n" +
+                                             visible_text(entry[2].ToText())));
+      texts += '}';
+    }
+    texts += "]";
+    c.Execute("DELETE FROM MESSAGE_SEARCH WHERE ID" + in_batch, {ids});
+    c.Execute(
+        "INSERT INTO MESSAGE_SEARCH (ID, TEXT) SELECT id, text FROM "
+        "json_to_recordset(CAST(? AS json)) AS r(id bigint, text text)",
+        {texts});
+    c.Execute("DELETE FROM SEARCH_PENDING WHERE ID" + in_batch, {ids});
+    c.Commit();
+    return static_cast<std::int64_t>(pending.size());
+  } catch (...) {
+    c.Rollback();
+    throw;
+  }
+}
+
+void CatchUpPostgres(Connection& c, VisibleTextFn visible_text,
+                     const std::function<void(std::int64_t, std::int64_t)>& progress) {
+  std::vector<Row> counted;
+  c.Query("SELECT count(*) FROM SEARCH_PENDING", {}, counted);
+  const std::int64_t total = counted.empty() ? 0 : counted[0][0].ToInt();
+  if (total == 0) return;
+  std::int64_t done = 0;
+  while (true) {
+    const std::int64_t n = IndexPostgresBatch(c, visible_text);
+    if (n == 0) break;
+    done += n;
+    if (progress) progress(std::min(done, total), total);
+  }
+}
+
+// A LIKE pattern that matches `word` anywhere, its own % _ and \ taken literally.
+std::string ContainsPattern(std::string_view word) {
+  std::string pattern = "%";
+  for (char c : word) {
+    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
+    pattern += c;
+  }
+  return pattern + "%";
+}
+
+Query PostgresSearchQuery(const std::vector<std::string>& words) {
+  Query query;
+  query.table = "MESSAGE";
+  query.sql =
+      "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM MESSAGE_SEARCH S "
+      "JOIN MESSAGE M ON M.ID = S.ID WHERE TRUE";
+  bool indexed = false;
+  for (const std::string& word : words) {
+    const std::string lower = ascii::ToLower(word);
+    if (CodePoints(word) >= 3) {
+      indexed = true;
+      query.sql += " AND S.TEXT LIKE ?";
+      query.params.emplace_back(ContainsPattern(lower));
+    } else {
+      query.sql += " AND strpos(S.TEXT, ?) > 0";
+      query.params.emplace_back(lower);
+    }
+  }
+  // Short words alone scan as many entries as on SQLite.
+  if (!indexed) {
+    query.sql += " AND S.ID > (SELECT coalesce(max(ID), 0) FROM MESSAGE) - " +
+                 std::to_string(kShortWordScanEntries);
+  }
+  query.sql += " ORDER BY M.STIME DESC, M.ID DESC";
+  return query;
+}
+
 }  // namespace
 
 void CreateSearchIndex(sqlite3* db) {
@@ -140,8 +235,12 @@ void CreateSearchIndex(sqlite3* db) {
   if (!exists) Exec(db, kSearchSchema);
 }
 
-void CatchUpSearchIndex(Connection& connection, VisibleTextFn visible_text,
+void CatchUpSearchIndex(Connection& any, VisibleTextFn visible_text,
                         const std::function<void(std::int64_t, std::int64_t)>& progress) {
+  if (any.engine() == Engine::kPostgres) {
+    return CatchUpPostgres(any, visible_text, progress);
+  }
+  SqliteConnection& connection = AsSqlite(any);
   const std::int64_t total = Count(connection, "SELECT count(*) FROM SEARCH_PENDING");
   // Nothing pending costs this one count and no write lock: a search runs it every time.
   if (total == 0) return;
@@ -154,7 +253,8 @@ void CatchUpSearchIndex(Connection& connection, VisibleTextFn visible_text,
   }
 }
 
-Query SearchQuery(const std::vector<std::string>& words) {
+Query SearchQuery(Engine engine, const std::vector<std::string>& words) {
+  if (engine == Engine::kPostgres) return PostgresSearchQuery(words);
   Query query;
   query.table = "MESSAGE";
   std::string match;

@@ -39,8 +39,9 @@ void CatchUpSearchIndex(
 // Words of three characters or more are looked up in the index; shorter ones are checked
 // against the candidates' text, or, when no word is that long, against the text of the entries
 // with the newest 100,000 ids only (a bounded scan). The words are bound values: nothing in
-// them means anything to a query syntax.
-Query SearchQuery(const std::vector<std::string>& words);
+// them means anything to a query syntax. On PostgreSQL the same matches come from a trigram
+// index (pg_trgm) on the visible text.
+Query SearchQuery(Engine engine, const std::vector<std::string>& words);
 
 }  // namespace tessaly::data
 

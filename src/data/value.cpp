@@ -32,4 +32,23 @@ std::int64_t Value::ToInt() const {
   return out;
 }
 
+void AppendJsonString(std::string& json, std::string_view text) {
+  json += '"';
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (byte < 0x20) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      json += "\\u00";
+      json += kHex[byte >> 4];
+      json += kHex[byte & 15];
+    } else {
+      json += c;
+    }
+  }
+  json += '"';
+}
+
 }  // namespace tessaly::data

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace tessaly::data {
@@ -35,6 +36,9 @@ class Value {
  private:
   std::variant<std::monostate, std::int64_t, double, std::string, Blob> v_;
 };
+
+// Appends `text` to `json` as a JSON string (for lists and rows bound as one JSON value).
+void AppendJsonString(std::string& json, std::string_view text);
 
 }  // namespace tessaly::data
 

@@ -105,12 +105,7 @@ void DoDeleteImages(const PageContext& page) {
   const bool post = page.request.ServerVariable("REQUEST_METHOD") == "POST";
   const auto ids = pages::ParseIdList(page.request.Item("id"));
   if (!post || !ids) return WriteImageList(page);
-  // One statement whatever the number of ids: the list goes in as one bound JSON array.
-  std::string list = "[";
-  for (std::int64_t id : *ids) list.append(list.size() > 1 ? "," : "").append(std::to_string(id));
-  list += "]";
-  page.database.Command().Execute("DELETE FROM IMAGE WHERE ID IN (SELECT value FROM json_each(?))",
-                                  {list});
+  page.database.Command().DeleteIds("IMAGE", *ids);
   pages::ShowMessage(page.response, "成功删除图片", "所选择的图片已被删除", MessageButtons::kBackTo,
                      page.script_name + "?action=admin&do=image");
 }

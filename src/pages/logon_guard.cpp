@@ -12,8 +12,8 @@ unsigned LogonGuard::HashSlotsFor(unsigned server_threads) {
   return std::max(1u, threads - 1);
 }
 
-LogonGuard::LogonGuard(LogonLimits limits, Clock clock)
-    : limits_(limits), clock_(std::move(clock)) {}
+LogonGuard::LogonGuard(LogonLimits limits, Clock clock, std::shared_ptr<data::SessionTable> shared)
+    : limits_(limits), clock_(std::move(clock)), shared_(std::move(shared)) {}
 
 LogonGuard::Failures* LogonGuard::Recent(const std::string& address,
                                          std::chrono::steady_clock::time_point now) {
@@ -36,12 +36,14 @@ void LogonGuard::Forget(const std::string& address) {
 }
 
 bool LogonGuard::Closed(std::string_view address) {
+  if (shared_) return shared_->RecentFailures(address, limits_.window) >= limits_.failures;
   std::lock_guard lock(mutex_);
   const Failures* recent = Recent(std::string(address), clock_());
   return recent && recent->times.size() >= static_cast<std::size_t>(limits_.failures);
 }
 
 void LogonGuard::RecordFailure(std::string_view address) {
+  if (shared_) return shared_->RecordFailure(address, limits_.window);
   const std::string key(address);
   std::lock_guard lock(mutex_);
   const auto now = clock_();
@@ -61,6 +63,7 @@ void LogonGuard::RecordFailure(std::string_view address) {
 }
 
 void LogonGuard::RecordSuccess(std::string_view address) {
+  if (shared_) return shared_->ForgetFailures(address);
   std::lock_guard lock(mutex_);
   Forget(std::string(address));
 }

@@ -10,11 +10,14 @@
 #include <deque>
 #include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+
+#include "data/session_table.h"
 
 namespace tessaly::pages {
 
@@ -37,7 +40,10 @@ class LogonGuard {
   // the threads, at least one.
   static unsigned HashSlotsFor(unsigned server_threads);
 
-  explicit LogonGuard(LogonLimits limits = {}, Clock clock = std::chrono::steady_clock::now);
+  // With `shared`, failures are counted in the database that every node of the site uses
+  // (by the database's clock, not `clock`); without it, in this process.
+  explicit LogonGuard(LogonLimits limits = {}, Clock clock = std::chrono::steady_clock::now,
+                      std::shared_ptr<data::SessionTable> shared = nullptr);
 
   // True while `address` has `failures` failed logons within the window: its logons are
   // refused without checking until the oldest of them leaves the window.
@@ -74,6 +80,7 @@ class LogonGuard {
 
   const LogonLimits limits_;
   const Clock clock_;
+  const std::shared_ptr<data::SessionTable> shared_;
   std::mutex mutex_;
   std::unordered_map<std::string, Failures> failures_;
   std::list<std::string> recency_;  // addresses, the latest to fail first

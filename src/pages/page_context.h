@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "data/database.h"
@@ -36,10 +37,13 @@ class PageDatabase {
   // Brings the search index up to date with every change made since it was last used.
   void CatchUpSearchIndex() const;
 
-  // What is kept per state of the database is kept under these (output_cache.h). Neither
-  // asks the database anything. Throw DataError when the file cannot be opened.
+  // What is kept per state of the database is kept under these (output_cache.h). Id asks the
+  // database nothing; CurrentStamp asks a database server once per request: a stamp read
+  // after the request began is fresh enough for all of it, until the request itself writes
+  // (Open for AddNew/Update, Command). Throw DataError when the database cannot be opened.
   std::uint64_t Id() const { return Get().id(); }
-  data::Stamp CurrentStamp() const { return Get().CurrentStamp(); }
+  data::Engine engine() const { return Get().engine(); }
+  data::Stamp CurrentStamp() const;
 
   // Runs `read`, whose recordsets (Open) then all read one committed state in one read
   // transaction; `read` and the caller are given that state's stamp (data::Database).
@@ -54,6 +58,7 @@ class PageDatabase {
   const std::string& web_path_;
   mutable data::Database* database_ = nullptr;   // once found
   mutable data::Connection* reading_ = nullptr;  // inside ReadOneState
+  mutable std::optional<data::Stamp> stamp_;     // read in this request, before any write
 };
 
 class PublicCache;

@@ -71,7 +71,7 @@ void WriteSearchResults(const PageContext& page) {
   // marks it pending in the index, so a page kept for the current state was read from an index
   // that was up to date; catching up costs one count when nothing is pending.
   page.database.CatchUpSearchIndex();
-  const data::Query matches = data::SearchQuery(words);
+  const data::Query matches = data::SearchQuery(page.database.engine(), words);
   CacheKey count_key("matches");
   for (const std::string& word : words) count_key.Add(word);
   const std::string counted = CachedText(page, count_key.str(), [&](const OneState&) {

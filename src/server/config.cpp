@@ -109,7 +109,14 @@ void ReadLimits(const Reader& reader, const toml::table& table, ServerConfig& co
 void ReadSession(const Reader& reader, const toml::table& table, ServerConfig& config) {
   for (auto&& [name, node] : table) {
     std::string key = "session." + std::string(name.str());
-    if (!ReadSetting(reader, key, node, kSessionTimeoutMinutes, config.session_timeout_minutes)) {
+    if (name == "store") {
+      const std::string store = reader.String(node, key);
+      if (store != "memory" && store != "database") {
+        reader.BadValue(key, "expected \"memory\" or \"database\"");
+      }
+      config.sessions_in_database = store == "database";
+    } else if (!ReadSetting(reader, key, node, kSessionTimeoutMinutes,
+                            config.session_timeout_minutes)) {
       reader.UnknownKey(key);
     }
   }
@@ -120,6 +127,18 @@ void ReadCache(const Reader& reader, const toml::table& table, ServerConfig& con
     std::string key = "cache." + std::string(name.str());
     if (!ReadSetting(reader, key, node, kCacheMaxBytes, config.cache_max_bytes)) {
       reader.UnknownKey(key);
+    }
+  }
+}
+
+void ReadDatabase(const Reader& reader, const toml::table& table, ServerConfig& config) {
+  for (auto&& [name, node] : table) {
+    std::string key = "database." + std::string(name.str());
+    if (name != "url") reader.UnknownKey(key);
+    config.database_url = reader.String(node, key);
+    if (!config.database_url.starts_with("postgresql://") &&
+        !config.database_url.starts_with("postgres://")) {
+      reader.BadValue(key, "must start with postgresql://");
     }
   }
 }
@@ -223,6 +242,8 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
       loaded.trusted_proxies = ReadAddresses(reader, node, key);
     } else if (key == "limits") {
       ReadLimits(reader, reader.Table(node, key), loaded);
+    } else if (key == "database") {
+      ReadDatabase(reader, reader.Table(node, key), loaded);
     } else if (key == "session") {
       ReadSession(reader, reader.Table(node, key), loaded);
     } else if (key == "cache") {

@@ -37,8 +37,11 @@ struct ServerConfig {
   int idle_timeout_seconds = kIdleTimeoutSeconds.default_value;
   std::size_t max_sessions = kMaxSessions.default_value;
   int session_timeout_minutes = kSessionTimeoutMinutes.default_value;
+  bool sessions_in_database = false;  // [session] store = "database"
   std::size_t cache_max_bytes = kCacheMaxBytes.default_value;
   std::string access_log;  // file path; empty: no access log
+  // A PostgreSQL database ("postgresql://...") that every page uses; empty: each page's file.
+  std::string database_url;
   // Peers whose X-Forwarded-For names the client (canonical address texts); empty: none.
   std::vector<std::string> trusted_proxies;
 
@@ -63,8 +66,14 @@ struct ServerConfig {
 //   max_body_bytes = 16777216      # max_connections, read_timeout_seconds,
 //                                  # idle_timeout_seconds, max_sessions
 //
+//   [database]
+//   url = "postgresql://user@host/db"  # every page on this PostgreSQL database; absent:
+//                                  # each page's SQLite file under the site folder
+//
 //   [session]
 //   timeout_minutes = 20
+//   store = "memory"               # or "database": sessions and the logon guard's counts in
+//                                  # the [database] that every node shares
 //
 //   [cache]
 //   max_bytes = 67108864           # public pages kept, all threads together; 0: none

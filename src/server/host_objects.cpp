@@ -206,7 +206,7 @@ std::string PageServer::MapPath(std::string_view path) const {
   return MapVirtualPath(root_, script_name_, path);
 }
 
-PageSession::PageSession(SessionStore& store, std::string_view cookie_header) : store_(store) {
+PageSession::PageSession(Sessions& store, std::string_view cookie_header) : store_(store) {
   auto cookie = FindCookie(cookie_header, kSessionCookie);
   if (!cookie) return;
   sent_cookie_ = true;

@@ -102,7 +102,7 @@ class PageSession final : public host::Session {
  public:
   // `cookie_header` is the request's Cookie header (may be empty). A cookie that names no live
   // session is ignored.
-  PageSession(SessionStore& store, std::string_view cookie_header);
+  PageSession(Sessions& store, std::string_view cookie_header);
 
   std::string Value(std::string_view name) const override;
   void SetValue(std::string_view name, std::string value) override;
@@ -116,7 +116,7 @@ class PageSession final : public host::Session {
  private:
   void EnsureSession();
 
-  SessionStore& store_;
+  Sessions& store_;
   std::string id_;  // empty: the visitor has no live session
   bool sent_cookie_ = false;
   bool issued_ = false;

@@ -25,7 +25,7 @@ using PageHandler = std::function<void(host::ScriptingContext&, const PageConfig
 // What all page runs of a server share.
 struct PageHost {
   const PageHandler& handler;
-  SessionStore& sessions;
+  Sessions& sessions;
   std::string_view root;  // the canonical root folder
 };
 

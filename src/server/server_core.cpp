@@ -51,11 +51,15 @@ void MakeRoomForConnections(std::size_t connections) {
 
 }  // namespace
 
-ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler)
+ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler,
+                       std::shared_ptr<Sessions> given_sessions)
     : config(std::move(server_config)),
       handler(std::move(page_handler)),
       pages(config.pages),
-      sessions(config.max_sessions, config.session_timeout_minutes),
+      sessions_kept(given_sessions ? std::move(given_sessions)
+                                   : std::make_shared<SessionStore>(
+                                         config.max_sessions, config.session_timeout_minutes)),
+      sessions(*sessions_kept),
       body_budget(config.max_body_memory_bytes),
       loops_([count = ServingThreads(config)] {
         std::vector<std::unique_ptr<Loop>> loops;

@@ -41,7 +41,7 @@ using Socket =
 
 class ServerCore {
  public:
-  ServerCore(ServerConfig config, PageHandler handler);
+  ServerCore(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions);
   ~ServerCore();
 
   // See WebServer.
@@ -59,7 +59,8 @@ class ServerCore {
   const PageHandler handler;
   std::vector<PageConfig> pages;
   std::filesystem::path root;
-  SessionStore sessions;
+  const std::shared_ptr<Sessions> sessions_kept;  // the store given, or one in memory
+  Sessions& sessions;
   BodyBudget body_budget;
   std::shared_ptr<spdlog::logger> access_log;
   ListenAddress address;

@@ -22,7 +22,21 @@
 
 namespace tessaly::server {
 
-class SessionStore {
+// Where the visitors' sessions are kept: this process's memory (SessionStore), or a store that
+// several servers share. Ids are those that NewSessionId makes. Thread-safe.
+class Sessions {
+ public:
+  virtual ~Sessions() = default;
+  // As SessionStore's members of the same names.
+  virtual bool Touch(std::string_view id) = 0;
+  virtual std::string Create() = 0;
+  virtual std::string Value(std::string_view id, std::string_view name) = 0;
+  virtual void SetValue(std::string_view id, std::string_view name, std::string value) = 0;
+  virtual void SetTimeout(std::string_view id, int minutes) = 0;
+  virtual void Remove(std::string_view id) = 0;
+};
+
+class SessionStore final : public Sessions {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -31,20 +45,20 @@ class SessionStore {
 
   // Marks the session `id` as used now. False (and the session gone) when it is unknown or
   // has expired; an id the store never issued is never taken up.
-  bool Touch(std::string_view id);
+  bool Touch(std::string_view id) override;
 
   // Starts an empty session with the default time-out and returns its id. Drops a few expired
   // sessions first, then, when the store is full, the least recently used session.
-  std::string Create();
+  std::string Create() override;
 
   // Items of a live session. Value gives "" for an unknown session or item. SetValue and
   // SetTimeout on a session that ended meanwhile (evicted, expired) revive it under the same
   // id, so that a request never loses what it writes.
-  std::string Value(std::string_view id, std::string_view name);
-  void SetValue(std::string_view id, std::string_view name, std::string value);
-  void SetTimeout(std::string_view id, int minutes);
+  std::string Value(std::string_view id, std::string_view name) override;
+  void SetValue(std::string_view id, std::string_view name, std::string value) override;
+  void SetTimeout(std::string_view id, int minutes) override;
 
-  void Remove(std::string_view id);
+  void Remove(std::string_view id) override;
 
   std::size_t size() const;
 

@@ -4,8 +4,9 @@
 
 namespace tessaly::server {
 
-WebServer::WebServer(ServerConfig config, PageHandler handler)
-    : core_(std::make_unique<ServerCore>(std::move(config), std::move(handler))) {}
+WebServer::WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions)
+    : core_(std::make_unique<ServerCore>(std::move(config), std::move(handler),
+                                         std::move(sessions))) {}
 
 WebServer::~WebServer() = default;
 

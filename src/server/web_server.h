@@ -8,6 +8,7 @@
 
 #include "server/config.h"
 #include "server/page_run.h"
+#include "server/session_store.h"
 
 namespace tessaly::server {
 
@@ -15,7 +16,8 @@ class ServerCore;
 
 class WebServer {
  public:
-  WebServer(ServerConfig config, PageHandler handler);
+  // `sessions`: where the visitors' sessions are kept; null: in this process's memory.
+  WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions = nullptr);
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;

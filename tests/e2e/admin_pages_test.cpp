@@ -2,6 +2,9 @@
 // order of the guards, adding, deleting and editing entries.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include "e2e/harness.h"
 #include "support/entries.h"
 #include "support/golden.h"
@@ -9,7 +12,7 @@
 namespace tessaly::e2e {
 namespace {
 
-std::string Count(const Site& site, const std::string& where = "1") {
+std::string Count(const Site& site, const std::string& where = "TRUE") {
   return testing::Sql(site.database(), "SELECT count(*) FROM MESSAGE WHERE " + where);
 }
 
@@ -129,6 +132,25 @@ TEST(AdminPagesTest, EditingShowsTheMarkupAndAnUnchangedSaveStoresTheSameHtml) {
   EXPECT_NE(admin.Post(AdminPage("doedit"), "id=1%20or%201=1").body.find("非法调试"),
             std::string::npos);
   EXPECT_TRUE(IsControlPanel(admin.Post(AdminPage("doedit"), "").body));
+}
+
+// STIME is the local time of the server that adds the entry, to the millisecond, whichever
+// database keeps it.
+TEST(AdminPagesTest, AnEntryIsStampedWithTheServersLocalTime) {
+  Site site;
+  ::setenv("TZ", "Asia/Shanghai", 1);  // UTC+8 all year; the server started below inherits it
+  Server server({"--root", site.root().string()});
+  ::unsetenv("TZ");
+  Visitor admin(server);
+  ASSERT_TRUE(IsControlPanel(LogOn(admin, "admin", "secret")));
+  const std::time_t before = std::time(nullptr);
+  admin.Post(AdminPage("doadd"), Form({{"title", "t"}, {"content", "c"}}));
+  const std::string stime = testing::Sql(site.database(), "SELECT STIME FROM MESSAGE");
+  ASSERT_EQ(stime.size(), 23u) << stime;  // YYYY-MM-DD HH:MM:SS.fff
+  std::tm local{};
+  ASSERT_NE(::strptime(stime.substr(0, 19).c_str(), "%Y-%m-%d %H:%M:%S", &local), nullptr);
+  const std::time_t stamped = ::timegm(&local) - 8 * 3600;
+  EXPECT_LE(std::abs(static_cast<long>(stamped - before)), 5L) << stime;
 }
 
 }  // namespace

@@ -72,10 +72,16 @@ TEST(CacheTest, UnderAWriterEveryPageShowsOneCommittedStateNoOlderThanTheRequest
   constexpr int kPagesToRead = 400;  // the writer goes on until the readers have read as many
   constexpr int kMostCommits = 5000;
   Site site;
-  testing::Sql(site.database(),
-               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 30) "
-               "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) SELECT 'w' || i, 'c', "
-               "datetime('2026-01-01', '+' || i || ' seconds') FROM n");
+  // Entry w<i> is added `i` seconds into 2026.
+  const auto added = [](int i) {
+    char text[64];
+    std::snprintf(text, sizeof text, "('w%d', 'c', '2026-01-01 %02d:%02d:%02d')", i, i / 3600,
+                  i / 60 % 60, i % 60);
+    return std::string(text);
+  };
+  std::string first = "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES " + added(1);
+  for (int i = 2; i <= kFirst; ++i) first += ", " + added(i);
+  testing::Script(site.database(), first);
   Server server({"--root", site.root().string(), "--threads", "2"});
   std::atomic<int> committed{kFirst};
   std::atomic<int> begun{kFirst};
@@ -83,21 +89,15 @@ TEST(CacheTest, UnderAWriterEveryPageShowsOneCommittedStateNoOlderThanTheRequest
   std::atomic<int> pages_read{0};
 
   std::thread writer([&] {
-    sqlite3* db = nullptr;
-    sqlite3_open(site.database().c_str(), &db);
-    sqlite3_busy_timeout(db, 5000);
     for (int i = kFirst + 1; i <= kMostCommits && pages_read < kPagesToRead; ++i) {
       begun = i;
-      const std::string n = std::to_string(i);
-      const std::string commit = "BEGIN; INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES ('w" +
-                                 n + "', 'c', datetime('2026-01-01', '+" + n +
-                                 " seconds')); UPDATE MESSAGE SET TITLE = 'v" + n +
-                                 "' WHERE ID = 1; COMMIT;";
-      EXPECT_EQ(sqlite3_exec(db, commit.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+      EXPECT_NO_THROW(testing::Script(
+          site.database(), "BEGIN; INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES " + added(i) +
+                               "; UPDATE MESSAGE SET TITLE = 'v" + std::to_string(i) +
+                               "' WHERE ID = 1; COMMIT;"));
       committed = i;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    sqlite3_close(db);
     writing = false;
   });
 

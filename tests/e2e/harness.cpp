@@ -11,7 +11,14 @@
 #include <stdexcept>
 #include <utility>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+
 #include "e2e/admin_loopback.h"
+#include "support/entries.h"
 
 namespace tessaly::e2e {
 namespace {
@@ -40,6 +47,47 @@ std::string ReadAll(int fd) {
   return out;
 }
 
+std::string ServerUrl() {
+  const char* url = std::getenv("TESSALY_TEST_POSTGRES");
+  return url ? url : "";
+}
+
+// `url` with its database name replaced by `name`.
+std::string WithDatabase(const std::string& url, const std::string& name) {
+  const std::size_t authority = url.find("://") + 3;
+  const std::size_t slash = url.find('/', authority);
+  const std::size_t query = url.find('?', authority);
+  const std::string head = url.substr(0, std::min(slash, query));
+  return head + "/" + name + (query == std::string::npos ? "" : url.substr(query));
+}
+
+// The database of the site made last, which `init` and `serve` are given on PostgreSQL.
+std::string& CurrentDatabase() {
+  static std::string url;
+  return url;
+}
+
+// Skips every test of a PostgreSQL run when no server is named.
+class BackendEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    if (OnPostgres() && ServerUrl().empty()) {
+      GTEST_SKIP() << "TESSALY_TEST_POSTGRES names no PostgreSQL server";
+    }
+  }
+};
+[[maybe_unused]] const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new BackendEnvironment);
+
+// The arguments with the site's database added where the command takes one and none is given.
+std::vector<std::string> OnBackend(std::vector<std::string> args) {
+  if (OnPostgres() && !args.empty() && (args[0] == "init" || args[0] == "serve") &&
+      std::find(args.begin(), args.end(), "--database") == args.end()) {
+    args.insert(args.begin() + 1, {"--database", CurrentDatabase()});
+  }
+  return args;
+}
+
 int ExitStatus(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
@@ -48,7 +96,13 @@ int ExitStatus(pid_t pid) {
 
 }  // namespace
 
-CommandResult RunTessaly(const std::vector<std::string>& args, const std::string& input) {
+bool OnPostgres() {
+  const char* backend = std::getenv("TESSALY_E2E_BACKEND");
+  return backend && std::string(backend) == "postgres";
+}
+
+CommandResult RunTessaly(const std::vector<std::string>& given, const std::string& input) {
+  const std::vector<std::string> args = OnBackend(given);
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
     throw std::runtime_error("pipe failed");
@@ -71,7 +125,7 @@ Server::Server(const std::vector<std::string>& args) {
   if (pipe2(out, O_CLOEXEC)) throw std::runtime_error("pipe failed");
   std::vector<std::string> full = {"serve", "--listen", "127.0.0.1:0"};
   full.insert(full.end(), args.begin(), args.end());
-  pid_ = Spawn(full, {-1, out[1]});
+  pid_ = Spawn(OnBackend(full), {-1, out[1]});
   close(out[1]);
   std::string line;
   char c;
@@ -119,11 +173,33 @@ std::string PostRequest(const std::string& target, const std::string& body,
          "Connection: close\r\n\r\n" + body;
 }
 
+ScratchDatabase::ScratchDatabase() {
+  static std::atomic<int> made{0};
+  name_ = "tessaly_e2e_" + std::to_string(getpid()) + "_" + std::to_string(made++);
+  testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+  testing::Script(ServerUrl(), "CREATE DATABASE " + name_);
+  url_ = WithDatabase(ServerUrl(), name_);
+}
+
+ScratchDatabase::~ScratchDatabase() {
+  try {
+    testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+  } catch (const std::exception&) {
+    // left for the cluster's removal at the end of the run
+  }
+}
+
 Site::Site() {
+  if (OnPostgres()) {
+    scratch_ = std::make_unique<ScratchDatabase>();
+    CurrentDatabase() = scratch_->url();
+  }
   CommandResult r =
       RunTessaly({"init", "--root", dir_.str(), "--user", "admin", "--password", "secret"});
   if (r.status != 0) throw std::runtime_error("tessaly init failed: " + r.err);
 }
+
+Site::~Site() = default;
 
 HttpResponse Visitor::Keep(const std::string& request) {
   HttpResponse r = server_.Raw(request, false, from_);

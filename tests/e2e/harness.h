@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,12 @@
 #include "support/temp_dir.h"
 
 namespace tessaly::e2e {
+
+// The backend under test. With TESSALY_E2E_BACKEND=postgres every Site is a fresh database on
+// the PostgreSQL server that TESSALY_TEST_POSTGRES names (a URL of any database there, used to
+// create and drop them), and `init` and `serve` are pointed at it; the tests of a run that
+// names no server are skipped. Otherwise every Site is an SQLite file.
+bool OnPostgres();
 
 // Runs tessaly with `args`, feeding `input` on stdin; returns exit status and captures output.
 struct CommandResult {
@@ -64,16 +71,36 @@ class Server {
   int port_ = 0;
 };
 
+// A new empty database on the PostgreSQL server under test, dropped when the object goes.
+class ScratchDatabase {
+ public:
+  ScratchDatabase();
+  ~ScratchDatabase();
+  ScratchDatabase(const ScratchDatabase&) = delete;
+  ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+  const std::string& url() const { return url_; }
+
+ private:
+  std::string name_, url_;
+};
+
 // A site folder with a database for the page /log/board and WebPath "log", and the account
 // "admin" with the password "secret".
 class Site {
  public:
   Site();
+  ~Site();
+  Site(const Site&) = delete;
+  Site& operator=(const Site&) = delete;
   const std::filesystem::path& root() const { return dir_.path(); }
-  std::string database() const { return (dir_.path() / "log" / "logs.mdb").string(); }
+  // The file, or the URL of the site's database on PostgreSQL.
+  std::string database() const {
+    return scratch_ ? scratch_->url() : (dir_.path() / "log" / "logs.mdb").string();
+  }
 
  private:
   testing::TempDir dir_;
+  std::unique_ptr<ScratchDatabase> scratch_;  // on PostgreSQL
 };
 
 // A browser's view of the server: one visitor, on the loopback address `from` when given, that

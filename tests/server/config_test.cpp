@@ -38,8 +38,12 @@ read_timeout_seconds = 10
 idle_timeout_seconds = 5
 max_sessions = 50
 
+[database]
+url = "postgresql://web@db.internal/site"
+
 [session]
 timeout_minutes = 30
+store = "database"
 
 [cache]
 max_bytes = 0
@@ -77,6 +81,8 @@ image_size = 2.5
   EXPECT_EQ(config.idle_timeout_seconds, 5);
   EXPECT_EQ(config.max_sessions, 50u);
   EXPECT_EQ(config.session_timeout_minutes, 30);
+  EXPECT_EQ(config.database_url, "postgresql://web@db.internal/site");
+  EXPECT_TRUE(config.sessions_in_database);
   EXPECT_EQ(config.cache_max_bytes, 0u);
   EXPECT_EQ(config.texts.site_label, "工地");
   EXPECT_EQ(config.texts.credit_url, "https://x/");
@@ -118,6 +124,10 @@ TEST(ConfigTest, NamesTheFileAndTheKeyInEveryError) {
       {"site = 1", "bad value for site: expected a table"},
       {"[cache]\nmax_bytes = -1",
        "bad value for cache.max_bytes: -1 is not between 0 and 1099511627776"},
+      {"[database]\nurl = \"/srv/logs.mdb\"",
+       "bad value for database.url: must start with postgresql://"},
+      {"[session]\nstore = \"redis\"",
+       "bad value for session.store: expected \"memory\" or \"database\""},
       {"page = 1", "bad value for page: expected [[page]] tables"},
   };
   const std::string file = (dir.path() / "tessaly.toml").string() + ": ";

@@ -1,5 +1,6 @@
 // Makes a log database with entries whose times the test controls, and reads and changes it as
-// another tool would.
+// another tool would. A database is an SQLite file or a PostgreSQL URL (data::IsDatabaseUrl);
+// the helpers speak to either, in SQL that both read alike unless a helper says otherwise.
 #ifndef TESSALY_TESTS_SUPPORT_ENTRIES_H_
 #define TESSALY_TESTS_SUPPORT_ENTRIES_H_
 
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "data/database.h"
+#include "data/postgres.h"
 
 namespace tessaly::testing {
 
@@ -18,6 +20,12 @@ namespace tessaly::testing {
 // first column of its first row as bytes, "" when it gives no row.
 inline std::string Sql(const std::string& file, const std::string& sql,
                        std::initializer_list<std::string> params = {}) {
+  if (data::IsDatabaseUrl(file)) {
+    auto connection = data::ConnectPostgres(file);
+    std::vector<data::Row> rows;
+    connection->Query(sql, std::vector<data::Value>(params.begin(), params.end()), rows);
+    return rows.empty() || rows[0].empty() ? std::string() : rows[0][0].ToText();
+  }
   sqlite3* db = nullptr;
   if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open");
   sqlite3_busy_timeout(db, 5000);
@@ -46,6 +54,21 @@ inline std::string Sql(const std::string& file, const std::string& sql,
   return first;
 }
 
+// Runs several statements without parameters at once, as another tool would.
+inline void Script(const std::string& database, const std::string& sql) {
+  if (data::IsDatabaseUrl(database)) {
+    auto connection = data::ConnectPostgres(database);
+    data::RunScript(*connection, sql);
+    return;
+  }
+  sqlite3* db = nullptr;
+  if (sqlite3_open(database.c_str(), &db) != SQLITE_OK) throw std::runtime_error("cannot open");
+  sqlite3_busy_timeout(db, 5000);
+  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  if (rc != SQLITE_OK) throw std::runtime_error("script failed: " + sql);
+}
+
 // Creates `folder`/logs.mdb with the schema and returns its path.
 inline std::string MakeDatabase(const std::filesystem::path& folder) {
   std::filesystem::create_directories(folder);
@@ -63,6 +86,14 @@ inline void InsertEntry(const std::string& file, const std::string& title,
 // Entries "t1" to "tN" with content "c", entry i added on a later minute than entry i-1 (at
 // 10:(i mod 60):05.125 of day 1 + i/60 of March 2026), so that newer entries have higher ids.
 inline void FillEntries(const std::string& file, int count) {
+  if (data::IsDatabaseUrl(file)) {
+    Sql(file,
+        "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) SELECT 't' || i, 'c', "
+        "format('2026-03-%s 10:%s:05.125', lpad((1 + i / 60)::text, 2, '0'), "
+        "lpad((i % 60)::text, 2, '0')) FROM generate_series(1, CAST(? AS INTEGER)) AS i ORDER BY i",
+        {std::to_string(count)});
+    return;
+  }
   Sql(file,
       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < CAST(? AS "
       "INTEGER)) "
@@ -77,6 +108,12 @@ inline std::int64_t InsertPicture(const std::string& file, const std::string& na
                                   const std::string& stime = "2026-03-01 10:00:05.125") {
   std::string hex;  // a blob literal: the bytes may hold anything, NUL included
   for (unsigned char c : bytes) hex += {"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
+  if (data::IsDatabaseUrl(file)) {
+    return std::stoll(Sql(file,
+                          "INSERT INTO IMAGE (NAME, TYPE, DATA, STIME) VALUES (?, ?, decode(?, "
+                          "'hex'), ?) RETURNING ID",
+                          {name, type, hex, stime}));
+  }
   return std::stoll(Sql(
       file,
       "INSERT INTO IMAGE (NAME, TYPE, DATA, STIME) VALUES (?, ?, X'" + hex + "', ?) RETURNING ID",

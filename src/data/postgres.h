@@ -1,0 +1,44 @@
+// The PostgreSQL backend: connections over libpq, the schema, and the stamp of the newest
+// committed state.
+//
+// Every write to the entries, the accounts or the pictures bumps the one row of GENERATION in
+// the writer's own transaction (statement triggers), so a commit that has returned, on any
+// node, has already changed the number that every later read of it gives. A read transaction
+// (REPEATABLE READ) reads the number first, which fixes its snapshot: the state it reads is
+// exactly the one that number names.
+#ifndef TESSALY_DATA_POSTGRES_H_
+#define TESSALY_DATA_POSTGRES_H_
+
+#include <memory>
+#include <string>
+
+#include "data/change_watch.h"
+#include "data/connection.h"
+
+namespace tessaly::data {
+
+class Database;
+
+// A new connection to the database at `url` (a libpq connection URI). Throws DataError.
+std::unique_ptr<Connection> ConnectPostgres(const std::string& url);
+
+// Creates whatever of the schema is missing (idempotent; never drops or changes rows), under
+// a lock so that several nodes starting at once do not race. Throws DataError.
+void CreatePostgresSchema(Connection& connection);
+
+// Throws DataError unless the database holds a schema made by CreatePostgresSchema.
+void CheckPostgresSchema(Connection& connection, const std::string& url);
+
+// Runs statements without parameters, several in one text (schema changes, scripts).
+void RunScript(Connection& connection, const std::string& sql);
+
+// True when the database holds no entry, account or picture (a target for a migration).
+bool PostgresIsEmpty(Connection& connection);
+
+// The stamp of the database's newest committed state: one prepared statement on a connection
+// of `database`'s pool per call. Unknown when the server cannot be reached.
+std::unique_ptr<ChangeWatch> WatchPostgres(Database& database);
+
+}  // namespace tessaly::data
+
+#endif  // TESSALY_DATA_POSTGRES_H_
