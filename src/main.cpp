@@ -22,6 +22,7 @@
 #include "data/database.h"
 #include "data/location.h"
 #include "data/migrate.h"
+#include "data/postgres.h"
 #include "data/recordset.h"
 #include "data/schema.h"
 #include "data/search_index.h"
@@ -194,6 +195,12 @@ int RunInit(const InitOptions& o) {
   if (o.site.database.empty()) {
     fs::create_directories(fs::path(file).parent_path());
     existed = fs::exists(file);
+  } else {
+    try {
+      data::Database::Open(file);  // refuses a database without our tables
+    } catch (const DataError&) {
+      existed = false;  // or unreachable, which Create then reports
+    }
   }
   data::Database::Create(file);
   CatchUpSearchIndex(file);
@@ -203,8 +210,10 @@ int RunInit(const InitOptions& o) {
           "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES (?, ?) "
           "ON CONFLICT (USERNAME) DO UPDATE SET PASSWORD = excluded.PASSWORD",
           {o.user, admin::HashPassword(password)});
-  std::cout << (existed ? "updated " : "created ") << file << "; administrator " << o.user
-            << (o.generate_password ? " with password " + password : std::string()) << "\n";
+  std::cout << (existed ? "updated " : "created ")
+            << (o.site.database.empty() ? file : data::DisplayUrl(file)) << "; administrator "
+            << o.user << (o.generate_password ? " with password " + password : std::string())
+            << "\n";
   return 0;
 }
 
@@ -336,8 +345,9 @@ int RunMigrate(const MigrateOptions& o) {
         }
       });
   CatchUpSearchIndex(o.to);
-  std::cout << "copied " << file << " to " << o.to << ": " << migrated.entries << " entries, "
-            << migrated.accounts << " accounts, " << migrated.pictures << " pictures\n";
+  std::cout << "copied " << file << " to " << data::DisplayUrl(o.to) << ": " << migrated.entries
+            << " entries, " << migrated.accounts << " accounts, " << migrated.pictures
+            << " pictures\n";
   return 0;
 }
 

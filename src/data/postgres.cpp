@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <charconv>
 #include <condition_variable>
 #include <cstdio>
@@ -488,11 +489,36 @@ void CreatePostgresSchema(Connection& connection) {
   }
 }
 
+std::string DisplayUrl(const std::string& url) {
+  std::string shown = url;
+  // user:password@ in the authority, which ends at the first '/', '?' or '#' after "//".
+  if (const std::size_t scheme = shown.find("://"); scheme != std::string::npos) {
+    const std::size_t start = scheme + 3;
+    const std::size_t end = std::min(shown.find_first_of("/?#", start), shown.size());
+    const std::size_t at = shown.rfind('@', end);
+    const std::size_t colon = shown.find(':', start);
+    if (at != std::string::npos && at >= start && colon < at) {
+      shown.replace(colon + 1, at - colon - 1, "***");
+    }
+  }
+  // password=... as a query parameter or a key=value pair.
+  for (std::size_t from = 0; (from = shown.find("password=", from)) != std::string::npos;) {
+    const bool starts_item =
+        from == 0 || shown[from - 1] == '?' || shown[from - 1] == '&' || shown[from - 1] == ' ';
+    from += 9;
+    if (!starts_item) continue;
+    const std::size_t end = std::min(shown.find_first_of("& ", from), shown.size());
+    shown.replace(from, end - from, "***");
+  }
+  return shown;
+}
+
 void CheckPostgresSchema(Connection& connection, const std::string& url) {
   if (Scalar(connection,
              "SELECT count(*) FROM pg_tables WHERE schemaname = current_schema() AND tablename IN "
              "('message', 'usertb', 'image', 'generation')") != 4) {
-    throw DataError(url + " is not a Tessaly database; tessaly init --database makes one");
+    throw DataError(DisplayUrl(url) +
+                    " is not a Tessaly database; tessaly init --database makes one");
   }
 }
 
