@@ -1,4 +1,11 @@
-# What the benchmark scripts share; sourced after they set bin, secs, threads and connections.
+# What the benchmark scripts share, sourced with the script's own arguments: the settings
+# every script reads (each may be set first by the script, or by the environment), a work
+# folder, servers started and stopped, and the arithmetic of the figures.
+secs=${secs:-${1:-5}}                  # seconds per measurement: the script's first argument
+bin=${bin:-${TESSALY:-build/tessaly}}
+threads=${threads:-${THREADS:-2}}
+connections=${connections:-${CONNECTIONS:-32}}
+rounds=${rounds:-${ROUNDS:-3}}
 # A work folder that goes, with every process started here, when the script exits.
 work=$(mktemp -d)
 pids=()

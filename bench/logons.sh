@@ -7,12 +7,7 @@
 # Needs: build/tessaly and build/bench/logon_load (cmake --build build), wrk, curl.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-secs=${1:-5}
-bin=${TESSALY:-build/tessaly}
 load=${LOGON_LOAD:-build/bench/logon_load}
-threads=${THREADS:-2}
-connections=${CONNECTIONS:-32}
-rounds=${ROUNDS:-3}
 source bench/lib.sh
 
 "$bin" init --root "$work/site" --user admin --password right >/dev/null

@@ -14,11 +14,6 @@
 # Needs: build/tessaly (scripts/test.sh --quick), wrk, nginx, sqlite3, curl.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-secs=${1:-5}
-bin=${TESSALY:-build/tessaly}
-threads=${THREADS:-2}
-connections=${CONNECTIONS:-32}
-rounds=${ROUNDS:-3}
 crawlers=${CRAWLER_CONNECTIONS:-2}
 source bench/lib.sh
 

@@ -10,11 +10,6 @@
 # Needs: build/tessaly, wrk, sqlite3, psql, curl, Debian's postgresql.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-secs=${1:-5}
-bin=${TESSALY:-build/tessaly}
-threads=${THREADS:-2}
-connections=${CONNECTIONS:-32}
-rounds=${ROUNDS:-3}
 entries=${ENTRIES:-100000}
 source bench/lib.sh
 

@@ -12,9 +12,6 @@ cd "$(dirname "$0")/.."
 total=${1:-30}
 secs=3
 cap=${CAP:-1000}
-bin=${TESSALY:-build/tessaly}
-threads=${THREADS:-2}
-connections=${CONNECTIONS:-32}
 source bench/lib.sh
 
 flood() {
