@@ -23,4 +23,4 @@ stamp=node_modules/.package-lock.json
 if [[ ! -f $stamp || package-lock.json -nt $stamp ]]; then
   npm ci --no-audit --no-fund --loglevel=error
 fi
-TESSALY_BUILD_DIR=$build node --test --test-concurrency=1 --test-reporter=spec site.test.mjs
+TESSALY_BUILD_DIR=$build node --test --test-concurrency=1 site.test.mjs
