@@ -3,16 +3,14 @@
 // the sessions in the database, a visitor's session holds on either node.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <thread>
 
 #include "e2e/harness.h"
+#include "e2e/nginx.h"
 #include "support/entries.h"
 
 namespace tessaly::e2e {
@@ -124,55 +122,15 @@ TEST(SeveralNodesTest, ALogonAndAPageNumberHoldOnEitherNode) {
   EXPECT_TRUE(IsLoginForm(With(a, cookie, AdminPage("dodel"), "id=")));
 }
 
-// nginx sending requests to the nodes in turn (its default balancing), on a free port.
-class RoundRobin {
- public:
-  RoundRobin(const std::filesystem::path& dir, std::initializer_list<int> nodes) {
-    for (port_ = 20000 + getpid() % 20000;; ++port_) {
-      try {
-        testing::HttpConnection taken(port_);
-      } catch (const std::exception&) {
-        break;  // nobody listens there
-      }
-    }
-    std::ofstream conf(dir / "nginx.conf");
-    // As root, the workers run as root too, so that they can write the test's folder.
-    conf << (geteuid() == 0 ? "user root;\n" : "") << "worker_processes 1;\npid "
-         << (dir / "nginx.pid").string() << ";\nerror_log " << (dir / "error.log").string()
-         << ";\nevents {}\nhttp {\naccess_log off;\n"
-         << "client_body_temp_path " << (dir / "body").string() << ";\nproxy_temp_path "
-         << (dir / "proxy").string() << ";\nupstream nodes {\n";
-    for (int node : nodes) conf << "server 127.0.0.1:" << node << ";\n";
-    conf << "}\nserver {\nlisten 127.0.0.1:" << port_
-         << ";\nlocation / { proxy_pass http://nodes; }\n}\n}\n";
-    conf.close();
-    pid_ = fork();
-    if (pid_ == 0) {
-      const std::string prefix = dir.string() + "/", file = (dir / "nginx.conf").string();
-      execlp("nginx", "nginx", "-p", prefix.c_str(), "-c", file.c_str(), "-g", "daemon off;",
-             nullptr);
-      _exit(127);
-    }
-    for (int i = 0; i < 100; ++i) {
-      try {
-        testing::HttpConnection probe(port_);
-        return;
-      } catch (const std::exception&) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
-    }
-    ADD_FAILURE() << "nginx did not start: " << testing::ReadFile(dir / "error.log");
-  }
-  ~RoundRobin() {
-    kill(pid_, SIGQUIT);
-    waitpid(pid_, nullptr, 0);
-  }
-  int port() const { return port_; }
-
- private:
-  int port_ = 0;
-  pid_t pid_ = -1;
-};
+// The server block of nginx sending requests to the nodes in turn (its default balancing).
+std::function<std::string(int)> RoundRobin(std::initializer_list<int> nodes) {
+  std::string upstream = "upstream nodes {\n";
+  for (int node : nodes) upstream += "server 127.0.0.1:" + std::to_string(node) + ";\n";
+  return [upstream](int port) {
+    return upstream + "}\nserver {\nlisten 127.0.0.1:" + std::to_string(port) +
+           ";\nlocation / { proxy_pass http://nodes; }\n}";
+  };
+}
 
 // Two nodes behind a round-robin balancer: consecutive requests of one visitor alternate, and
 // each sees the other's commits and the visitor's logon.
@@ -185,7 +143,7 @@ TEST(SeveralNodesTest, BehindARoundRobinBalancerEveryRequestSeesTheLastCommit) {
   Server a({"--root", site.root().string(), "--config", config});
   Server b({"--root", site.root().string(), "--config", config});
   testing::TempDir dir;
-  RoundRobin balancer(dir.path(), {a.port(), b.port()});
+  Nginx balancer(dir.path(), RoundRobin({a.port(), b.port()}));
   const auto through = [&](const std::string& target, const std::string& cookie,
                            const std::string& body = {}) {
     testing::HttpConnection c(balancer.port());
