@@ -20,6 +20,7 @@
 #include "component/run_page.h"
 #include "data/backup.h"
 #include "data/database.h"
+#include "data/generation_feed.h"
 #include "data/location.h"
 #include "data/migrate.h"
 #include "data/postgres.h"
@@ -284,13 +285,22 @@ int RunServe(const ServeOptions& o) {
   }
   pages::LogonGuard logons(limits, std::chrono::steady_clock::now, shared);
   pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config));
+  // On a database server, each loop reads its requests' stamps without waiting for them.
+  server::PageGates gates;
+  if (!config.database_url.empty()) {
+    const data::Database& database = *pool.Get(config.database_url);
+    gates = [&database](boost::asio::io_context& loop) {
+      auto feed = std::make_shared<data::GenerationFeed>(loop, database);
+      return server::PageGate([feed](std::function<void()> run) { feed->Enter(std::move(run)); });
+    };
+  }
   server::WebServer web(
       config,
       [&pool, &texts, &logons, &cache](host::ScriptingContext& context,
                                        const server::PageConfig& page) {
         RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache);
       },
-      sessions);
+      sessions, gates);
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
   web.Run();

@@ -174,6 +174,29 @@ void Database::Return(std::unique_ptr<Connection> connection) {
   }
 }
 
+namespace {
+thread_local const StampLoan* current_loan = nullptr;
+}  // namespace
+
+StampLoan::StampLoan(const Database& database, const Stamp& stamp)
+    : database_(database), stamp_(stamp), outer_(current_loan) {
+  current_loan = this;
+}
+
+StampLoan::~StampLoan() { current_loan = outer_; }
+
+const Stamp* StampLoan::For(const Database& database) {
+  for (const StampLoan* loan = current_loan; loan; loan = loan->outer_) {
+    if (&loan->database_ == &database) return &loan->stamp_;
+  }
+  return nullptr;
+}
+
+Stamp Database::RequestStamp() const {
+  if (const Stamp* lent = StampLoan::For(*this)) return *lent;
+  return CurrentStamp();
+}
+
 Stamp Database::ReadOneState(const std::function<void(Connection&, const Stamp&)>& read) {
   Lease lease = Acquire();
   const Stamp state = lease->BeginReadState(*watch_);

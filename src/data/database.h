@@ -67,6 +67,10 @@ class Database : public std::enable_shared_from_this<Database> {
   // prepared statement for a server. Never throws.
   Stamp CurrentStamp() const { return watch_->Current(); }
 
+  // A stamp read after the request now served on this thread began: the one lent to its page
+  // run (StampLoan) when there is one, else CurrentStamp(). Never throws.
+  Stamp RequestStamp() const;
+
   // Runs `read` on a connection inside one read transaction, so that everything it reads comes
   // from one committed state, and gives it that state's stamp, also returned: known when it is
   // known exactly, otherwise not known. Throws DataError, and what `read` throws.
@@ -88,6 +92,25 @@ class Database : public std::enable_shared_from_this<Database> {
   std::condition_variable returned_;
   std::size_t open_ = 0;  // lent and idle, when bounded
   std::vector<std::unique_ptr<Connection>> idle_;
+};
+
+// Lends `stamp`, read from `database` by a read sent after the request now served on this thread
+// began, to that request's page run: Database::RequestStamp gives it while the loan lasts
+// instead of asking the server again. The loan ends with its scope, on the thread that made it.
+class StampLoan {
+ public:
+  StampLoan(const Database& database, const Stamp& stamp);
+  ~StampLoan();
+  StampLoan(const StampLoan&) = delete;
+  StampLoan& operator=(const StampLoan&) = delete;
+
+  // The stamp lent to this thread's request for `database`, or null.
+  static const Stamp* For(const Database& database);
+
+ private:
+  const Database& database_;
+  const Stamp stamp_;
+  const StampLoan* const outer_;
 };
 
 // Databases by location, opened on first use and kept for the life of the pool. A pool made

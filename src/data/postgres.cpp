@@ -268,14 +268,9 @@ class PostgresConnection final : public Connection {
 
   Stamp ReadGeneration() {
     std::vector<Row> rows;
-    Query("SELECT N FROM GENERATION", {}, rows, nullptr);
+    Query(kReadGeneration, {}, rows, nullptr);
     if (rows.empty()) throw DataError("the database has no generation row");
-    const auto n = static_cast<std::uint64_t>(rows[0][0].ToInt());
-    Stamp stamp;
-    stamp.words[0] = static_cast<std::uint32_t>(n);
-    stamp.words[1] = static_cast<std::uint32_t>(n >> 32);
-    stamp.known = true;
-    return stamp;
+    return GenerationStamp(static_cast<std::uint64_t>(rows[0][0].ToInt()));
   }
 
  private:
@@ -473,6 +468,14 @@ std::int64_t Scalar(Connection& connection, const std::string& sql) {
 }
 
 }  // namespace
+
+Stamp GenerationStamp(std::uint64_t number) {
+  Stamp stamp;
+  stamp.words[0] = static_cast<std::uint32_t>(number);
+  stamp.words[1] = static_cast<std::uint32_t>(number >> 32);
+  stamp.known = true;
+  return stamp;
+}
 
 std::unique_ptr<Connection> ConnectPostgres(const std::string& url) {
   return std::make_unique<PostgresConnection>(url);

@@ -9,6 +9,7 @@
 #ifndef TESSALY_DATA_POSTGRES_H_
 #define TESSALY_DATA_POSTGRES_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -38,6 +39,11 @@ void RunScript(Connection& connection, const std::string& sql);
 
 // True when the database holds no entry, account or picture (a target for a migration).
 bool PostgresIsEmpty(Connection& connection);
+
+// The statement that reads the generation (one row, one bigint), and the stamp that names the
+// state a generation number stands for.
+inline constexpr const char* kReadGeneration = "SELECT N FROM GENERATION";
+Stamp GenerationStamp(std::uint64_t number);
 
 // The stamp of the database's newest committed state: one prepared statement on a connection
 // of `database`'s pool per call. Unknown when the server cannot be reached.

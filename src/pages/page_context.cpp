@@ -19,11 +19,13 @@ data::Database& PageDatabase::Get() const {
 std::unique_ptr<data::Recordset> PageDatabase::Open(data::Query query) const {
   if (reading_) return std::make_unique<data::Recordset>(*reading_, std::move(query));
   stamp_.reset();  // the recordset may add or change a row
+  wrote_ = true;
   return std::make_unique<data::Recordset>(Get().Acquire(), std::move(query));
 }
 
 data::Command PageDatabase::Command() const {
   stamp_.reset();
+  wrote_ = true;
   return data::Command(Get().Acquire());
 }
 
@@ -31,7 +33,7 @@ data::Stamp PageDatabase::CurrentStamp() const {
   data::Database& database = Get();
   // A file's stamp costs nothing and is read each time, as it always was.
   if (database.engine() == data::Engine::kSqlite) return database.CurrentStamp();
-  if (!stamp_) stamp_ = database.CurrentStamp();
+  if (!stamp_) stamp_ = wrote_ ? database.CurrentStamp() : database.RequestStamp();
   return *stamp_;
 }
 

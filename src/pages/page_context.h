@@ -38,9 +38,10 @@ class PageDatabase {
   void CatchUpSearchIndex() const;
 
   // What is kept per state of the database is kept under these (output_cache.h). Id asks the
-  // database nothing; CurrentStamp asks a database server once per request: a stamp read
-  // after the request began is fresh enough for all of it, until the request itself writes
-  // (Open for AddNew/Update, Command). Throw DataError when the database cannot be opened.
+  // database nothing; CurrentStamp asks a database server at most once per request, or takes
+  // the stamp lent to the request (data::StampLoan): a stamp read after the request began is
+  // fresh enough for all of it, until the request itself writes (Open for AddNew/Update,
+  // Command); after that it reads its own. Throw DataError when the database cannot be opened.
   std::uint64_t Id() const { return Get().id(); }
   data::Engine engine() const { return Get().engine(); }
   data::Stamp CurrentStamp() const;
@@ -58,7 +59,8 @@ class PageDatabase {
   const std::string& web_path_;
   mutable data::Database* database_ = nullptr;   // once found
   mutable data::Connection* reading_ = nullptr;  // inside ReadOneState
-  mutable std::optional<data::Stamp> stamp_;     // read in this request, before any write
+  mutable std::optional<data::Stamp> stamp_;     // read in this request, since its last write
+  mutable bool wrote_ = false;                   // a stamp lent to the request is too old now
 };
 
 class PublicCache;

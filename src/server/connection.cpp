@@ -42,8 +42,8 @@ constexpr std::size_t kKeptBufferBytes = 256 * 1024;
 
 }  // namespace
 
-Connection::Connection(ServerCore& server, Socket socket)
-    : server_(server), stream_(std::move(socket)) {}
+Connection::Connection(ServerCore& server, Socket socket, const PageGate& gate)
+    : server_(server), gate_(gate), stream_(std::move(socket)) {}
 
 Connection::~Connection() { server_.Unregister(this); }
 
@@ -166,7 +166,7 @@ void Connection::Route() {
     }
     return ServeStatic(path);
   }
-  if (!body_pending) return AnswerPage();
+  if (!body_pending) return PassGate([this] { AnswerPage(); });
   StartBody();
 }
 
@@ -192,7 +192,7 @@ void Connection::ReadBody() {
       stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
         self->reading_ = false;
         if (ec) return self->OnReadError(ec);
-        if (self->parser_->is_done()) return self->AnswerPage();
+        if (self->parser_->is_done()) return self->PassGate([self] { self->AnswerPage(); });
         if (!self->ReserveBodyMemory()) {
           return self->SendError(http::status::service_unavailable, true, "Retry-After", "1");
         }
@@ -223,6 +223,11 @@ void Connection::OnReadError(beast::error_code ec) {
     return SendError(http::status::bad_request, true);
   }
   Close();  // timeout, reset, or the client went away
+}
+
+void Connection::PassGate(std::function<void()> answer) {
+  if (!gate_) return answer();
+  gate_([self = shared_from_this(), answer = std::move(answer)] { answer(); });
 }
 
 void Connection::AnswerPage() {
@@ -260,7 +265,9 @@ void Connection::ServeStatic(std::string_view path) {
   }
   const auto resolved = ResolveStaticPath(server_.root, path);
   if (!resolved) return SendError(http::status::not_found, false);
-  if (IsIncludingPage(resolved->path.filename().native())) return ServeIncludingPage(*resolved);
+  if (IsIncludingPage(resolved->path.filename().native())) {
+    return PassGate([this, file = *resolved] { ServeIncludingPage(file); });
+  }
 
   // A small file is answered from memory; a large one, or one that changed while it was
   // read, from the disk.

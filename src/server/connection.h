@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,7 +32,8 @@ class ServerCore;
 
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(ServerCore& server, Socket socket);
+  // `gate`: what the loop's page requests wait for (page_run.h); it outlives the connection.
+  Connection(ServerCore& server, Socket socket, const PageGate& gate);
   ~Connection();
 
   void Start();
@@ -70,6 +72,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void ReadBody();
   bool ReserveBodyMemory();
   void OnReadError(boost::beast::error_code ec);
+  // Runs `answer` once the loop's gate lets the request in; the connection lives until then.
+  void PassGate(std::function<void()> answer);
   void AnswerPage();
   void ServeStatic(std::string_view path);
   void ServeIncludingPage(const StaticFile& file);
@@ -89,6 +93,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void Close();
 
   ServerCore& server_;
+  const PageGate& gate_;
   boost::beast::basic_stream<boost::asio::ip::tcp, boost::asio::io_context::executor_type> stream_;
   boost::beast::flat_buffer buffer_;
   std::optional<Parser> parser_;

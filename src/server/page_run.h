@@ -3,6 +3,7 @@
 #ifndef TESSALY_SERVER_PAGE_RUN_H_
 #define TESSALY_SERVER_PAGE_RUN_H_
 
+#include <boost/asio/io_context.hpp>
 #include <boost/beast/http/fields.hpp>
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,15 @@ namespace tessaly::server {
 // Runs one page request: what it writes through the context is the answer. It may throw; the
 // server then answers 500 with what was written so far and a short report, and logs the detail.
 using PageHandler = std::function<void(host::ScriptingContext&, const PageConfig&)>;
+
+// What a page request may wait for before it runs, without holding up its event loop: the
+// gate of a loop lets a request in once what it needs has arrived (a fresh stamp of a database
+// server, say). The gate calls `run`, the request's page run, exactly once and on the loop's
+// thread, possibly before it returns. An empty gate lets every request in at once.
+using PageGate = std::function<void(std::function<void()> run)>;
+
+// Makes the gate of one event loop; called once for each loop, before serving starts.
+using PageGates = std::function<PageGate(boost::asio::io_context& loop)>;
 
 // What all page runs of a server share.
 struct PageHost {

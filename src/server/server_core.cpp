@@ -52,7 +52,7 @@ void MakeRoomForConnections(std::size_t connections) {
 }  // namespace
 
 ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler,
-                       std::shared_ptr<Sessions> given_sessions)
+                       std::shared_ptr<Sessions> given_sessions, const PageGates& gates)
     : config(std::move(server_config)),
       handler(std::move(page_handler)),
       pages(config.pages),
@@ -61,9 +61,12 @@ ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler,
                                          config.max_sessions, config.session_timeout_minutes)),
       sessions(*sessions_kept),
       body_budget(config.max_body_memory_bytes),
-      loops_([count = ServingThreads(config)] {
+      loops_([count = ServingThreads(config), &gates] {
         std::vector<std::unique_ptr<Loop>> loops;
-        for (unsigned i = 0; i < count; ++i) loops.push_back(std::make_unique<Loop>());
+        for (unsigned i = 0; i < count; ++i) {
+          loops.push_back(std::make_unique<Loop>());
+          if (gates) loops.back()->gate = gates(loops.back()->io);
+        }
         return loops;
       }()),
       acceptor_(first_loop()),
@@ -142,21 +145,21 @@ void ServerCore::Listen() {
 
 // Connections go to the loops in turn, so that each thread serves as many.
 void ServerCore::Accept() {
-  net::io_context& loop = loops_[next_loop_]->io;
+  Loop& loop = *loops_[next_loop_];
   next_loop_ = (next_loop_ + 1) % loops_.size();
-  acceptor_.async_accept(loop, [this](boost::system::error_code ec, Socket socket) {
+  acceptor_.async_accept(loop.io, [this, &loop](boost::system::error_code ec, Socket socket) {
     if (!acceptor_.is_open() || ec == net::error::operation_aborted) return;
     if (ec) return OnAcceptError(ec);
-    OnAccepted(std::move(socket));
+    OnAccepted(std::move(socket), loop.gate);
   });
 }
 
 // At the cap the listener stops accepting, so that new clients wait in the kernel's queue
 // rather than in memory; the connection that closes next resumes it.
-void ServerCore::OnAccepted(Socket socket) {
+void ServerCore::OnAccepted(Socket socket, const PageGate& gate) {
   boost::system::error_code ignored;
   socket.set_option(tcp::no_delay(true), ignored);
-  std::make_shared<Connection>(*this, std::move(socket))->Start();
+  std::make_shared<Connection>(*this, std::move(socket), gate)->Start();
   {
     std::lock_guard lock(connections_mutex_);
     if (connections_.size() >= config.max_connections) {

@@ -41,7 +41,8 @@ using Socket =
 
 class ServerCore {
  public:
-  ServerCore(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions);
+  ServerCore(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions,
+             const PageGates& gates);
   ~ServerCore();
 
   // See WebServer.
@@ -72,15 +73,17 @@ class ServerCore {
   void Unregister(Connection* connection);
 
  private:
-  // One thread's event loop, kept running while the server has not stopped.
+  // One thread's event loop, kept running while the server has not stopped, and the gate of
+  // its page requests (declared after the loop, so gone before it).
   struct Loop {
     boost::asio::io_context io{1};
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep{
         io.get_executor()};
+    PageGate gate;
   };
 
   void Accept();
-  void OnAccepted(Socket socket);
+  void OnAccepted(Socket socket, const PageGate& gate);
   void OnAcceptError(const boost::system::error_code& ec);
   void CloseListener();
   boost::asio::io_context& first_loop() { return loops_.front()->io; }

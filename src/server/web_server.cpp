@@ -4,9 +4,10 @@
 
 namespace tessaly::server {
 
-WebServer::WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions)
-    : core_(std::make_unique<ServerCore>(std::move(config), std::move(handler),
-                                         std::move(sessions))) {}
+WebServer::WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions,
+                     PageGates gates)
+    : core_(std::make_unique<ServerCore>(std::move(config), std::move(handler), std::move(sessions),
+                                         gates)) {}
 
 WebServer::~WebServer() = default;
 

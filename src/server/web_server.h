@@ -17,7 +17,9 @@ class ServerCore;
 class WebServer {
  public:
   // `sessions`: where the visitors' sessions are kept; null: in this process's memory.
-  WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions = nullptr);
+  // `gates`: what page requests wait for on each loop (page_run.h); empty: nothing.
+  WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions = nullptr,
+            PageGates gates = {});
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;

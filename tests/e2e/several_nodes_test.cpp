@@ -5,9 +5,11 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "e2e/harness.h"
 #include "e2e/nginx.h"
@@ -55,6 +57,30 @@ TEST(SeveralNodesTest, AnEntryAddedOnOneNodeShowsOnTheNextRequestToTheOther) {
   admin_b.Post(AdminPage("dodel"), "id=31");
   EXPECT_FALSE(Shows(a.Get("/log/board").body, "fromA"));
   EXPECT_FALSE(Shows(a.Get("/log/board?action=list").body, "fromA"));
+}
+
+// Under load a node's requests share its reads of the database's state; each request must
+// still see every commit that returned before it was sent, never an answer already on its way.
+TEST(SeveralNodesTest, UnderLoadEachRequestSeesTheCommitsBeforeIt) {
+  if (!OnPostgres()) GTEST_SKIP() << "reads of a PostgreSQL database's state";
+  Site site;
+  testing::FillEntries(site.database(), 5);
+  Server node({"--root", site.root().string(), "--threads", "2"});
+  std::atomic<bool> done{false};
+  std::vector<std::thread> load;
+  for (int i = 0; i < 8; ++i) {
+    load.emplace_back([&] {
+      Visitor reader(node);
+      while (!done) reader.Get("/log/board");
+    });
+  }
+  for (int i = 0; i < 30; ++i) {
+    const std::string title = "u" + std::to_string(i);
+    testing::Sql(site.database(), "UPDATE MESSAGE SET TITLE = '" + title + "' WHERE ID = 5");
+    EXPECT_TRUE(Shows(node.Get("/log/board").body, title)) << i;
+  }
+  done = true;
+  for (std::thread& t : load) t.join();
 }
 
 // What a restart of the database server does to the connections of a node: they all break.
