@@ -20,6 +20,7 @@ constexpr std::size_t kMaxIdle = 32;
 // Connections to a PostgreSQL server, per database and process: every node of a site holds
 // this many at most, so that several nodes stay within the server's max_connections (100 by
 // default). A request holds two at most, and a server thread serves one request at a time.
+// Each server thread holds one more for the stamps of its requests (generation_feed.h).
 constexpr std::size_t kMaxPostgresConnections = 16;
 // How long a request waits for a connection when all are lent before it fails.
 constexpr auto kAcquireTimeout = std::chrono::seconds(10);
