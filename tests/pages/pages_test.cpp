@@ -1,12 +1,21 @@
-// The shared blocks and the public pages, called directly with a fake context. Exact pages are
-// golden files under tests/golden/.
+// The shared blocks and the public pages, called directly with a fake context, and the output
+// cache that keeps the public pages: never a page from before a commit that has returned, also
+// one that was still being written when the page was kept. Exact pages are golden files under
+// tests/golden/; the pages over HTTP are in tests/e2e/public_pages_test.cpp and cache_test.cpp.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
-#include <cstring>
+#include <future>
+#include <mutex>
+#include <numeric>
+#include <regex>
+#include <thread>
 
+#include "pages/conditional.h"
 #include "pages/date_format.h"
 #include "pages/message.h"
+#include "pages/output_cache.h"
 #include "pages/pager.h"
 #include "pages/public_pages.h"
 #include "pages/request_values.h"
@@ -19,20 +28,24 @@ namespace {
 using testing::ExpectGolden;
 using testing::PageFixture;
 
+// Runs `page` for a GET of `query` (the raw query made of the same items); returns its text.
+std::string Render(PageFixture& f, PageFunction page, testing::Items query = {}) {
+  std::string raw;
+  for (const auto& [name, value] : query) raw += (raw.empty() ? "" : "&") + name + "=" + value;
+  f.NewRequest(std::move(query), raw);
+  page(f.Context());
+  return f.host.response.body;
+}
+
 TEST(MessageTest, EveryButtonKind) {
   testing::FakeResponse response;
-  const struct {
-    const char* name;
-    MessageButtons buttons;
-  } kinds[] = {{"back", MessageButtons::kBack},
-               {"back and close", MessageButtons::kBackAndClose},
-               {"close", MessageButtons::kClose},
-               {"back to", MessageButtons::kBackTo},
-               {"back to and close", MessageButtons::kBackToAndClose}};
-  for (const auto& kind : kinds) {
-    response.body += std::string("\n<!-- ") + kind.name + " -->\n";
-    ShowMessage(response, "标题", "<b>正文</b>", kind.buttons,
-                "/log/board?action=admin&do=control");
+  for (const auto& [name, buttons] : {std::pair{"back", MessageButtons::kBack},
+                                      {"back and close", MessageButtons::kBackAndClose},
+                                      {"close", MessageButtons::kClose},
+                                      {"back to", MessageButtons::kBackTo},
+                                      {"back to and close", MessageButtons::kBackToAndClose}}) {
+    response.body += std::string("\n<!-- ") + name + " -->\n";
+    ShowMessage(response, "标题", "<b>正文</b>", buttons, "/log/board?action=admin&do=control");
   }
   ShowMessage(response, "", "", MessageButtons::kBack);
   ExpectGolden(response.body, "message_buttons.html");
@@ -54,61 +67,50 @@ TEST(RequestValuesTest, WholeNumbersAndIdLists) {
 }
 
 TEST(DateFormatTest, ChineseShortFormat) {
-  EXPECT_EQ(FormatDateTime("2026-12-06 14:05:09"), "2026/12/6 14:05:09");
-  EXPECT_EQ(FormatDateTime("2026-01-02 03:04:05.678"), "2026/1/2 3:04:05");
-  EXPECT_EQ(FormatDateTime("2026-12-06 00:00:00.000"), "2026/12/6");
-  EXPECT_EQ(FormatDateTime("2026-12-06"), "2026/12/6");
-  EXPECT_EQ(FormatDateTime("2026-12-06T23:59:59"), "2026/12/6 23:59:59");
+  for (const auto& [stime, shown] : {std::pair{"2026-12-06 14:05:09", "2026/12/6 14:05:09"},
+                                     {"2026-01-02 03:04:05.678", "2026/1/2 3:04:05"},
+                                     {"2026-12-06 00:00:00.000", "2026/12/6"},
+                                     {"2026-12-06", "2026/12/6"},
+                                     {"2026-12-06T23:59:59", "2026/12/6 23:59:59"}}) {
+    EXPECT_EQ(FormatDateTime(stime), shown);
+  }
   EXPECT_EQ(FormatDate("2026-12-06 14:05:09.123"), "2026/12/6");
   // Anything else is shown as stored rather than guessed at.
-  for (const char* odd : {"", "yesterday", "2026-13-01", "2026-12-06 25:00:00", "2026-12-06 1:2:3",
+  for (const char* odd : {"", "yesterday", "2026-13-01", "2026-12-06 24:00:00", "2026-12-06 1:2:3",
                           "2026-12-06 14:05:09.", "2026-12-06 14:05:09.12x"}) {
     EXPECT_EQ(FormatDateTime(odd), odd);
     EXPECT_EQ(FormatDate(odd), odd);
   }
 }
 
-// What a browser runs for an onclick attribute: the attribute's text after character
-// references are decoded (numeric ones with or without ';', named ones with ';', and the
-// legacy names that need none).
-std::string DecodeAttribute(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '&') {
-      out += text[i];
-      continue;
-    }
-    std::size_t j = i + 1;
-    if (j < text.size() && text[j] == '#') {
-      const bool hex = j + 1 < text.size() && (text[j + 1] == 'x' || text[j + 1] == 'X');
-      std::size_t k = j + (hex ? 2 : 1);
-      const std::size_t digits = k;
-      while (k < text.size() && std::isxdigit(static_cast<unsigned char>(text[k])) &&
-             (hex || std::isdigit(static_cast<unsigned char>(text[k])))) {
-        ++k;
-      }
-      if (k > digits) {
-        out +=
-            static_cast<char>(std::stoi(text.substr(digits, k - digits), nullptr, hex ? 16 : 10));
-        i = (k < text.size() && text[k] == ';') ? k : k - 1;
-        continue;
-      }
-    }
-    static const std::pair<const char*, char> kNamed[] = {
-        {"apos;", '\''}, {"bsol;", '\\'}, {"quot;", '"'}, {"quot", '"'},
-        {"amp;", '&'},   {"amp", '&'},    {"lt;", '<'},   {"gt;", '>'}};
-    bool named = false;
-    for (const auto& [name, c] : kNamed) {
-      if (text.compare(j, std::strlen(name), name) == 0) {
-        out += c;
-        i = j + std::strlen(name) - 1;
-        named = true;
-        break;
-      }
-    }
-    if (!named) out += '&';
+TEST(ConditionalTest, IfNoneMatchListsTheTagWeaklyOrIsAStar) {
+  const std::string tag = "\"1-12-20260301\"";
+  for (const std::string& sent :
+       {tag, "W/" + tag, "\"0-1-2\", " + tag, " \"0\" ,\t" + tag + " ", std::string("*")}) {
+    EXPECT_TRUE(ListsEntityTag(sent, tag)) << sent;
   }
-  return out;
+  for (const std::string& sent :
+       {std::string(), std::string("\"1-12-2026\""), tag + "x", "w/" + tag}) {
+    EXPECT_FALSE(ListsEntityTag(sent, tag)) << sent;
+  }
+}
+
+// What a browser runs for an onclick attribute: its text with character references decoded,
+// of those that can give ' or \ (numeric ones, ';' optional, and two named ones).
+std::string DecodeAttribute(const std::string& text) {
+  static const std::regex kReference("&(?:#([0-9]+);?|#[xX]([0-9a-fA-F]+);?|(apos|bsol);)");
+  std::string out;
+  std::size_t from = 0;
+  for (std::sregex_iterator it(text.begin(), text.end(), kReference), end; it != end; ++it) {
+    const std::smatch& m = *it;
+    out += text.substr(from, m.position() - from);
+    out += m[1].matched     ? static_cast<char>(std::stoi(m[1]))
+           : m[2].matched   ? static_cast<char>(std::stoi(m[2], nullptr, 16))
+           : m[3] == "apos" ? '\''
+                            : '\\';
+    from = m.position() + m.length();
+  }
+  return out + text.substr(from);
 }
 
 TEST(PagerTest, LinksCarryTheQueryWithoutMovesAndNoScript) {
@@ -160,45 +162,28 @@ TEST(PagerTest, MovesAreRelativeToTheSessionsPageAndClamped) {
     EXPECT_EQ(rs->Field("ID").ToInt(), 60 - 25 * (choice.page - 1)) << move;
     return choice.page;
   };
-  EXPECT_EQ(select(""), 1);
-  EXPECT_EQ(select("next"), 2);
-  EXPECT_EQ(select("next"), 3);
-  EXPECT_EQ(select("next"), 3);
-  EXPECT_EQ(select("previous"), 2);
-  EXPECT_EQ(select("first"), 1);
-  EXPECT_EQ(select("previous"), 1);
-  EXPECT_EQ(select("last"), 3);
-  EXPECT_EQ(select("Next"), 1);  // other capitals are no move
+  const std::pair<const char*, int> moves[] = {{"", 1},         {"next", 2},     {"next", 3},
+                                               {"next", 3},     {"previous", 2}, {"first", 1},
+                                               {"previous", 1}, {"last", 3},     {"Next", 1}};
+  for (const auto& [move, page] : moves) EXPECT_EQ(select(move), page) << move;  // "Next": none
   f.host.session.SetValue("tPage", "junk");
   EXPECT_EQ(select("next"), 1);  // an unreadable page counts as 0
 }
 
-TEST(PublicPagesTest, EmptyLog) {
-  PageFixture f;
-  f.MakeDatabase();
-  f.NewRequest();
-  WriteHotNews(f.Context());
-  EXPECT_EQ(f.host.response.body, "没有日志");
-  f.NewRequest();
-  WriteLogList(f.Context());
-  ExpectGolden(f.host.response.body, "list_empty.html");
-}
-
 TEST(PublicPagesTest, HotNewsShowsAsManyAsHotNewsRCsAndLinksFromWhereItIsEmbedded) {
   PageFixture f;
-  testing::FillEntries(f.MakeDatabase(), 12);
-  auto hot_news = [&](std::int32_t count, const std::string& script_name) {
+  const std::string file = f.MakeDatabase();
+  auto hot_news = [&](std::int32_t count, const std::string& script_name = "/log/board") {
     f.hot_news = count;
     f.script_name = script_name;
-    f.NewRequest();
-    WriteHotNews(f.Context());
-    return f.host.response.body;
+    return Render(f, WriteHotNews);
   };
-  ExpectGolden(hot_news(5, "/log/board"), "hot_news_5_of_12.html");
-  const std::string all = hot_news(12, "/log/board");
+  EXPECT_EQ(hot_news(5), "没有日志");
+  testing::FillEntries(file, 12);
+  ExpectGolden(hot_news(5), "hot_news_5_of_12.html");
+  const std::string all = hot_news(12), none = hot_news(-3);
   EXPECT_NE(all.find(">t1</a>"), std::string::npos);
   EXPECT_EQ(all.find("更多的网站日志"), std::string::npos);
-  const std::string none = hot_news(-3, "/log/board");
   EXPECT_EQ(none.find("<li"), std::string::npos);
   EXPECT_NE(none.find("更多的网站日志"), std::string::npos);
 
@@ -206,46 +191,198 @@ TEST(PublicPagesTest, HotNewsShowsAsManyAsHotNewsRCsAndLinksFromWhereItIsEmbedde
   EXPECT_NE(hot_news(1, "/board").find("window.open('log/board?action=show"), std::string::npos);
   EXPECT_NE(hot_news(1, "/Log/board").find("href=log/board?action=list"), std::string::npos);
   f.web_path = "";
-  EXPECT_NE(hot_news(1, "/log/board").find("window.open('/board?action=show"), std::string::npos);
+  EXPECT_NE(hot_news(1).find("window.open('/board?action=show"), std::string::npos);
 }
 
-TEST(PublicPagesTest, ListPagesWithPagerAndFooter) {
-  PageFixture f;
-  testing::FillEntries(f.MakeDatabase(), 60);
-  f.NewRequest({{"action", "list"}}, "action=list");
-  WriteLogList(f.Context());
-  ExpectGolden(f.host.response.body, "list_60_page_1.html");
-  f.NewRequest({{"action", "list"}, {"move", "last"}}, "action=list&move=last");
-  WriteLogList(f.Context());
-  ExpectGolden(f.host.response.body, "list_60_page_3.html");
-
+// The first page of 60 is a golden file fetched over HTTP.
+TEST(PublicPagesTest, ListPagesWithAndWithoutPager) {
+  for (const auto& [entries, golden] :
+       {std::pair{0, "list_empty.html"}, {60, "list_60_page_3.html"}}) {
+    PageFixture f;
+    const std::string file = f.MakeDatabase();
+    if (entries > 0) testing::FillEntries(file, entries);
+    ExpectGolden(Render(f, WriteLogList, {{"action", "list"}, {"move", "last"}}), golden);
+  }
   PageFixture one_page;
   testing::FillEntries(one_page.MakeDatabase(), 25);
-  one_page.NewRequest({{"action", "list"}}, "action=list");
-  WriteLogList(one_page.Context());
-  EXPECT_EQ(one_page.host.response.body.find("<center>"), std::string::npos);
-  EXPECT_NE(one_page.host.response.body.find(">t1</a>"), std::string::npos);
+  const std::string page = Render(one_page, WriteLogList, {{"action", "list"}});
+  EXPECT_EQ(page.find("<center>"), std::string::npos);
+  EXPECT_NE(page.find(">t1</a>"), std::string::npos);
 }
 
 TEST(PublicPagesTest, EntryPageAndWhatNamesNoEntry) {
   PageFixture f;
   f.texts = {"Demo & Co", "admin@example.org", "通知", "制作", "https://example.org/", ""};
-  const std::string file = f.MakeDatabase();
-  testing::InsertEntry(file, "标题&amp;", "第一行<br>第二行", "2026-12-06 14:05:09.250");
-  f.NewRequest({{"id", "1"}});
-  ShowLogEntry(f.Context());
-  ExpectGolden(f.host.response.body, "entry_page.html");
-
-  // Ids that are not whole numbers never reach the database: none exists for this page.
-  PageFixture no_database;
-  for (const char* id : {"", "abc", "1 or 1=1", "1, 2", "99999999999999999999", "1.0", " 1"}) {
-    no_database.NewRequest({{"id", id}});
-    ShowLogEntry(no_database.Context());
-    ExpectGolden(no_database.host.response.body, "entry_not_found.html");
+  testing::InsertEntry(f.MakeDatabase(), "标题&amp;", "第一行<br>第二行",
+                       "2026-12-06 14:05:09.250");
+  PageFixture no_database;  // ids that are not whole numbers never reach it
+  for (auto [page, id, golden] : {std::tuple{&f, "1", "entry_page.html"},
+                                  {&f, "42", "entry_not_found.html"},
+                                  {&no_database, "1 or 1=1", "entry_not_found.html"},
+                                  {&no_database, "", "entry_not_found.html"}}) {
+    ExpectGolden(Render(*page, ShowLogEntry, {{"id", id}}), golden);
   }
-  f.NewRequest({{"id", "42"}});
-  ShowLogEntry(f.Context());
-  ExpectGolden(f.host.response.body, "entry_not_found.html");
+}
+
+data::Stamp StampOf(std::uint32_t n) {
+  data::Stamp stamp;
+  stamp.words[0] = n;
+  stamp.known = true;
+  return stamp;
+}
+
+TEST(OutputCacheTest, StaysWithinItsBytesDroppingTheLeastRecentlyUsed) {
+  const std::string page(1000, 'x');
+  OutputCache cache(5000);  // four such pages with their keys and bookkeeping
+  const auto find = [&cache](const char* key) { return cache.Find(1, StampOf(1), key); };
+  for (const char* key : {"a", "b", "c", "d"}) cache.Store(1, StampOf(1), key, page);
+  ASSERT_NE(find("a"), nullptr);
+  cache.Store(1, StampOf(1), "e", page);
+  EXPECT_LE(cache.bytes(), 5000u);
+  EXPECT_EQ(find("b"), nullptr);  // used least recently
+  EXPECT_NE(find("a"), nullptr);
+  EXPECT_EQ(*find("e"), page);
+
+  cache.Store(1, StampOf(1), "a", "small");  // a key's new text replaces the old one's bytes
+  EXPECT_EQ(*find("a"), "small");
+  cache.Store(1, StampOf(1), "huge", std::string(6000, 'x'));
+  EXPECT_EQ(find("huge"), nullptr);
+  EXPECT_NE(find("e"), nullptr);  // not pushed out by what is not kept
+}
+
+TEST(OutputCacheTest, ANewStateDropsThatDatabasesPagesAndAnUnknownOneKeepsNothing) {
+  OutputCache cache(1 << 20);
+  cache.Store(1, StampOf(1), "page", "one");
+  cache.Store(2, StampOf(1), "page", "other database");
+  EXPECT_EQ(cache.Find(1, StampOf(2), "page"), nullptr);
+  EXPECT_EQ(cache.Find(1, StampOf(1), "page"), nullptr);  // gone, not merely hidden
+  EXPECT_EQ(*cache.Find(2, StampOf(1), "page"), "other database");
+  EXPECT_EQ(cache.size(), 1u);
+
+  cache.Store(1, data::Stamp{}, "page", "unknown state");
+  EXPECT_EQ(cache.Find(1, data::Stamp{}, "page"), nullptr);
+  EXPECT_EQ(cache.size(), 1u);
+}
+
+// The ids of the entries a list or block shows, in order.
+std::vector<std::int64_t> ShownIds(const std::string& page) {
+  std::vector<std::int64_t> ids;
+  const std::string row = "href='javascript:openwin(";
+  for (std::size_t at = 0; (at = page.find(row, at)) != std::string::npos; at += row.size()) {
+    ids.push_back(std::stoll(page.substr(at + row.size())));
+  }
+  return ids;
+}
+
+// A VFS over the default one whose sync of the write-ahead log waits for the test: the
+// commit's frames are written, but the log's index still names the state before it. A cache
+// invalidated by file events would see the write now, read the old state, and keep it past
+// the commit.
+struct HeldSync {
+  HeldSync() : base(sqlite3_vfs_find(nullptr)), vfs(*base) {
+    vfs.zName = "held-sync";
+    vfs.xOpen = [](sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* out) {
+      const int rc = self->base->xOpen(self->base, name, file, flags, out);
+      if (rc == SQLITE_OK && (flags & SQLITE_OPEN_WAL) && file->pMethods) {
+        self->base_methods = file->pMethods;  // the log keeps them but for its sync
+        self->methods = *file->pMethods;
+        self->methods.xSync = [](sqlite3_file* log, int sync_flags) {
+          std::call_once(self->once, [] { self->reached.set_value(); });
+          self->release.wait();
+          return self->base_methods->xSync(log, sync_flags);
+        };
+        file->pMethods = &self->methods;
+      }
+      return rc;
+    };
+    self = this;
+    sqlite3_vfs_register(&vfs, 0);
+  }
+  ~HeldSync() { sqlite3_vfs_unregister(&vfs); }
+
+  static inline HeldSync* self = nullptr;
+  sqlite3_vfs* base;
+  sqlite3_vfs vfs;
+  const sqlite3_io_methods* base_methods = nullptr;
+  sqlite3_io_methods methods{};
+  std::once_flag once;
+  std::promise<void> reached, released;
+  std::shared_future<void> release = released.get_future().share();
+};
+
+TEST(CachedPagesTest, APageReadWhileACommitIsBeingWrittenIsNotServedAfterItReturns) {
+  PageFixture f;
+  const std::string file = f.MakeDatabase();
+  testing::FillEntries(file, 12);
+  Render(f, WriteHotNews);  // the log and its index exist before the writer opens the file
+  HeldSync held;
+  std::thread writer([&] {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, "held-sync");
+    sqlite3_exec(db,
+                 "PRAGMA synchronous=FULL; INSERT INTO MESSAGE (TITLE, CONTENT, STIME) "
+                 "VALUES ('committed', 'c', '2027-01-01 00:00:00')",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  });
+  EXPECT_EQ(held.reached.get_future().wait_for(std::chrono::seconds(10)),
+            std::future_status::ready);
+  const auto shown = [&] {
+    return std::vector<bool>{
+        Render(f, WriteHotNews).find(">committed</a>") != std::string::npos,
+        Render(f, WriteLogList, {{"action", "list"}}).find(">committed</a>") != std::string::npos,
+        Render(f, ShowLogEntry, {{"id", "13"}}).find("<b>committed</b>") != std::string::npos};
+  };
+  EXPECT_EQ(shown(), std::vector<bool>(3, false));
+  held.released.set_value();
+  writer.join();
+  EXPECT_EQ(shown(), std::vector<bool>(3, true));
+}
+
+// Newest first, and of entries of one time the later added first, as the list always showed.
+TEST(CachedPagesTest, PagesFoundByTheirAnchorsKeepTheOrderOfEntriesOfEqualTime) {
+  PageFixture f;
+  const std::string file = f.MakeDatabase();
+  // Runs of seven entries share a time, so that runs cross the pages' and the anchors' bounds.
+  testing::Sql(file,
+               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2110) "
+               "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) SELECT 't' || i, 'c', "
+               "datetime('2026-03-01', '+' || (i / 7) || ' seconds') FROM n");
+  const auto list = [&f](const char* move) {
+    return ShownIds(Render(f, WriteLogList, {{"action", "list"}, {"move", move}}));
+  };
+  std::vector<std::int64_t> shown, expected(2110);
+  for (int page = 1; page <= 85; ++page) {
+    const std::vector<std::int64_t> rows = list("next");
+    shown.insert(shown.end(), rows.begin(), rows.end());
+  }
+  std::iota(expected.rbegin(), expected.rend(), 1);
+  EXPECT_EQ(shown, expected);
+
+  // In another state the anchors are read again: an entry amid the run of entries 28 to 34
+  // moves every page after it.
+  testing::InsertEntry(file, "amid", "c", "2026-03-01 00:00:04");
+  expected.insert(expected.end() - 34, 2111);
+  auto slice = [&](std::size_t from, std::size_t to) {
+    return std::vector<std::int64_t>(expected.begin() + from, expected.begin() + to);
+  };
+  EXPECT_EQ(list("last"), slice(2100, 2111));
+  EXPECT_EQ(list("previous"), slice(2075, 2100));
+  f.host.session.SetValue("tPage", "42");
+  EXPECT_EQ(list("previous"), slice(1000, 1025));
+  EXPECT_EQ(list("previous"), slice(975, 1000));
+}
+
+// Which page a session is on is checked over HTTP.
+TEST(CachedPagesTest, AKeptListPageIsNotServedWithTheLinksOfAnotherQuery) {
+  PageFixture f;
+  testing::FillEntries(f.MakeDatabase(), 60);
+  EXPECT_NE(Render(f, WriteLogList, {{"action", "list"}})
+                .find("location.href='/log/board?action=list&move=first'"),
+            std::string::npos);
+  EXPECT_NE(Render(f, WriteLogList, {{"action", "list"}, {"x", "1"}})
+                .find("location.href='/log/board?action=list&x=1&move=first'"),
+            std::string::npos);
 }
 
 }  // namespace
