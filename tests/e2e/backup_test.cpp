@@ -43,12 +43,12 @@ TEST(BackupTest, ConsistentCopyWhileWritersRun) {
   std::filesystem::create_directories(other);
   std::filesystem::copy_file(copy, other / "logs.mdb");
   Server server({"--root", (site.root() / "restored").string()});
-  EXPECT_NE(server.Get("/log/board?action=show&id=1").body.find("<b>t1</b>"), std::string::npos);
+  EXPECT_TRUE(Has(server.Get("/log/board?action=show&id=1").body, "<b>t1</b>"));
 
   // An existing file is kept unless --force; an unwritable place leaves nothing behind.
   r = RunTessaly({"backup", "--root", site.root().string(), "--to", copy});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("already exists"), std::string::npos) << r.err;
+  EXPECT_TRUE(Has(r.err, "already exists")) << r.err;
   EXPECT_EQ(RunTessaly({"backup", "--root", site.root().string(), "--to", copy, "--force"}).status,
             0);
   r = RunTessaly({"backup", "--root", site.root().string(), "--to",

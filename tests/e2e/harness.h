@@ -134,14 +134,15 @@ std::string Form(std::initializer_list<std::pair<std::string, std::string>> item
 inline std::string LogOn(Visitor& visitor, const std::string& name, const std::string& password) {
   return visitor.Post(AdminPage("logon"), Form({{"username", name}, {"password", password}})).body;
 }
+inline bool Has(const std::string& page, const std::string& text) {
+  return page.find(text) != std::string::npos;
+}
 inline bool IsLoginForm(const std::string& page) {
-  return page.find("color='#FFFFFF'>登陆</font>") != std::string::npos;
+  return Has(page, "color='#FFFFFF'>登陆</font>");
 }
-inline bool IsControlPanel(const std::string& page) {
-  return page.find("控制面板") != std::string::npos;
-}
+inline bool IsControlPanel(const std::string& page) { return Has(page, "控制面板"); }
 inline bool IsWrongAccount(const std::string& page) {
-  return page.find("<b>账号</b> 或 <b>密码</b> 错误！") != std::string::npos;
+  return Has(page, "<b>账号</b> 或 <b>密码</b> 错误！");
 }
 
 }  // namespace tessaly::e2e

@@ -25,7 +25,7 @@ TEST(MigrateTest, CopiesEntriesAccountsAndPicturesAsStoredAndThePagesStayTheSame
   ScratchDatabase target;
   CommandResult r = RunTessaly({"migrate", "--from", root.str(), "--to", target.url()});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("60 entries, 1 accounts, 1 pictures"), std::string::npos) << r.out;
+  EXPECT_TRUE(Has(r.out, "60 entries, 1 accounts, 1 pictures")) << r.out;
 
   for (const char* column : {"TITLE", "CONTENT", "STIME"}) {
     const std::string sql = std::string("SELECT ") + column + " FROM MESSAGE WHERE ID = ?";
@@ -60,7 +60,7 @@ TEST(MigrateTest, CopiesEntriesAccountsAndPicturesAsStoredAndThePagesStayTheSame
   // Never into a database that holds anything: this one, or a site's.
   r = RunTessaly({"migrate", "--from", file, "--to", target.url()});
   EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.err.find("already holds"), std::string::npos) << r.err;
+  EXPECT_TRUE(Has(r.err, "already holds")) << r.err;
   EXPECT_EQ(testing::Sql(target.url(), "SELECT count(*) FROM MESSAGE"), "61");
 }
 

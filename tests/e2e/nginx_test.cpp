@@ -82,20 +82,13 @@ TEST(NginxTest, DeployedConfigurationInFront) {
   EXPECT_EQ(from.Read().status, 200);
   tessaly.Stop();
   const std::string logged = ReadFile(log);
-  EXPECT_NE(logged.find(" 127.0.0.2 GET /log/board?action=list 200"), std::string::npos) << logged;
+  EXPECT_TRUE(Has(logged, " 127.0.0.2 GET /log/board?action=list 200")) << logged;
   EXPECT_EQ(logged.find("198.51.100.66"), std::string::npos) << logged;
-}
 
-TEST(NginxTest, NginxOwnIncludesAsTheAlternative) {
-  if (system("command -v nginx >/dev/null") != 0) GTEST_SKIP() << "nginx is not installed";
-  Site site;
-  testing::FillEntries(site.database(), 3);
-  std::ofstream(site.root() / "index.shtml")
-      << "<h1>home</h1><!--#include virtual=\"/log/board?action=hotnews\" -->";
-  Server tessaly({"--root", site.root().string()});
-  testing::TempDir dir;
-  Deployed nginx(dir.path(), site.root(), tessaly.port(), true);
-  EXPECT_EQ(nginx.Get("/index.shtml").body, tessaly.Get("/index.shtml").body);
+  // nginx's own includes instead, around a tessaly that is up again.
+  Server again({"--root", site.root().string()});
+  Deployed own(dir.path() / "ssi", site.root(), again.port(), true);
+  EXPECT_EQ(own.Get("/index.shtml").body, again.Get("/index.shtml").body);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// The public pages over HTTP: one check of the pages as a browser fetches them, the page number
-// that every list of a visitor's session shares, and a crafted link.
+// The public pages over HTTP: one check of the pages as a browser fetches them, and the page
+// number that every list of a visitor's session shares. Links built from crafted queries are
+// pinned on the pager in tests/pages.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -18,13 +19,12 @@ TEST(PublicPagesTest, HotNewsListAndEntryAsABrowserGetsThem) {
   HttpResponse r = server.Get("/log/board");  // no action: the hot news block
   EXPECT_EQ(r.Header("content-type"), "text/html; charset=utf-8");
   EXPECT_EQ(r.Header("set-cookie"), "");  // it stores nothing, so no session
-  EXPECT_NE(r.body.find(">t56</a>"), std::string::npos);
-  EXPECT_EQ(r.body.find(">t55</a>"), std::string::npos);
+  EXPECT_TRUE(Has(r.body, ">t56</a>") && !Has(r.body, ">t55</a>")) << r.body;
 
   Visitor visitor(server);
   testing::ExpectGolden(visitor.Get("/log/board?action=list").body, "list_60_page_1.html");
   EXPECT_FALSE(visitor.cookie().empty());
-  EXPECT_NE(server.Get("/log/board?action=show&id=60").body.find("<b>t60</b>"), std::string::npos);
+  EXPECT_TRUE(Has(server.Get("/log/board?action=show&id=60").body, "<b>t60</b>"));
 }
 
 // The public list on either page of the site, the editors' lists and the pictures' list.
@@ -41,7 +41,7 @@ TEST(PublicPagesTest, OnePageNumberForEveryListOfASession) {
   Visitor visitor(server);
   ASSERT_TRUE(IsControlPanel(LogOn(visitor, "admin", "secret")));
   const auto at = [&](const std::string& target, const std::string& page) {
-    return visitor.Get(target).body.find(">" + page + "<") != std::string::npos;
+    return Has(visitor.Get(target).body, ">" + page + "<");
   };
   EXPECT_TRUE(at("/log/board?action=list&move=next", "1/3"));
   EXPECT_TRUE(at("/log/other?action=list&move=next", "2/3"));
@@ -51,25 +51,7 @@ TEST(PublicPagesTest, OnePageNumberForEveryListOfASession) {
   EXPECT_TRUE(at(AdminPage("image&move=next"), "2/2"));
   EXPECT_TRUE(at("/log/board?action=list&move=previous", "1/3"));
   // Another visitor starts from the beginning.
-  EXPECT_NE(server.Get("/log/other?action=list&move=next").body.find(">1/3<"), std::string::npos);
-}
-
-TEST(PublicPagesTest, PagerLinksCannotCarryScript) {
-  Site site;
-  testing::FillEntries(site.database(), 30);
-  Server server({"--root", site.root().string()});
-  const std::string crafted =
-      "/log/board?action=list&x='%3E%3Cscript%3E&y=%22'><script>alert(1)</script>&z=a%20b`c\\d"
-      "&w=&apos;;alert(1);//";
-  const std::string body = server.Get(crafted).body;
-  ASSERT_NE(body.find("<br><center>"), std::string::npos) << body;
-  const std::string bar = body.substr(body.find("<br><center>"));
-  EXPECT_EQ(bar.find("<script"), std::string::npos) << bar;
-  EXPECT_NE(bar.find("location.href='/log/board?action=list&x=%27%3E%3Cscript%3E&y=%22%27%3E%3C"
-                     "script%3Ealert(1)%3C/script%3E&z=a%20b%60c%5Cd&w=&apos%3B%3Balert(1)%3B//"
-                     "&move=first'"),
-            std::string::npos)
-      << bar;
+  EXPECT_TRUE(Has(server.Get("/log/other?action=list&move=next").body, ">1/3<"));
 }
 
 }  // namespace
