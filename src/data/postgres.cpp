@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <unordered_map>
 
 #include "base/errors.h"
@@ -413,37 +411,14 @@ class PostgresConnection final : public Connection {
   std::unordered_map<std::string, std::string> statements_;  // SQL text -> statement name
 };
 
-// Reads of the generation are shared: a caller needs a read that was sent after it called, so
-// all callers that arrive while one read is in flight wait for the next one and take its
-// answer together. Each caller still waits for a round trip that began after it asked (never
-// an older answer), but the server answers once per batch rather than once per request.
+// Each call reads the generation with a round trip of its own, so its answer is never older
+// than the call. Page requests on a server take their stamps from a GenerationFeed instead;
+// this serves a request after its own write, and commands.
 class GenerationWatch final : public ChangeWatch {
  public:
   explicit GenerationWatch(Database& database) : database_(database) {}
 
   Stamp Current() const override {
-    std::unique_lock lock(mutex_);
-    const std::uint64_t needed = started_ + 1;  // the first read sent after this call
-    while (completed_ < needed) {
-      if (reading_) {
-        read_done_.wait(lock);
-        continue;
-      }
-      reading_ = true;
-      const std::uint64_t mine = ++started_;
-      lock.unlock();
-      const Stamp stamp = Read();
-      lock.lock();
-      reading_ = false;
-      completed_ = mine;
-      last_ = stamp;
-      read_done_.notify_all();
-    }
-    return last_;
-  }
-
- private:
-  Stamp Read() const {
     try {
       Lease lease = database_.Acquire();
       return static_cast<PostgresConnection&>(*lease).ReadGeneration();
@@ -452,13 +427,8 @@ class GenerationWatch final : public ChangeWatch {
     }
   }
 
+ private:
   Database& database_;
-  mutable std::mutex mutex_;
-  mutable std::condition_variable read_done_;
-  mutable bool reading_ = false;
-  mutable std::uint64_t started_ = 0;    // reads sent
-  mutable std::uint64_t completed_ = 0;  // the newest read answered (reads run one at a time)
-  mutable Stamp last_;                   // its answer
 };
 
 std::int64_t Scalar(Connection& connection, const std::string& sql) {
