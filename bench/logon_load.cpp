@@ -3,20 +3,39 @@
 //
 // Usage: logon_load PORT SECONDS SOURCE:PASSWORD...   (the account is "admin")
 // Prints one line: "logons N right R wrong W busy B other O seconds S".
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "e2e/admin_loopback.h"
-
 namespace {
+
+// A connected socket from `source` (a loopback address such as 127.0.0.2: the logon guard tells
+// clients apart by it) to 127.0.0.1:`port`. Throws std::runtime_error.
+int ConnectFrom(const std::string& source, int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in from{}, to{};
+  from.sin_family = to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (fd < 0 || inet_pton(AF_INET, source.c_str(), &from.sin_addr) != 1 ||
+      inet_pton(AF_INET, "127.0.0.1", &to.sin_addr) != 1 ||
+      bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    if (fd >= 0) close(fd);
+    throw std::runtime_error("cannot connect from " + source);
+  }
+  return fd;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -52,7 +71,7 @@ void Loop(const std::string& source, const std::string& password, int port, Cloc
   int fd = -1;
   std::string buffer;
   while (Clock::now() < end) {
-    if (fd < 0) fd = tessaly::e2e::ConnectFrom(source, port);
+    if (fd < 0) fd = ConnectFrom(source, port);
     std::string answer;
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) answer = ReadAnswer(fd, buffer);
     if (answer.empty()) {

@@ -12,18 +12,14 @@ namespace tessaly {
 namespace {
 
 using host::Variant;
-using testing::FakePage;
 
+// The coercions of the three properties, which a page's settings reach only through them.
 TEST(LogPropertiesTest, CoercionsOfTheThreeProperties) {
   data::Pool pool;
   SiteTexts texts;
   pages::LogonGuard logons;
   LOG log(pool, texts, logons);
-  EXPECT_EQ(log.WebPath().ToString(), "");
-  EXPECT_EQ(log.HotNewsRCs().ToInt32(), 0);
-  EXPECT_EQ(log.ImageSize().ToInt32(), 0);
-  log.SetHotNewsRCs(Variant("10"));
-  EXPECT_EQ(log.HotNewsRCs().ToInt32(), 10);
+  EXPECT_EQ(log.WebPath().ToString() + "/" + log.HotNewsRCs().ToString(), "/0");
 
   // Halves round to even; numeric text is read.
   for (const auto& [value, number] : std::initializer_list<std::pair<Variant, std::int32_t>>{
@@ -38,65 +34,55 @@ TEST(LogPropertiesTest, CoercionsOfTheThreeProperties) {
   }
 
   // A failed conversion raises and leaves the stored value alone.
-  log.SetImageSize(Variant(std::int32_t{7}));
+  log.SetHotNewsRCs(Variant(std::int32_t{7}));
   for (const Variant& bad : {Variant("ten"), Variant(""), Variant(3e10), Variant("2147483648"),
                              Variant(Variant::Null{})}) {
-    EXPECT_THROW(log.SetImageSize(bad), ConversionError);
+    EXPECT_THROW(log.SetHotNewsRCs(bad), ConversionError);
   }
-  EXPECT_EQ(log.ImageSize().ToInt32(), 7);
+  EXPECT_EQ(log.HotNewsRCs().ToInt32(), 7);
   log.SetWebPath(Variant("x"));
   EXPECT_THROW(log.SetWebPath(Variant(Variant::Null{})), ConversionError);
   EXPECT_EQ(log.WebPath().ToString(), "x");
 }
 
-// The component as a page script drives it, over fake host objects and a real database.
-class LogTest : public ::testing::Test {
- protected:
-  LogTest() {
-    testing::InsertEntry(testing::MakeDatabase(dir_.path() / "log"), "here", "c", "2026-01-01");
-    testing::InsertEntry(testing::MakeDatabase(dir_.path() / "data" / "db"), "there", "c",
-                         "2026-01-01");
-  }
-
-  // Runs one page for `query` and returns what it wrote.
-  std::string Run(testing::Items query, const std::string& web_path = "log") {
-    FakePage page;
-    page.server.root = dir_.str();
-    page.server.page_folder = dir_.str() + "/log";
+// The component as a page script drives it, over fake host objects and real databases.
+TEST(LogTest, DispatchesOnTheExactActionToTheDatabaseThatWebPathNames) {
+  testing::TempDir dir;
+  testing::InsertEntry(testing::MakeDatabase(dir.path() / "log"), "here", "c", "2026-01-01");
+  testing::InsertEntry(testing::MakeDatabase(dir.path() / "data" / "db"), "there", "c",
+                       "2026-01-01");
+  data::Pool pool;
+  SiteTexts texts;
+  pages::LogonGuard logons;
+  const auto run = [&](testing::Items query, const std::string& web_path) {
+    testing::FakePage page;
+    page.server.root = dir.str();
+    page.server.page_folder = dir.str() + "/log";
     page.request.server_variables["SCRIPT_NAME"] = "/log/board";
     page.request.query = std::move(query);
-    RunLogPage(pool_, texts_, logons_, page.context, {Variant(web_path), Variant(10), Variant(0)});
+    RunLogPage(pool, texts, logons, page.context, {Variant(web_path), Variant(10), Variant(0)});
     return page.response.body;
+  };
+  // A folder under the root, wherever the page is, with backslashes between folders; empty:
+  // the database beside the page.
+  for (const auto& [web_path, title] :
+       {std::pair{"log", "<b>here</b>"}, {"data\\db", "<b>there</b>"}, {"", "<b>here</b>"}}) {
+    EXPECT_NE(run({{"action", "show"}, {"id", "1"}}, web_path).find(title), std::string::npos)
+        << web_path;
+  }
+  // Any other spelling, the item given twice or none is the hot news block.
+  for (const testing::Items& query :
+       std::initializer_list<testing::Items>{{{"action", "Show"}},
+                                             {{"action", " show"}},
+                                             {{"action", "show"}, {"action", "show"}},
+                                             {{"action", ""}},
+                                             {}}) {
+    EXPECT_TRUE(run(query, "log").starts_with("<div>")) << query.size();
   }
 
-  testing::TempDir dir_;
-  data::Pool pool_;
-  SiteTexts texts_;
-  pages::LogonGuard logons_;
-};
-
-TEST_F(LogTest, DispatchComparesTheActionExactly) {
-  EXPECT_NE(Run({{"action", "show"}, {"id", "1"}}).find("<b>here</b>"), std::string::npos);
-  // Any other spelling, or the item given twice, is the hot news block.
-  for (const std::string action : {"Show", "SHOW", " show", "", "nosuch"}) {
-    EXPECT_TRUE(Run({{"action", action}, {"id", "1"}}).starts_with("<div>")) << action;
-  }
-  EXPECT_TRUE(Run({{"action", "show"}, {"action", "show"}}).starts_with("<div>"));
-  EXPECT_TRUE(Run({}).starts_with("<div>"));
-}
-
-TEST_F(LogTest, DatabaseFollowsWebPath) {
-  // A folder under the root, wherever the page is; backslashes separate folders.
-  EXPECT_NE(Run({{"action", "show"}, {"id", "1"}}, "data\\db").find("<b>there</b>"),
-            std::string::npos);
-  // Empty: the database beside the page.
-  EXPECT_NE(Run({{"action", "show"}, {"id", "1"}}, "").find("<b>here</b>"), std::string::npos);
-}
-
-TEST_F(LogTest, MainOutsideAStartedPageFails) {
-  LOG log(pool_, texts_, logons_);
+  LOG log(pool, texts, logons);
   EXPECT_THROW(log.Main(), Error);
-  FakePage page;
+  testing::FakePage page;
   log.OnStartPage(page.context);
   log.OnEndPage();
   EXPECT_THROW(log.Main(), Error);

@@ -41,13 +41,8 @@ class DatabaseTest : public ::testing::Test {
   std::shared_ptr<Database> db_ = Database::Open(file_);
 };
 
+// An empty recordset is pinned by the pages' empty lists.
 TEST_F(DatabaseTest, WalksNewestFirstWithPositionsInBatchesOfAnySize) {
-  auto empty = Newest();
-  EXPECT_EQ(empty->AbsolutePosition(), -1);
-  EXPECT_TRUE(empty->Eof());
-  EXPECT_THROW(empty->Field("TITLE"), DataError);
-  EXPECT_THROW(empty->MoveNext(), DataError);
-
   FillEntries(file_, 3);
   for (std::int64_t batch : {0, 1}) {
     auto rs = Newest(batch);
@@ -58,11 +53,12 @@ TEST_F(DatabaseTest, WalksNewestFirstWithPositionsInBatchesOfAnySize) {
     EXPECT_EQ(rows, (std::vector<std::string>{"1t3", "2t2", "3t1"}));
     EXPECT_EQ(rs->AbsolutePosition(), -3);
     EXPECT_THROW(rs->Field("NOSUCH"), DataError);
+    EXPECT_THROW(rs->MoveNext(), DataError);
   }
 }
 
 // The count of a whole table is the row counter that the file's triggers keep, whichever tool
-// changed the table.
+// changed the table. How many rows a page shows is pinned by the pages' goldens.
 TEST_F(DatabaseTest, PagesByPageSizeOfTheCountedRows) {
   FillEntries(file_, 62);
   Sql(file_, "DELETE FROM MESSAGE WHERE TITLE IN ('t1', 't2')");
@@ -73,9 +69,6 @@ TEST_F(DatabaseTest, PagesByPageSizeOfTheCountedRows) {
   rs->SetAbsolutePage(3);
   EXPECT_EQ(rs->AbsolutePosition(), 51);
   EXPECT_EQ(rs->Field("TITLE").ToText(), "t12");
-  int rows = 0;
-  for (; !rs->Eof(); rs->MoveNext()) ++rows;
-  EXPECT_EQ(rows, 10);
   EXPECT_THROW(rs->SetAbsolutePage(4), DataError);
   EXPECT_THROW(rs->SetAbsolutePage(0), DataError);
   EXPECT_THROW(rs->SetPageSize(0), DataError);
@@ -189,11 +182,10 @@ std::string OpenErrorWithoutWriteAccess(const std::string& file) {
 }
 
 // Keeping the entries of an existing file is checked by tests/e2e (CommandLineTest).
-TEST(OpenTest, RefusesMissingAndForeignFilesAndNamesAFolderItCannotWrite) {
+// The messages for a missing file and one that is no SQLite file are pinned in tests/e2e.
+TEST(OpenTest, RefusesForeignFilesAndNamesAFolderItCannotWrite) {
   namespace fs = std::filesystem;
   testing::TempDir dir;
-  const std::string missing = (dir.path() / "logs.mdb").string();
-  EXPECT_EQ(OpenError(missing), "no database at " + missing);
   const std::string text =
       dir.Write("text.mdb", "this is not a database at all, just some text that is long enough")
           .string();

@@ -1,30 +1,31 @@
 #include "e2e/harness.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
 #include <stdexcept>
-#include <utility>
+#include <thread>
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <atomic>
-#include <cstdlib>
-
-#include "e2e/admin_loopback.h"
-#include "support/entries.h"
 
 namespace tessaly::e2e {
 namespace {
 
-// Starts tessaly with `args`, its standard input, output and error on `fds` (-1: inherited).
-pid_t Spawn(const std::vector<std::string>& args, std::initializer_list<int> fds) {
+// Starts `program` with `args`, its standard input, output and error on `fds` (-1: inherited).
+pid_t Spawn(const char* program, const std::vector<std::string>& args,
+            std::initializer_list<int> fds) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
   int target = 0;
@@ -32,19 +33,17 @@ pid_t Spawn(const std::vector<std::string>& args, std::initializer_list<int> fds
     if (fd >= 0) dup2(fd, target);
     ++target;
   }
-  std::vector<char*> argv = {const_cast<char*>(TESSALY_BINARY)};
+  std::vector<char*> argv = {const_cast<char*>(program)};
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  execv(TESSALY_BINARY, argv.data());
+  execvp(program, argv.data());
   _exit(127);
 }
 
-std::string ReadAll(int fd) {
-  std::string out;
-  char buf[4096];
-  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) out.append(buf, n);
-  close(fd);
-  return out;
+int ExitStatus(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string ServerUrl() {
@@ -52,46 +51,32 @@ std::string ServerUrl() {
   return url ? url : "";
 }
 
-// `url` with its database name replaced by `name`.
-std::string WithDatabase(const std::string& url, const std::string& name) {
-  const std::size_t authority = url.find("://") + 3;
-  const std::size_t slash = url.find('/', authority);
-  const std::size_t query = url.find('?', authority);
-  const std::string head = url.substr(0, std::min(slash, query));
-  return head + "/" + name + (query == std::string::npos ? "" : url.substr(query));
-}
-
-// The database of the site made last, which `init` and `serve` are given on PostgreSQL.
-std::string& CurrentDatabase() {
-  static std::string url;
-  return url;
-}
-
-// Skips every test of a PostgreSQL run when no server is named.
 class BackendEnvironment : public ::testing::Environment {
- public:
   void SetUp() override {
-    if (OnPostgres() && ServerUrl().empty()) {
-      GTEST_SKIP() << "TESSALY_TEST_POSTGRES names no PostgreSQL server";
-    }
+    if (OnPostgres() && ServerUrl().empty()) GTEST_SKIP() << "TESSALY_TEST_POSTGRES is not set";
   }
 };
 [[maybe_unused]] const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new BackendEnvironment);
 
-// The arguments with the site's database added where the command takes one and none is given.
-std::vector<std::string> OnBackend(std::vector<std::string> args) {
-  if (OnPostgres() && !args.empty() && (args[0] == "init" || args[0] == "serve") &&
-      std::find(args.begin(), args.end(), "--database") == args.end()) {
-    args.insert(args.begin() + 1, {"--database", CurrentDatabase()});
+sockaddr_in Loopback(const std::string& address, int port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
+    throw std::runtime_error("not an address: " + address);
   }
-  return args;
+  return a;
 }
 
-int ExitStatus(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = Loopback("127.0.0.1", 0);
+  socklen_t size = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  close(fd);
+  return ntohs(address.sin_port);
 }
 
 }  // namespace
@@ -101,42 +86,86 @@ bool OnPostgres() {
   return backend && std::string(backend) == "postgres";
 }
 
-CommandResult RunTessaly(const std::vector<std::string>& given, const std::string& input) {
-  const std::vector<std::string> args = OnBackend(given);
-  int in[2], out[2], err[2];
-  if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) {
-    throw std::runtime_error("pipe failed");
-  }
-  const pid_t pid = Spawn(args, {in[0], out[1], err[1]});
-  for (int fd : {in[0], out[1], err[1]}) close(fd);
-  if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
-    // the child may not read stdin at all
-  }
-  close(in[1]);
-  CommandResult result;
-  result.out = ReadAll(out[0]);  // small outputs: reading one pipe then the other is safe
-  result.err = ReadAll(err[0]);
-  result.status = ExitStatus(pid);
-  return result;
+CommandResult RunTessaly(const std::vector<std::string>& args, const std::string& input) {
+  const testing::TempDir dir;
+  const std::filesystem::path in = dir.Write("in", input), out = dir.path() / "out",
+                              err = dir.path() / "err";
+  const int fds[] = {open(in.c_str(), O_RDONLY | O_CLOEXEC),
+                     open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600),
+                     open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)};
+  const pid_t pid = Spawn(TESSALY_BINARY, args, {fds[0], fds[1], fds[2]});
+  for (int fd : fds) close(fd);
+  const int status = ExitStatus(pid);
+  return {status, testing::ReadFile(out), testing::ReadFile(err)};
 }
 
-Server::Server(const std::vector<std::string>& args) {
+HttpResponse Fetch(int port, const std::string& request, const std::string& from) {
+  if (from.empty()) {
+    Connection c(port);
+    c.Send(request);
+    return c.Read();
+  }
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in source = Loopback(from, 0), to = Loopback("127.0.0.1", port);
+  Connection c(Connection::Socket{fd});  // closes it
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
+      connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    throw std::runtime_error("cannot connect from " + from);
+  }
+  c.Send(request);
+  return c.Read();
+}
+
+std::string GetRequest(const std::string& target, const std::string& headers) {
+  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
+         "Connection: close\r\n\r\n";
+}
+
+ScratchDatabase::ScratchDatabase() {
+  static std::atomic<int> made{0};
+  name = "tessaly_e2e_" + std::to_string(getpid()) + "_" + std::to_string(made++);
+  testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+  testing::Script(ServerUrl(), "CREATE DATABASE " + name);
+  // The server's URL with its database name replaced.
+  const std::string server = ServerUrl();
+  const std::size_t authority = server.find("://") + 3, query = server.find('?', authority);
+  url = server.substr(0, std::min(server.find('/', authority), query)) + "/" + name +
+        (query == std::string::npos ? "" : server.substr(query));
+}
+
+ScratchDatabase::~ScratchDatabase() {
+  try {
+    testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+  } catch (const std::exception&) {
+    // left for the cluster's removal at the end of the run
+  }
+}
+
+Site::Site() {
+  if (OnPostgres()) scratch_ = std::make_unique<ScratchDatabase>();
+  database_ = scratch_ ? scratch_->url : (root() / "log" / "logs.mdb").string();
+  const CommandResult r = RunTessaly(Command("init", {"--user", "admin", "--password", "secret"}));
+  if (r.status != 0) throw std::runtime_error("tessaly init failed: " + r.err);
+}
+
+std::vector<std::string> Site::Command(const std::string& command,
+                                       std::initializer_list<std::string> more) const {
+  std::vector<std::string> args = {command, "--root", root().string()};
+  if (scratch_) args.insert(args.end(), {"--database", database_});
+  args.insert(args.end(), more);
+  return args;
+}
+
+Server::Server(std::vector<std::string> serve_command) {
   int out[2];
   if (pipe2(out, O_CLOEXEC)) throw std::runtime_error("pipe failed");
-  std::vector<std::string> full = {"serve", "--listen", "127.0.0.1:0"};
-  full.insert(full.end(), args.begin(), args.end());
-  pid_ = Spawn(OnBackend(full), {-1, out[1]});
+  serve_command.insert(serve_command.begin() + 1, {"--listen", "127.0.0.1:0"});
+  pid_ = Spawn(TESSALY_BINARY, serve_command, {-1, out[1]});
   close(out[1]);
-  std::string line;
-  char c;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd p{out[0], POLLIN, 0};
-    if (poll(&p, 1, 200) <= 0) continue;
-    if (read(out[0], &c, 1) != 1 || c == '\n') break;
-    line += c;
-  }
-  close(out[0]);
+  FILE* out_file = fdopen(out[0], "r");
+  char first_line[256];  // it names the server's URL; none when it stops
+  const std::string line = fgets(first_line, sizeof first_line, out_file) ? first_line : "";
+  fclose(out_file);
   const std::size_t at = line.find("http://127.0.0.1:");
   if (at == std::string::npos) {
     Stop();
@@ -145,73 +174,85 @@ Server::Server(const std::vector<std::string>& args) {
   port_ = std::stoi(line.substr(at + 17));
 }
 
-Server::~Server() { Stop(); }
+Server::~Server() {
+  if (pid_ > 0) {
+    EXPECT_EQ(Stop(), 0) << "tessaly serve did not exit cleanly on SIGTERM";
+  }
+}
 
 int Server::Stop() {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);
-  const pid_t pid = std::exchange(pid_, -1);
-  return ExitStatus(pid);
+  return ExitStatus(std::exchange(pid_, -1));
 }
-
-HttpResponse Server::Raw(const std::string& request, bool head_only, const std::string& from) {
-  Connection c =
-      from.empty() ? Connection(port_) : Connection(Connection::Socket{ConnectFrom(from, port_)});
-  c.Send(request);
-  return c.Read(head_only);
-}
-
-std::string GetRequest(const std::string& target, const std::string& extra_headers) {
-  return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra_headers +
-         "Connection: close\r\n\r\n";
-}
-
-std::string PostRequest(const std::string& target, const std::string& body,
-                        const std::string& content_type, const std::string& extra_headers) {
-  return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + content_type +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra_headers +
-         "Connection: close\r\n\r\n" + body;
-}
-
-ScratchDatabase::ScratchDatabase() {
-  static std::atomic<int> made{0};
-  name_ = "tessaly_e2e_" + std::to_string(getpid()) + "_" + std::to_string(made++);
-  testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
-  testing::Script(ServerUrl(), "CREATE DATABASE " + name_);
-  url_ = WithDatabase(ServerUrl(), name_);
-}
-
-ScratchDatabase::~ScratchDatabase() {
-  try {
-    testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
-  } catch (const std::exception&) {
-    // left for the cluster's removal at the end of the run
-  }
-}
-
-Site::Site() {
-  if (OnPostgres()) {
-    scratch_ = std::make_unique<ScratchDatabase>();
-    CurrentDatabase() = scratch_->url();
-  }
-  CommandResult r =
-      RunTessaly({"init", "--root", dir_.str(), "--user", "admin", "--password", "secret"});
-  if (r.status != 0) throw std::runtime_error("tessaly init failed: " + r.err);
-}
-
-Site::~Site() = default;
 
 HttpResponse Visitor::Keep(const std::string& request) {
-  HttpResponse r = server_.Raw(request, false, from_);
+  HttpResponse r = Fetch(port_, request, from_);
   const std::string set = r.Header("set-cookie");
-  if (!set.empty()) {
-    cookie_ = set.find("Max-Age=0") != std::string::npos ? "" : set.substr(0, set.find(';'));
-  }
+  if (!set.empty()) cookie = Has(set, "Max-Age=0") ? "" : set.substr(0, set.find(';'));
   return r;
 }
 
+HttpResponse Visitor::Post(const std::string& target, const std::string& body,
+                           const std::string& type) {
+  return Keep("POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
+              "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + CookieLine() +
+              "Connection: close\r\n\r\n" + body);
+}
+
+std::string Visitor::LogOn(const std::string& name, const std::string& password) {
+  return Post(AdminPage("logon"), Form({{"username", name}, {"password", password}})).body;
+}
+
+Nginx::Nginx(const std::filesystem::path& dir, const std::function<std::string(int port)>& servers)
+    : port_(FreePort()) {
+  std::filesystem::create_directories(dir / "logs");
+  // As root, the workers run as root too, so that they can read and write the test's folder.
+  std::ofstream(dir / "nginx.conf")
+      << (geteuid() == 0 ? "user root;\n" : "") << "worker_processes 1;\npid "
+      << (dir / "nginx.pid").string() << ";\nerror_log " << (dir / "error.log").string()
+      << ";\nevents { worker_connections 64; }\nhttp {\naccess_log off;\n"
+         "types { text/html html shtml; text/css css; }\n"
+         "default_type application/octet-stream;\nclient_body_temp_path "
+      << (dir / "body").string() << ";\nproxy_temp_path " << (dir / "proxy").string() << ";\n"
+      << servers(port_) << "\n}\n";
+  pid_ = Spawn("nginx",
+               {"-p", dir.string() + "/", "-c", (dir / "nginx.conf").string(), "-g", "daemon off;"},
+               {});
+  for (int i = 0; i < 100; ++i) {
+    try {
+      Connection probe(port_);
+      return;
+    } catch (const std::exception&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  }
+  ADD_FAILURE() << "nginx did not start: " << testing::ReadFile(dir / "error.log");
+}
+
+Nginx::~Nginx() {
+  kill(pid_, SIGQUIT);
+  waitpid(pid_, nullptr, 0);
+}
+
+bool HaveNginx() { return std::system("command -v nginx >/dev/null") == 0; }
+
+std::vector<Row> Rows(const std::string& page) {
+  static const std::regex row("href='javascript:openwin\\((\\d+)\\)'>([^<]*)</a>");
+  std::vector<Row> rows;
+  for (std::sregex_iterator it(page.begin(), page.end(), row), end; it != end; ++it) {
+    rows.push_back({std::stoll((*it)[1]), (*it)[2]});
+  }
+  return rows;
+}
+
+std::vector<std::int64_t> Ids(const std::string& page) {
+  std::vector<std::int64_t> ids;
+  for (const Row& row : Rows(page)) ids.push_back(row.id);
+  return ids;
+}
+
 std::string Form(std::initializer_list<std::pair<std::string, std::string>> items) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string body;
   for (const auto& [name, value] : items) {
     body += (body.empty() ? "" : "&") + name + '=';
@@ -219,7 +260,7 @@ std::string Form(std::initializer_list<std::pair<std::string, std::string>> item
       if (std::isalnum(c) || c == '-' || c == '_' || c == '.') {
         body += static_cast<char>(c);
       } else {
-        body += {'%', kHex[c >> 4], kHex[c & 15]};
+        body += {'%', "0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
       }
     }
   }

@@ -28,13 +28,10 @@ namespace {
 using testing::ExpectGolden;
 using testing::PageFixture;
 
-// Runs `page` for a GET of `query` (the raw query made of the same items); returns its text.
+// Runs `page` for a GET of `query`; returns its text.
 std::string Render(PageFixture& f, PageFunction page, testing::Items query = {}) {
-  std::string raw;
-  for (const auto& [name, value] : query) raw += (raw.empty() ? "" : "&") + name + "=" + value;
-  f.NewRequest(std::move(query), raw);
-  page(f.Context());
-  return f.host.response.body;
+  f.NewRequest(std::move(query));
+  return f.Run(page);
 }
 
 TEST(MessageTest, EveryButtonKind) {
@@ -53,28 +50,24 @@ TEST(MessageTest, EveryButtonKind) {
 
 TEST(RequestValuesTest, WholeNumbersAndIdLists) {
   EXPECT_EQ(TrimSpaces("  a b \t "), "a b \t");
-  EXPECT_EQ(TrimSpaces("   "), "");
-  EXPECT_EQ(ParseWholeNumber("42"), 42);
   EXPECT_EQ(ParseWholeNumber("-7"), -7);
   for (const char* bad : {"", " 1", "1 ", "+1", "1.0", "0x1", "1 or 1=1", "99999999999999999999"}) {
     EXPECT_FALSE(ParseWholeNumber(bad)) << bad;
   }
   EXPECT_EQ(ParseIdList("3, 7,12 ,  9"), (std::vector<std::int64_t>{3, 7, 12, 9}));
-  EXPECT_EQ(ParseIdList("5"), (std::vector<std::int64_t>{5}));
   for (const char* bad : {"", " ", "1,", ",1", "1,,2", "1;2", "1) or (1=1", "1\t,2"}) {
     EXPECT_FALSE(ParseIdList(bad)) << bad;
   }
 }
 
+// The goldens show ordinary times; here the edges.
 TEST(DateFormatTest, ChineseShortFormat) {
-  for (const auto& [stime, shown] : {std::pair{"2026-12-06 14:05:09", "2026/12/6 14:05:09"},
-                                     {"2026-01-02 03:04:05.678", "2026/1/2 3:04:05"},
+  for (const auto& [stime, shown] : {std::pair{"2026-01-02 03:04:05.678", "2026/1/2 3:04:05"},
                                      {"2026-12-06 00:00:00.000", "2026/12/6"},
                                      {"2026-12-06", "2026/12/6"},
                                      {"2026-12-06T23:59:59", "2026/12/6 23:59:59"}}) {
     EXPECT_EQ(FormatDateTime(stime), shown);
   }
-  EXPECT_EQ(FormatDate("2026-12-06 14:05:09.123"), "2026/12/6");
   // Anything else is shown as stored rather than guessed at.
   for (const char* odd : {"", "yesterday", "2026-13-01", "2026-12-06 24:00:00", "2026-12-06 1:2:3",
                           "2026-12-06 14:05:09.", "2026-12-06 14:05:09.12x"}) {
@@ -115,18 +108,15 @@ std::string DecodeAttribute(const std::string& text) {
 
 TEST(PagerTest, LinksCarryTheQueryWithoutMovesAndNoScript) {
   PageFixture f;
-  f.MakeDatabase();
-  auto write_bar = [&](const std::string& raw_query, std::string_view pager_query = {}) {
-    f.NewRequest({}, raw_query);
-    WritePager(f.Context(), {2, 3}, pager_query);
+  auto write_bar = [&](const std::string& raw_query) {
+    f.NewRequest({}, "GET", raw_query);
+    WritePager(f.Context(), {2, 3});
     return f.host.response.body;
   };
   ExpectGolden(write_bar("action=list&move=next"), "pager_bar.html");
   const auto base = [&](const std::string& raw_query, std::string_view pager_query = {}) {
-    const std::string bar = write_bar(raw_query, pager_query);
-    const std::string from = "location.href='";
-    const std::size_t at = bar.find(from) + from.size();
-    return bar.substr(at, bar.find("move=first", at) - at);
+    f.NewRequest({}, "GET", raw_query);
+    return PagerLinkBase(f.Context(), pager_query);
   };
   EXPECT_EQ(base(""), "/log/board?");
   EXPECT_EQ(base("action=list&move=last&"), "/log/board?action=list&&");
@@ -243,8 +233,10 @@ TEST(OutputCacheTest, StaysWithinItsBytesDroppingTheLeastRecentlyUsed) {
   EXPECT_NE(find("a"), nullptr);
   EXPECT_EQ(*find("e"), page);
 
+  const std::size_t bytes = cache.bytes();
   cache.Store(1, StampOf(1), "a", "small");  // a key's new text replaces the old one's bytes
   EXPECT_EQ(*find("a"), "small");
+  EXPECT_EQ(cache.bytes(), bytes - 995);
   cache.Store(1, StampOf(1), "huge", std::string(6000, 'x'));
   EXPECT_EQ(find("huge"), nullptr);
   EXPECT_NE(find("e"), nullptr);  // not pushed out by what is not kept

@@ -3,6 +3,7 @@
 #define TESSALY_TESTS_SUPPORT_FAKE_HOST_H_
 
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,15 +22,11 @@ class FakeRequest : public host::Request {
 
   std::string Item(std::string_view name) const override {
     for (const Items* items : {&query, &form, &cookies}) {
-      std::string joined;
-      bool found = false;
+      std::optional<std::string> joined;  // repeats joined as the server joins them
       for (const auto& [k, v] : *items) {
-        if (k != name) continue;
-        if (found) joined += ", ";
-        joined += v;
-        found = true;
+        if (k == name) joined = joined ? *joined + ", " + v : v;
       }
-      if (found) return joined;
+      if (joined) return *joined;
     }
     return ServerVariable(name);
   }
@@ -58,8 +55,7 @@ class FakeResponse : public host::Response {
   bool ended = false;
 
   void Write(std::string_view text) override {
-    if (ended) return;
-    body += text;
+    if (!ended) body += text;
   }
   void BinaryWrite(std::string_view bytes) override { Write(bytes); }
   void SetContentType(std::string_view type) override { content_type = type; }

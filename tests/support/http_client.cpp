@@ -64,40 +64,24 @@ HttpResponse HttpConnection::Read(bool head_only) {
   while ((end = buffer_.find("\r\n\r\n")) == std::string::npos) {
     if (!Fill()) return r;
   }
-  std::string head = buffer_.substr(0, end);
+  const std::string head = buffer_.substr(0, end + 2);  // every line ends in CR LF
   buffer_.erase(0, end + 4);
-  std::size_t line_end = head.find("\r\n");
-  std::string status_line = head.substr(0, line_end);
-  r.status = std::stoi(status_line.substr(9, 3));
-  r.reason = status_line.size() > 13 ? status_line.substr(13) : "";
-  std::size_t pos = line_end == std::string::npos ? head.size() : line_end + 2;
-  while (pos < head.size()) {
-    std::size_t next = head.find("\r\n", pos);
-    if (next == std::string::npos) next = head.size();
-    std::string line = head.substr(pos, next - pos);
-    std::size_t colon = line.find(':');
-    if (colon != std::string::npos) {
-      std::string value = line.substr(colon + 1);
-      value.erase(0, value.find_first_not_of(' '));
-      r.headers.emplace(Lower(line.substr(0, colon)), value);
-    }
-    pos = next + 2;
+  r.status = std::stoi(head.substr(9, 3));
+  for (std::size_t pos = head.find("\r\n") + 2, next; pos < head.size(); pos = next + 2) {
+    next = head.find("\r\n", pos);
+    const std::string line = head.substr(pos, next - pos);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    const std::size_t value = std::min(line.find_first_not_of(' ', colon + 1), line.size());
+    r.headers.emplace(Lower(line.substr(0, colon)), line.substr(value));
   }
   if (head_only || r.status < 200 || r.status == 204 || r.status == 304) return r;
-  const std::string length = r.Header("content-length");
-  if (!length.empty()) {
-    const std::size_t n = std::stoul(length);
-    while (buffer_.size() < n) {
-      if (!Fill()) break;
-    }
-    r.body = buffer_.substr(0, n);
-    buffer_.erase(0, std::min(n, buffer_.size()));
-  } else {
-    while (Fill()) {
-    }
-    r.body = std::move(buffer_);
-    buffer_.clear();
+  const std::string length = r.Header("content-length");  // none: the body ends at the close
+  const std::size_t n = length.empty() ? std::string::npos : std::stoul(length);
+  while (buffer_.size() < n && Fill()) {
   }
+  r.body = buffer_.substr(0, n);
+  buffer_.erase(0, std::min(n, buffer_.size()));
   return r;
 }
 

@@ -10,7 +10,6 @@ namespace tessaly::testing {
 
 struct HttpResponse {
   int status = 0;  // 0: the server closed the connection before an answer
-  std::string reason;
   std::multimap<std::string, std::string> headers;  // names lower-cased
   std::string body;
 

@@ -24,14 +24,25 @@ class PageFixture {
 
   std::string MakeDatabase() { return testing::MakeDatabase(dir.path() / "log"); }
 
-  // A fresh request on the same session, database and settings.
-  void NewRequest(Items query = {}, std::string raw_query = {}) {
-    FakeRequest request;
-    request.query = std::move(query);
-    request.raw_query = std::move(raw_query);
-    request.server_variables["REQUEST_METHOD"] = "GET";
-    host.request = std::move(request);
+  // A fresh `method` request of `query` on the same session, database and settings; its raw
+  // query is the items joined unless `raw_query` is given.
+  void NewRequest(Items query = {}, std::string method = "GET", std::string raw_query = {}) {
+    if (raw_query.empty()) {
+      for (const auto& [name, value] : query) {
+        raw_query += (raw_query.empty() ? "" : "&") + name + "=" + value;
+      }
+    }
+    host.request = FakeRequest();
+    host.request.query = std::move(query);
+    host.request.raw_query = std::move(raw_query);
+    host.request.server_variables["REQUEST_METHOD"] = std::move(method);
     host.response = FakeResponse();
+  }
+
+  // Runs `page` for the request; returns what it wrote.
+  const std::string& Run(pages::PageFunction page) {
+    page(Context());
+    return host.response.body;
   }
 
   // The pages keep what they read in `cache`, as they do in the server.

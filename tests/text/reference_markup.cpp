@@ -2,22 +2,13 @@
 
 #include <string>
 
+#include "base/ascii.h"
+#include "text/replace.h"
+
 namespace tessaly::text::reference {
 namespace {
 
 constexpr size_t kNone = std::string::npos;
-
-std::string ReplaceAll(std::string t, const std::string& from, const std::string& to) {
-  std::string out;
-  size_t pos = 0;
-  for (size_t hit = t.find(from); hit != kNone; hit = t.find(from, pos)) {
-    out += t.substr(pos, hit - pos);
-    out += to;
-    pos = hit + from.size();
-  }
-  out += t.substr(pos);
-  return out;
-}
 
 std::string ReplaceFirst(std::string t, const std::string& from, const std::string& to) {
   const size_t hit = t.find(from);
@@ -25,19 +16,10 @@ std::string ReplaceFirst(std::string t, const std::string& from, const std::stri
   return t;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = Lower(c);
-  return s;
-}
-
 // Case-insensitive search from `start`, one candidate position at a time.
 size_t FindNoCase(const std::string& t, const std::string& target, size_t start) {
   for (size_t i = start; i + target.size() <= t.size(); ++i) {
-    size_t k = 0;
-    while (k < target.size() && Lower(t[i + k]) == Lower(target[k])) ++k;
-    if (k == target.size()) return i;
+    if (ascii::EqualsNoCase(std::string_view(t).substr(i, target.size()), target)) return i;
   }
   return kNone;
 }
@@ -84,9 +66,9 @@ std::string MarkupToHtml(std::string_view text, std::string_view script_name) {
       const size_t space = tag.find(' ');
       if (space != kNone && space >= 1) {
         param = ReplaceAll(tag.substr(space + 1), "&quot;", "\"");
-        name = Lower(tag.substr(0, space));
+        name = ascii::ToLower(tag.substr(0, space));
       } else {
-        name = Lower(tag);
+        name = ascii::ToLower(tag);
       }
       std::string segment;
       std::string inner;

@@ -1,6 +1,7 @@
-// A direct, unoptimised transcription of the markup conversion, kept as the oracle for the
-// differential test and as the baseline of the benchmark. It rescans and rebuilds the whole
-// text for every bracket, so it is quadratic on bracket-heavy contents.
+// A direct, unoptimised transcription of the markup conversion: the oracle of the markup fuzzer
+// (held to the rules by the examples in markup_test.cpp) and the baseline of the benchmark. It
+// rescans and rebuilds the whole text for every bracket, so it is quadratic on bracket-heavy
+// contents.
 #ifndef TESSALY_TESTS_TEXT_REFERENCE_MARKUP_H_
 #define TESSALY_TESTS_TEXT_REFERENCE_MARKUP_H_
 

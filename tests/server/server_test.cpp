@@ -1,0 +1,490 @@
+// The server: its settings, which files a request path may serve and the includes a page
+// expands, and the connections over a real loopback socket.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <thread>
+#include <tuple>
+
+#include "base/errors.h"
+#include "server/body_budget.h"
+#include "server/config.h"
+#include "server/file_texts.h"
+#include "server/includes.h"
+#include "server/listen_address.h"
+#include "server/static_files.h"
+#include "server/web_server.h"
+#include "support/http_client.h"
+#include "support/temp_dir.h"
+
+namespace tessaly::server {
+namespace {
+
+// The message of the ConfigError that `f` throws; "" when it throws none.
+template <typename F>
+std::string ErrorOf(F f) {
+  try {
+    f();
+  } catch (const ConfigError& error) {
+    return error.what();
+  }
+  return "";
+}
+
+TEST(ConfigTest, ReadsEveryKeyAndKeepsTheOthers) {
+  testing::TempDir dir;
+  const auto file = dir.Write("tessaly.toml", R"(
+root = "/srv/site"
+listen = "0.0.0.0:80"
+threads = 4
+access_log = "/var/log/tessaly.log"
+trusted_proxies = ["2001:DB8::1", "::ffff:10.0.0.2"]
+database = { url = "postgresql://web@db.internal/site" }
+session = { timeout_minutes = 30, store = "database" }
+cache = { max_bytes = 0 }
+site = { label = "工地", webmaster_email = "a@b", credit_text = "c", credit_url = "x", url = "http://e/" }
+page = [{ path = "/news", web_path = "data", hot_news = 5, image_size = 3000000000 },
+        { path = "/b", hot_news = "7", image_size = 2.5 }]
+[limits]
+max_header_bytes = 8192
+max_body_bytes = 1048576
+max_body_memory_bytes = 2097152
+max_connections = 10
+read_timeout_seconds = 11
+idle_timeout_seconds = 5
+max_sessions = 50
+)");
+  ServerConfig config;
+  config.texts.notice = "kept";
+  LoadConfigFile(file.string(), config);
+  EXPECT_EQ(std::tie(config.root, config.listen, config.access_log, config.database_url),
+            std::make_tuple("/srv/site", "0.0.0.0:80", "/var/log/tessaly.log",
+                            "postgresql://web@db.internal/site"));
+  EXPECT_EQ(std::tie(config.threads, config.read_timeout_seconds, config.idle_timeout_seconds,
+                     config.session_timeout_minutes),
+            std::make_tuple(4, 11, 5, 30));
+  EXPECT_EQ(std::tie(config.max_header_bytes, config.max_body_bytes, config.max_body_memory_bytes,
+                     config.max_connections, config.max_sessions, config.cache_max_bytes),
+            std::make_tuple(8192u, 1048576u, 2097152u, 10u, 50u, 0u));
+  EXPECT_TRUE(config.sessions_in_database);
+  EXPECT_EQ(config.trusted_proxies, (std::vector<std::string>{"2001:db8::1", "10.0.0.2"}));
+  const SiteTexts& texts = config.texts;
+  EXPECT_EQ(std::tie(texts.site_label, texts.webmaster_email, texts.notice, texts.credit_text,
+                     texts.credit_url, texts.url),
+            std::make_tuple("工地", "a@b", "kept", "c", "x", "http://e"));
+  // The properties pass as the file gives them; beyond int32 an integer becomes a double.
+  ASSERT_EQ(config.pages.size(), 2u);
+  for (const auto& [page, expected] : {std::pair{config.pages[0], "/news data 5 3000000000"},
+                                       std::pair{config.pages[1], "/b log 7 2.5"}}) {
+    EXPECT_EQ(page.path + " " + page.web_path.ToString() + " " + page.hot_news.ToString() + " " +
+                  page.image_size.ToString(),
+              expected);
+  }
+}
+
+TEST(ConfigTest, NamesTheFileAndTheKeyInEveryErrorAndChangesNothing) {
+  testing::TempDir dir;
+  ServerConfig config;
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"colour = 1", "unknown key colour"},
+      {"[[page]]\npath = \"/a\"\nhot = 1", "unknown key page[1].hot"},
+      {"threads = \"4\"", "bad value for threads: expected an integer"},
+      {"threads = 3\ntrusted_proxies = [\"10.0.0.300\"]",
+       "bad value for trusted_proxies: \"10.0.0.300\" is not an IP address"},
+      {"threads = -1", "bad value for threads: -1 is not between 0 and 1024"},
+      {"threads = 3\n[limits]\nmax_body_memory_bytes = 1000",
+       "bad value for limits.max_body_memory_bytes: less than limits.max_body_bytes, so that a "
+       "body allowed alone could never fit"},
+      {"[[page]]\npath = \"/a\"\n[[page]]\npath = \"/a\"",
+       "bad value for page[2].path: \"/a\" is declared twice"},
+      {"[database]\nurl = \"/srv/logs.mdb\"",
+       "bad value for database.url: must start with postgresql://"},
+      {"[session]\nstore = \"redis\"",
+       "bad value for session.store: expected \"memory\" or \"database\""},
+  };
+  const std::string file = (dir.path() / "tessaly.toml").string() + ": ";
+  for (const auto& [toml, message] : cases) {
+    EXPECT_EQ(ErrorOf([&] { LoadConfigFile(dir.Write("tessaly.toml", toml).string(), config); }),
+              file + std::string(message));
+    EXPECT_EQ(config.threads, 0) << toml;
+  }
+  const std::string bad = dir.Write("bad.toml", "x = \"").string();
+  EXPECT_TRUE(ErrorOf([&] { LoadConfigFile(bad, config); }).starts_with(bad + ": line 1, "));
+  EXPECT_THROW(LoadConfigFile((dir.path() / "missing.toml").string(), config), ConfigError);
+}
+
+TEST(ListenAddressTest, ReadsHostAndPortOrRefusesWithTheReason) {
+  EXPECT_EQ(ParseListenAddress("127.0.0.1:8080").Url(), "http://127.0.0.1:8080");
+  EXPECT_EQ(ParseListenAddress("[::1]:0").Url(), "http://[::1]:0");
+  EXPECT_EQ(ParseListenAddress("localhost:65535").port, 65535);
+  for (const std::string text : {"127.0.0.1", "127.0.0.1:", "127.0.0.1:99999", "127.0.0.1:http",
+                                 "127.0.0.1:-1", ":80", "[]:80"}) {
+    const std::string error = ErrorOf([&] { ParseListenAddress(text); });
+    EXPECT_TRUE(error.starts_with("bad listen address \"" + text + "\": ")) << error;
+  }
+}
+
+namespace fs = std::filesystem;
+
+// The database, copies of it under any name that starts with its file name, and the journals of
+// any database.
+constexpr const char* kDatabaseFiles[] = {
+    "/log/logs.mdb",   "/log/logs.mdb.bak", "/log/logs.mdb~", "/log/LOGS.MDB.old",
+    "/log/Logs.Mdb.1", "/log/logs.MDB-wal", "/log/x.mdb-shm"};
+
+class StaticFilesTest : public ::testing::Test {
+ protected:
+  StaticFilesTest() {
+    for (const char* file : {"/index.html", "/a/b.css", "/a/.secret", "/empty/x.txt"}) {
+      dir_.Write(std::string("site") + file, "x");
+    }
+    for (const char* file : kDatabaseFiles) dir_.Write(std::string("site") + file, "db");
+    // Outside: a folder whose name is as long as the root's, and one that extends it.
+    for (const char* file : {"nope/x.txt", "site2/x.txt"}) dir_.Write(file, "no");
+    fs::create_symlink(dir_.path() / "nope/x.txt", site_ / "escape.txt");
+    fs::create_symlink(dir_.path() / "site2/x.txt", site_ / "escape2.txt");
+    fs::create_symlink(site_ / "log/logs.mdb", site_ / "innocent.txt");
+    fs::create_symlink(site_ / "a/b.css", site_ / "alias.css");
+    root_ = fs::canonical(site_);
+  }
+
+  std::optional<fs::path> Resolve(std::string_view path) {
+    auto file = ResolveStaticPath(root_, path);
+    return file ? std::optional<fs::path>(file->path) : std::nullopt;
+  }
+
+  testing::TempDir dir_;
+  fs::path site_ = dir_.path() / "site";
+  fs::path root_;
+};
+
+TEST_F(StaticFilesTest, ServesOnlyFilesInsideTheRootThatMayBeServed) {
+  EXPECT_EQ(Resolve("/a//b.css"), root_ / "a/b.css");
+  EXPECT_EQ(Resolve("/"), root_ / "index.html");
+  EXPECT_EQ(Resolve("/alias.css"), root_ / "a/b.css");  // a link that stays inside
+
+  for (const char* path : {"/../nope/x.txt", "/a/../index.html", "/./index.html", "/a/.secret",
+                           "/escape.txt", "/escape2.txt", "/innocent.txt", "/empty", "/empty/",
+                           "/missing", "/a\\b.css", "", "a/b.css"}) {
+    EXPECT_FALSE(Resolve(path)) << path;
+  }
+  for (const char* path : kDatabaseFiles) EXPECT_FALSE(Resolve(path)) << path;
+  EXPECT_FALSE(Resolve(std::string_view("/index.html\0x", 13)));
+  // A path that looks absolute after its first slash stays under the root.
+  EXPECT_FALSE(Resolve("/" + root_.string() + "/index.html"));
+}
+
+// Files and resolutions are kept between requests; neither may outlive what is on the disk.
+TEST_F(StaticFilesTest, WhatIsKeptFollowsTheDisk) {
+  const fs::path file = site_ / "a/page.txt";
+  const auto an_hour_ago = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  auto text_now = [&] {
+    const auto resolved = ResolveStaticPath(root_, "/a/page.txt");
+    const auto text = resolved ? FileText(*resolved) : nullptr;
+    return text ? *text : std::string("none");
+  };
+  dir_.Write("site/a/page.txt", "old!");
+  fs::last_write_time(file, an_hour_ago);
+  EXPECT_EQ(text_now(), "old!");
+  // Rewritten in place with the same size and modification time: its change time tells.
+  dir_.Write("site/a/page.txt", "new!");
+  fs::last_write_time(file, an_hour_ago);
+  EXPECT_EQ(text_now(), "new!");
+  // Replaced by a link that leads outside while its resolution is kept: refused at once.
+  fs::remove(file);
+  fs::create_symlink(dir_.path() / "nope/x.txt", file);
+  EXPECT_EQ(text_now(), "none");
+}
+
+TEST(IncludesTest, TargetsStayOnTheSite) {
+  auto path = [](std::string_view target) {
+    auto resolved = ResolveInclude("/a/b.shtml", target);
+    return resolved ? resolved->path + "?" + resolved->query : std::string("refused");
+  };
+  EXPECT_EQ(path("../log/%62oard?x=%41"), "/log/board?x=%41");
+  EXPECT_EQ(path("./c/./d/"), "/a/c/d/?");
+  for (const char* bad : {"http://evil/x", "//evil/x", "javascript:alert(1)", "/../etc/passwd",
+                          "../../x", "/a%zz", "/a\\b", "/a%00b", ""}) {
+    EXPECT_EQ(path(bad), "refused") << bad;
+  }
+}
+
+TEST(IncludesTest, ExpandsNoDeeperThanTheLimitAndNeverLoops) {
+  // /1 writes "1" and includes /2, which writes "2" and includes /3, and so on.
+  std::map<std::string, std::string> site = {{"/block", "[block]"}};
+  for (int i = 1; i < 9; ++i) {
+    site["/" + std::to_string(i)] =
+        std::to_string(i) + "<!--#include virtual=\"/" + std::to_string(i + 1) + "\" -->";
+  }
+  std::function<Fetched(const IncludeTarget&, int)> fetch = [&](const IncludeTarget& target,
+                                                                int depth) {
+    const auto it = site.find(target.path);
+    if (it == site.end()) return Fetched{false, "not found"};
+    return Fetched{true, ExpandIncludes(it->second, target.path, depth + 1, {}, fetch)};
+  };
+  EXPECT_EQ(ExpandIncludes(site["/1"], "/1", 1, {}, fetch),
+            "12345<!-- include failed: nested too deep -->");
+  // The page /x, included by /outer: neither may be included again, and what is not an include
+  // of ours passes as it is.
+  EXPECT_EQ(ExpandIncludes("<!--#include virtual=\"/block\" -->a<!--#include virtual=\"/x\" -->"
+                           "b<!--#include virtual=\"/outer\" -->c<!--#include file=\"/block\" -->"
+                           "d<!--#include virtual=\"/nosuch\" --><!-- plain -->",
+                           "/x", 2, {"/outer"}, fetch),
+            "[block]a<!-- include failed: includes itself -->"
+            "b<!-- include failed: includes itself -->c<!--#include file=\"/block\" -->"
+            "d<!-- include failed: not found --><!-- plain -->");
+}
+
+using tessaly::testing::HttpConnection;
+using tessaly::testing::HttpResponse;
+using namespace std::chrono_literals;
+
+// "METHOD TARGET" with a Host, the head lines `headers`, then `body` as it is.
+std::string Request(const std::string& method_target, const std::string& headers = "",
+                    const std::string& body = "") {
+  return method_target + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n" + body;
+}
+
+class WebServerTest : public ::testing::Test {
+ protected:
+  WebServerTest() {
+    dir_.Write("site/style.css", "body{}");
+    config_.root = (dir_.path() / "site").string();
+    config_.listen = "127.0.0.1:0";
+    config_.threads = 2;
+    config_.max_header_bytes = 2048;
+    config_.max_body_bytes = 1024;
+  }
+  ~WebServerTest() override { StopServer(); }
+
+  // Serves `handler`; by default a page that writes the request item "a".
+  void Start(PageHandler handler = [](host::ScriptingContext& context, const PageConfig&) {
+    context.response.Write("a=" + context.request.Item("a") + "\n");
+  }) {
+    server_ = std::make_unique<WebServer>(config_, std::move(handler));
+    server_->Listen();
+    const std::string url = server_->Url();
+    port_ = std::stoi(url.substr(url.rfind(':') + 1));
+    thread_ = std::thread([this] { server_->Run(); });
+  }
+
+  void StopServer() {
+    if (!server_) return;
+    server_->Stop();
+    thread_.join();
+    server_.reset();
+  }
+
+  testing::TempDir dir_;
+  ServerConfig config_;
+  std::unique_ptr<WebServer> server_;
+  std::thread thread_;
+  int port_ = 0;
+};
+
+TEST_F(WebServerTest, PagesAreMatchedExactlyAndCarryTheirSettings) {
+  config_.pages = {{.path = "/a", .web_path = "first"}, {.path = "/b/page", .web_path = "second"}};
+  Start([](host::ScriptingContext& context, const PageConfig& page) {
+    context.response.Write(page.web_path.ToString());
+    for (const char* name : {"URL", "REMOTE_ADDR", "SERVER_PORT"}) {
+      context.response.Write(" " + context.request.ServerVariable(name));
+    }
+  });
+  HttpConnection client(port_);
+  const auto ask = [&](const std::string& target) {
+    client.Send(Request("GET " + target));
+    return client.Read();
+  };
+  const std::string connection = " 127.0.0.1 " + std::to_string(port_);
+  EXPECT_EQ(ask("/a").body, "first /a" + connection);
+  EXPECT_EQ(ask("/b/%70age?x").body, "second /b/page" + connection);
+  EXPECT_EQ(ask("/A").status, 404);
+  EXPECT_EQ(ask("/log/board").status, 404);
+  // A root that is no folder is refused before anything is served.
+  ServerConfig file_as_root = config_;
+  file_as_root.root += "/style.css";
+  EXPECT_THROW(WebServer(file_as_root, {}).Listen(), ConfigError);
+}
+
+TEST_F(WebServerTest, ServesFilesWithTheirTypeAndDateLargeOnesInPieces) {
+  std::string large(kMaxKeptFileBytes + 100 * 1024, 'x');  // sent from the disk
+  for (std::size_t i = 0; i < large.size(); i += 1000) large[i] = static_cast<char>('a' + i % 26);
+  dir_.Write("site/large.bin", large);
+  Start();
+  HttpConnection client(port_);
+  client.Send(Request("GET /style.css?v=1"));
+  const HttpResponse css = client.Read();
+  EXPECT_EQ(css.body, "body{}");
+  EXPECT_EQ(css.Header("Content-Type"), "text/css; charset=utf-8");
+  client.Send(Request("GET /large.bin"));
+  HttpResponse reply = client.Read();
+  EXPECT_EQ(reply.Header("Content-Type"), "application/octet-stream");
+  EXPECT_EQ(reply.body, large);
+
+  // Pipelined on the kept connection: a 304 for the date the client has, a HEAD of the large
+  // file that sends its head alone, and a last request that closes.
+  client.Send(
+      Request("GET /style.css", "If-Modified-Since: " + css.Header("Last-Modified") + "\r\n") +
+      Request("HEAD /large.bin") + Request("GET /missing", "Connection: close\r\n"));
+  EXPECT_EQ(client.Read().status, 304);
+  reply = client.Read(true);
+  EXPECT_EQ(reply.Header("Content-Length"), std::to_string(large.size()));
+  reply = client.Read();
+  EXPECT_EQ(reply.status, 404);
+  EXPECT_EQ(reply.Header("Connection"), "close");
+  EXPECT_TRUE(client.ClosedByPeer());
+}
+
+TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
+  Start();
+  const std::string chunked = "Transfer-Encoding: chunked\r\n";
+  const std::string kilobyte_chunk = "3e8\r\n" + std::string(1000, 'c') + "\r\n";
+  const struct {
+    std::string request;
+    int status;
+    bool closes;
+  } cases[] = {
+      {Request("GET /log/board?a=%zz"), 400, false},
+      {Request("GET /style%2.css"), 400, false},
+      {Request("POST /log/board",
+               "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 5\r\n", "a=%g1"),
+       400, false},
+      {Request("DELETE /log/board"), 405, true},
+      {Request("GET /log/board", "Content-Length: 1025\r\n"), 413, true},
+      {Request("POST /log/board", chunked, kilobyte_chunk + kilobyte_chunk + "0\r\n\r\n"), 413,
+       true},
+      {Request("GET /x", "X-Big: " + std::string(3000, 'b') + "\r\n"), 431, true},
+      {Request("GET /x", "Bad Header\r\n"), 400, true},
+      // Framing that a proxy may read otherwise: the "body" must not become a second request.
+      {Request("POST /log/board", "Transfer-Encoding: gzip\r\n", Request("GET /")), 400, true},
+      {Request("POST /log/board", chunked + "Transfer-Encoding: gzip\r\n",
+               "0\r\n\r\n" + Request("GET /")),
+       400, true},
+      {"GET /style.css HTTP/1.1\r\n\r\n", 400, true},
+      {Request("GET /style.css", "Host: b\r\n"), 400, true},
+      {Request("GET http"), 400, true},
+      {"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\r\n\r\n", 400, true},
+      // A body is read only for a page: anything else is answered from the head, and the
+      // connection closes since the body was never read.
+      {Request("POST /style.css", "Content-Length: 500\r\n"), 405, true},
+      {Request("GET /missing", "Content-Length: 500\r\n"), 404, true},
+      {Request("POST /x", chunked), 405, true},
+  };
+  for (const auto& c : cases) {
+    HttpConnection client(port_);
+    client.Send(c.request);
+    const HttpResponse reply = client.Read();
+    EXPECT_EQ(reply.status, c.status) << c.request.substr(0, 60);
+    if (c.status == 405) {
+      EXPECT_EQ(reply.Header("Allow"),
+                c.request.starts_with("DELETE") ? "GET, HEAD, POST" : "GET, HEAD");
+    }
+    if (c.closes) {
+      EXPECT_EQ(reply.Header("Connection"), "close");
+      EXPECT_TRUE(client.ClosedByPeer()) << c.request.substr(0, 60);
+    } else {
+      client.Send(Request("GET /style.css"));
+      EXPECT_EQ(client.Read().status, 200);
+    }
+  }
+}
+
+// Each reservation holds what its body may grow to, and gives it back when it goes.
+TEST(BodyBudgetTest, ReservationsShareTheLimitAndGiveBackWhenDone) {
+  BodyBudget budget(100);
+  BodyReservation first;
+  EXPECT_TRUE(first.GrowTo(budget, 60));
+  EXPECT_TRUE(first.GrowTo(budget, 40));  // holds what it held
+  {
+    BodyReservation second;
+    EXPECT_FALSE(second.GrowTo(budget, 50));
+    EXPECT_TRUE(second.GrowTo(budget, 40));
+    EXPECT_FALSE(first.GrowTo(budget, 61));
+    EXPECT_EQ(budget.in_use(), 100u);
+  }
+  EXPECT_EQ(budget.in_use(), 60u);
+}
+
+// Bodies being read share one budget: one that would pass it is refused at once, with a hint
+// to come back, and the budget is whole again when the requests are done.
+TEST_F(WebServerTest, BodiesInFlightShareOneMemoryBudget) {
+  config_.max_body_memory_bytes = 1500;
+  Start([](host::ScriptingContext& context, const PageConfig&) {
+    context.response.Write(std::to_string(context.request.TotalBytes()));
+  });
+  const std::string head =
+      Request("POST /log/board", "Content-Length: 1000\r\nExpect: 100-continue\r\n");
+  HttpConnection first(port_), second(port_), third(port_);
+  first.Send(head);
+  ASSERT_EQ(first.Read().status, 100);  // its 1000 bytes are reserved
+  second.Send(head);
+  const HttpResponse refused = second.Read();
+  EXPECT_EQ(refused.status, 503);
+  EXPECT_EQ(refused.Header("Retry-After"), "1");
+  EXPECT_TRUE(second.ClosedByPeer());
+
+  first.Send(std::string(1000, 'a'));
+  EXPECT_EQ(first.Read().body, "1000");
+  third.Send(head);
+  EXPECT_EQ(third.Read().status, 100);
+  third.Send(std::string(1000, 'b'));
+  EXPECT_EQ(third.Read().body, "1000");
+}
+
+// Over the cap a new connection waits, unanswered, in the kernel's queue until one closes: here
+// one whose head comes too slowly and times out.
+TEST_F(WebServerTest, ConnectionsOverTheCapWaitForASlowOneToTimeOut) {
+  config_.max_connections = 2;
+  config_.read_timeout_seconds = 1;
+  Start();
+  HttpConnection slow(port_), kept(port_);
+  slow.Send("GET /log/board HTTP/1.1\r\nHost:");
+  kept.Send(Request("GET /log/board?a=1"));
+  EXPECT_EQ(kept.Read().status, 200);
+  HttpConnection third(port_);
+  third.Send(Request("GET /log/board?a=3"));
+  EXPECT_FALSE(third.Readable(300));
+  EXPECT_TRUE(slow.ClosedByPeer(5000));
+  EXPECT_EQ(third.Read().body, "a=3\n");
+}
+
+// Connections take the threads in turn, so that a held-up page holds up its own thread only.
+// Stopping closes at once what is idle or still arriving (half a head, half a body), and lets
+// the answer being made go out first.
+TEST_F(WebServerTest, AHeldUpPageHoldsOneThreadAndStopLetsItFinish) {
+  config_.threads = 3;       // the held page alone on the second
+  std::atomic<int> held{0};  // 1 while held, 2 once let go
+  std::atomic<bool> release{false};
+  Start([&](host::ScriptingContext& context, const PageConfig&) {
+    if (context.request.Item("hold") == "1") {
+      held = 1;
+      for (int i = 0; i < 1000 && !release; ++i) std::this_thread::sleep_for(5ms);
+      held = 2;
+    }
+    context.response.Write("done");
+  });
+  HttpConnection idle(port_), busy(port_), half_head(port_), half_body(port_);
+  busy.Send(Request("GET /log/board?hold=1"));
+  while (held == 0) std::this_thread::sleep_for(5ms);
+  idle.Send(Request("GET /log/board"));
+  EXPECT_EQ(idle.Read().body, "done");
+  EXPECT_EQ(held, 1);
+  half_head.Send("GET /log/board HTTP/1.1\r\nHost:");
+  half_body.Send(Request("POST /log/board", "Content-Length: 3\r\n", "a="));
+
+  const auto started = std::chrono::steady_clock::now();
+  server_->Stop();
+  release = true;
+  StopServer();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+  const HttpResponse answered = busy.Read();
+  EXPECT_EQ(answered.body, "done");
+  EXPECT_EQ(answered.Header("Connection"), "close");
+  for (HttpConnection* client : {&idle, &half_head, &half_body})
+    EXPECT_TRUE(client->ClosedByPeer());
+}
+
+}  // namespace
+}  // namespace tessaly::server
