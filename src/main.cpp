@@ -23,6 +23,7 @@
 #include "data/generation_feed.h"
 #include "data/location.h"
 #include "data/migrate.h"
+#include "data/node_lease.h"
 #include "data/postgres.h"
 #include "data/recordset.h"
 #include "data/schema.h"
@@ -285,13 +286,22 @@ int RunServe(const ServeOptions& o) {
   }
   pages::LogonGuard logons(limits, std::chrono::steady_clock::now, shared);
   pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config));
-  // On a database server, each loop reads its requests' stamps without waiting for them.
+  // On a database server, a request takes the generation the node's lease knows; when the
+  // lease does not hold, its loop reads the generation without waiting for it.
   server::PageGates gates;
+  std::optional<data::NodeLease> lease;
   if (!config.database_url.empty()) {
     const data::Database& database = *pool.Get(config.database_url);
-    gates = [&database](boost::asio::io_context& loop) {
+    const data::NodeLease& known = lease.emplace(config.database_url);
+    gates = [&database, &known](boost::asio::io_context& loop) {
       auto feed = std::make_shared<data::GenerationFeed>(loop, database);
-      return server::PageGate([feed](std::function<void()> run) { feed->Enter(std::move(run)); });
+      return server::PageGate([feed, &database, &known](std::function<void()> run) {
+        if (const std::optional<std::uint64_t> generation = known.Generation()) {
+          const data::StampLoan loan(database, data::GenerationStamp(*generation));
+          return run();
+        }
+        feed->Enter(std::move(run));
+      });
     };
   }
   server::WebServer web(

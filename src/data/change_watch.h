@@ -6,7 +6,8 @@
 // - Two stamps read at two moments are equal only if no commit became visible between them.
 // - A read that starts after Current() returned sees at least the state that stamp names; so
 //   a result read between two equal stamps is exactly the state they name.
-// - A commit that has returned to its writer, in any process, changes every later stamp.
+// - A commit that has returned to its writer, in any process, changes every later stamp (on a
+//   database server: a writer that waits for the nodes, postgres.h).
 // A stamp that is not `known` names no state: nothing may be served or kept for it.
 #ifndef TESSALY_DATA_CHANGE_WATCH_H_
 #define TESSALY_DATA_CHANGE_WATCH_H_

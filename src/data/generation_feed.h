@@ -1,5 +1,6 @@
 // Fresh stamps of a PostgreSQL database for the page requests of one event loop, read without
-// blocking the loop.
+// blocking the loop: what a request waits for while the node's lease does not hold
+// (node_lease.h), as after a lost connection.
 //
 // A request is let in (Enter) once a read of the generation that was sent after it asked has
 // been answered. The requests that the loop takes in at one turn share one read, which goes

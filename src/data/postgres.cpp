@@ -1,16 +1,20 @@
 #include "data/postgres.h"
 
 #include <libpq-fe.h>
+#include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <unordered_map>
 
 #include "base/errors.h"
 #include "data/database.h"
+#include "data/node_lease.h"
 
 namespace tessaly::data {
 namespace {
@@ -56,6 +60,11 @@ CREATE TABLE IF NOT EXISTS GENERATION (
   N BIGINT NOT NULL
 );
 INSERT INTO GENERATION (ONE, N) VALUES (TRUE, 1) ON CONFLICT DO NOTHING;
+CREATE TABLE IF NOT EXISTS NODE_LEASE (
+  ID TEXT PRIMARY KEY,
+  SEEN BIGINT NOT NULL,
+  UNTIL TIMESTAMPTZ NOT NULL
+);
 CREATE TABLE IF NOT EXISTS MESSAGE_SEARCH (
   ID BIGINT PRIMARY KEY,
   TEXT TEXT NOT NULL
@@ -125,9 +134,32 @@ BEGIN
   RETURN NULL;
 END $$;
 CREATE OR REPLACE FUNCTION TESSALY_NEXT_GENERATION() RETURNS trigger LANGUAGE plpgsql AS $$
+DECLARE
+  NEXT BIGINT;
 BEGIN
-  UPDATE GENERATION SET N = N + 1;
+  UPDATE GENERATION SET N = N + 1 RETURNING N INTO NEXT;
+  PERFORM pg_notify('tessaly_generation', NEXT::text);
   RETURN NULL;
+END $$;
+-- Waits until every node whose lease holds has seen the newest generation, at most GIVE_UP;
+-- returns how many still have not. A program that writes with its own client calls it after
+-- its commit to return only once no node can serve the state before it.
+CREATE OR REPLACE FUNCTION TESSALY_AWAIT_NODES(GIVE_UP INTERVAL) RETURNS BIGINT
+LANGUAGE plpgsql VOLATILE AS $$
+DECLARE
+  BEHIND BIGINT;
+  PAUSE DOUBLE PRECISION := 0.001;
+  UNTIL_AT TIMESTAMPTZ := clock_timestamp() + GIVE_UP;
+BEGIN
+  LOOP
+    SELECT count(*) INTO BEHIND FROM NODE_LEASE, GENERATION
+      WHERE NODE_LEASE.SEEN < GENERATION.N AND NODE_LEASE.UNTIL > clock_timestamp();
+    IF BEHIND = 0 OR clock_timestamp() > UNTIL_AT THEN
+      RETURN BEHIND;
+    END IF;
+    PERFORM pg_sleep(PAUSE);
+    PAUSE := least(PAUSE * 2, 0.004);
+  END LOOP;
 END $$;
 CREATE OR REPLACE FUNCTION TESSALY_SEARCH_ADDED() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
@@ -235,8 +267,12 @@ class PostgresConnection final : public Connection {
   }
 
   void Begin() override { Plain("BEGIN"); }
-  void Commit() override { Plain("COMMIT"); }
+  void Commit() override {
+    Plain("COMMIT");
+    if (std::exchange(wrote_, false)) AwaitNodes();
+  }
   void Rollback() noexcept override {
+    wrote_ = false;
     if (PQtransactionStatus(conn_) != PQTRANS_IDLE) PQclear(PQexec(conn_, "ROLLBACK"));
   }
 
@@ -261,8 +297,12 @@ class PostgresConnection final : public Connection {
   }
   bool Broken() const override { return broken_ || PQstatus(conn_) != CONNECTION_OK; }
 
-  // Runs several statements given as one text, without parameters.
-  void Script(const char* sql) { Plain(sql); }
+  // Runs several statements given as one text, without parameters. Outside a transaction they
+  // are taken to have written.
+  void Script(const char* sql) {
+    Plain(sql);
+    if (PQtransactionStatus(conn_) == PQTRANS_IDLE) AwaitNodes();
+  }
 
   Stamp ReadGeneration() {
     std::vector<Row> rows;
@@ -372,7 +412,46 @@ class PostgresConnection final : public Connection {
         Fail("cannot run the statement", result.get());
       }
     }
+    if (Wrote(result.get())) {
+      if (PQtransactionStatus(conn_) == PQTRANS_IDLE) {
+        AwaitNodes();  // the statement was its own transaction, now committed
+      } else {
+        wrote_ = true;
+      }
+    }
     return result;
+  }
+
+  static bool Wrote(const PGresult* result) {
+    const std::string_view tag = PQcmdStatus(const_cast<PGresult*>(result));
+    for (std::string_view write : {"INSERT", "UPDATE", "DELETE", "TRUNCATE", "MERGE", "COPY"}) {
+      if (tag.starts_with(write)) return true;
+    }
+    return false;
+  }
+
+  // After a commit that wrote: returns once every node whose lease holds has seen the newest
+  // generation, or its lease has run out (node_lease.h), so that the commit returns to its
+  // caller only when no node can still serve the state before it. A failure here changes
+  // nothing of the commit: it is logged, not thrown.
+  void AwaitNodes() {
+    const auto give_up = NodeLease::kLeaseTime + NodeLease::kRenewEvery * 2;
+    try {
+      std::vector<Row> rows;
+      if (!has_nodes_) {  // a database without our schema (yet) has no nodes to wait for
+        Query("SELECT to_regproc('tessaly_await_nodes') IS NOT NULL", {}, rows, nullptr);
+        has_nodes_ = !rows.empty() && rows[0][0].ToInt() != 0;
+        if (!has_nodes_) return;
+        rows.clear();
+      }
+      Query("SELECT TESSALY_AWAIT_NODES(?::interval)",
+            {Value(std::to_string(give_up.count()) + " milliseconds")}, rows, nullptr);
+      if (!rows.empty() && rows[0][0].ToInt() > 0) {
+        spdlog::warn("a commit returns before {} node(s) have seen it", rows[0][0].ToInt());
+      }
+    } catch (const std::exception& e) {
+      spdlog::warn("cannot tell whether the nodes have seen a commit: {}", e.what());
+    }
   }
 
   static Value Field(const PGresult* result, int r, int c) {
@@ -408,12 +487,14 @@ class PostgresConnection final : public Connection {
 
   PGconn* conn_;
   bool broken_ = false;
+  bool wrote_ = false;      // the open transaction has written
+  bool has_nodes_ = false;  // the database has TESSALY_AWAIT_NODES: known once seen
   std::unordered_map<std::string, std::string> statements_;  // SQL text -> statement name
 };
 
 // Each call reads the generation with a round trip of its own, so its answer is never older
-// than the call. Page requests on a server take their stamps from a GenerationFeed instead;
-// this serves a request after its own write, and commands.
+// than the call. Page requests on a server take their stamps from the node's lease or a
+// GenerationFeed instead; this serves a request after its own write, and commands.
 class GenerationWatch final : public ChangeWatch {
  public:
   explicit GenerationWatch(Database& database) : database_(database) {}

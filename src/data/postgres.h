@@ -2,10 +2,15 @@
 // committed state.
 //
 // Every write to the entries, the accounts or the pictures bumps the one row of GENERATION in
-// the writer's own transaction (statement triggers), so a commit that has returned, on any
-// node, has already changed the number that every later read of it gives. A read transaction
-// (REPEATABLE READ) reads the number first, which fixes its snapshot: the state it reads is
-// exactly the one that number names.
+// the writer's own transaction (statement triggers) and announces the new number, so a commit
+// that has returned, on any node, has already changed the number that every later read of it
+// gives. A read transaction (REPEATABLE READ) reads the number first, which fixes its snapshot:
+// the state it reads is exactly the one that number names.
+//
+// A write made through a connection of this layer returns to its caller only once every node
+// whose lease holds has seen its number (node_lease.h). Another program that writes calls
+// TESSALY_AWAIT_NODES after its commit for the same; without it, nodes see the write within
+// the time an announcement takes (a few milliseconds).
 #ifndef TESSALY_DATA_POSTGRES_H_
 #define TESSALY_DATA_POSTGRES_H_
 

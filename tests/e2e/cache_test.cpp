@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <fstream>
 #include <thread>
 
@@ -165,8 +167,7 @@ TEST(SeveralNodesTest, AnEntryAddedOnOneNodeShowsOnTheNextRequestToTheOther) {
   EXPECT_FALSE(Shows(a.Get("/log/board?action=list").body, "fromA"));
 }
 
-// Under load a node's requests share its reads of the database's state; each request must
-// still see every commit that returned before it was sent, never an answer already on its way.
+// Under load each request must still see every commit that returned before it was sent.
 TEST(SeveralNodesTest, UnderLoadEachRequestSeesTheCommitsBeforeIt) {
   if (!OnPostgres()) GTEST_SKIP() << "reads of a PostgreSQL database's state";
   Site site;
@@ -189,6 +190,28 @@ TEST(SeveralNodesTest, UnderLoadEachRequestSeesTheCommitsBeforeIt) {
   for (std::thread& t : load) t.join();
 }
 
+// A node that stops answering (here: stopped by a signal) holds a write up only until its lease
+// runs out; once it runs again, its next request shows the write.
+TEST(SeveralNodesTest, AStoppedNodeHoldsUpAWriteOnlyUntilItsLeaseEnds) {
+  if (!OnPostgres()) GTEST_SKIP() << "leases of nodes on a PostgreSQL database";
+  Site site;
+  testing::FillEntries(site.database(), 3);
+  const Server node(site);
+  ASSERT_TRUE(Shows(node.Get("/log/board").body, "t3"));
+  const std::string held_leases = "SELECT count(*) FROM NODE_LEASE WHERE SEEN > 0";
+  for (int i = 0; i < 100 && testing::Sql(site.database(), held_leases) != "1"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_EQ(kill(node.pid(), SIGSTOP), 0);
+  const auto start = std::chrono::steady_clock::now();
+  testing::Sql(site.database(), "UPDATE MESSAGE SET TITLE = 'later' WHERE ID = 3");
+  const auto held = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(kill(node.pid(), SIGCONT), 0);
+  EXPECT_GT(held, std::chrono::milliseconds(500));  // the stopped node's lease was waited for
+  EXPECT_LT(held, std::chrono::seconds(5));
+  EXPECT_TRUE(Shows(node.Get("/log/board").body, "later"));
+}
+
 // What a restart of the database server does to the connections of a node: they all break.
 // A request may fail on a broken one, once; the node then connects again.
 TEST(SeveralNodesTest, ANodeConnectsAgainWhenItsConnectionsAreLost) {
@@ -203,7 +226,8 @@ TEST(SeveralNodesTest, ANodeConnectsAgainWhenItsConnectionsAreLost) {
     testing::Sql(site.database(),
                  "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE datname = "
                  "current_database() AND pid <> pg_backend_pid()");
-    int failed = 0;
+    // Cached pages may still be served; the first request that needs the database may fail.
+    int failed = node.Get("/log/board?action=show&id=2").status != 200;
     for (int i = 0; i < 4; ++i) failed += node.Get("/log/board?action=list").status != 200;
     EXPECT_LE(failed, 1) << "round " << round;
     EXPECT_EQ(node.Get("/log/board?action=show&id=2").status, 200);

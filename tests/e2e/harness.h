@@ -77,6 +77,7 @@ class Server {
   Server& operator=(const Server&) = delete;
 
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
   // Sends SIGTERM and returns the exit status.
   int Stop();
   HttpResponse Get(const std::string& target, const std::string& headers = {}) const {
