@@ -36,6 +36,13 @@ class UploadBody {
   // Finds the header block and the delimiter line. `body` must outlive the object.
   explicit UploadBody(std::string_view body);
 
+  // Offset of the first byte after the header block; the body's size + 1 when the body holds
+  // no CR LF CR LF (no file can follow a header block that never ends).
+  std::size_t header_end() const { return header_end_; }
+
+  // Empty when the header block holds no CR LF.
+  std::string_view delimiter_line() const { return delimiter_line_; }
+
   // Throw InvalidArgument when the header block lacks "Content-Type: " or "filename=", or
   // when no CR LF follows it there.
   std::string ContentType() const;
@@ -52,10 +59,8 @@ class UploadBody {
 
   std::string_view body_;
   std::string_view header_;  // the header block
-  // The first byte after the header block; the body's size + 1 when the body holds no
-  // CR LF CR LF (no file can follow a header block that never ends).
   std::size_t header_end_;
-  std::string_view delimiter_line_;  // empty when the header block holds no CR LF
+  std::string_view delimiter_line_;
 };
 
 // Start of the last occurrence of `needle` in `haystack`, or npos; an empty needle is found at
