@@ -6,10 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <memory>
 #include <random>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "data/postgres.h"
 
