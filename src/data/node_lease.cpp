@@ -39,7 +39,8 @@ std::uint64_t Number(std::string_view text) {
 }
 
 // One connection and the statements of the lease. Each returns false when the statement
-// failed; the connection is then dropped.
+// failed; the connection is then dropped. Not a connection of the pool: the lease's own writes
+// must not wait for the nodes, this one among them, and it needs libpq's announcements.
 class LeaseConnection {
  public:
   explicit LeaseConnection(const std::string& url) : conn_(PQconnectdb(url.c_str())) {}

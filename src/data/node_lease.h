@@ -35,6 +35,9 @@ class NodeLease {
   static constexpr std::chrono::milliseconds kLeaseTime{3000};
   static constexpr std::chrono::milliseconds kRenewEvery{500};
   static constexpr std::chrono::milliseconds kMargin{500};
+  // How long a writer waits for the nodes at most: a node that stopped answering has then run
+  // out of its lease, so only something amiss (a clock stepped) makes a writer give up.
+  static constexpr std::chrono::milliseconds kWriterWaitLimit = kLeaseTime + 2 * kRenewEvery;
 
   // Starts the thread, which connects to `url` (a PostgreSQL database with our schema). Until
   // the node is registered, Generation() gives nothing.

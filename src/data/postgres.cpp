@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -435,7 +434,6 @@ class PostgresConnection final : public Connection {
   // caller only when no node can still serve the state before it. A failure here changes
   // nothing of the commit: it is logged, not thrown.
   void AwaitNodes() {
-    const auto give_up = NodeLease::kLeaseTime + NodeLease::kRenewEvery * 2;
     try {
       std::vector<Row> rows;
       if (!has_nodes_) {  // a database without our schema (yet) has no nodes to wait for
@@ -444,8 +442,8 @@ class PostgresConnection final : public Connection {
         if (!has_nodes_) return;
         rows.clear();
       }
-      Query("SELECT TESSALY_AWAIT_NODES(?::interval)",
-            {Value(std::to_string(give_up.count()) + " milliseconds")}, rows, nullptr);
+      Query("SELECT TESSALY_AWAIT_NODES(? * interval '1 millisecond')",
+            {Value(std::int64_t{NodeLease::kWriterWaitLimit.count()})}, rows, nullptr);
       if (!rows.empty() && rows[0][0].ToInt() > 0) {
         spdlog::warn("a commit returns before {} node(s) have seen it", rows[0][0].ToInt());
       }
