@@ -95,6 +95,14 @@ class DatabaseSessions final : public server::Sessions {
     table_->SetValue(id, name, value);
   }
   void SetTimeout(std::string_view id, int minutes) override { table_->SetTimeout(id, minutes); }
+  std::string Renew(std::string_view id, std::string_view account) override {
+    std::string renewed = server::NewSessionId();
+    table_->Renew(id, renewed, account);
+    return renewed;
+  }
+  void EndAccount(std::string_view account, std::string_view keep) override {
+    table_->EndAccount(account, keep);
+  }
   void Remove(std::string_view id) override {
     try {
       table_->Remove(id);
@@ -117,7 +125,7 @@ class SessionSweeper {
           std::mutex mutex;
           while (!stop.stop_requested()) {
             try {
-              table->Sweep(keep, window);
+              table->Sweep(keep, server::kMaxAccountSessions, window);
             } catch (const std::exception& e) {
               spdlog::warn("sweeping sessions: {}", e.what());
             }

@@ -3,6 +3,7 @@
 #include "base/utf8.h"
 #include "images/image_pages.h"
 #include "images/upload_body.h"
+#include "pages/guards.h"
 #include "pages/message.h"
 
 namespace tessaly::images {
@@ -49,6 +50,7 @@ bool IsStored(const PageContext& page, const std::string& name) {
 }  // namespace
 
 void DoUpload(const PageContext& page) {
+  if (!pages::RequireOwnOrigin(page)) return;
   // The limit is on the whole body, framing included; it is checked before the body is read
   // or parsed, so that a refused upload costs no copy of it.
   const std::int64_t size = page.request.TotalBytes();

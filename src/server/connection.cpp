@@ -12,6 +12,7 @@
 #include "server/client_address.h"
 #include "server/file_texts.h"
 #include "server/page_run.h"
+#include "server/request_origin.h"
 #include "server/server_core.h"
 #include "server/shtml.h"
 #include "server/static_files.h"
@@ -39,6 +40,17 @@ constexpr std::size_t kBodyReadBytes = 64 * 1024;
 
 // Connection buffers that grew beyond this for one large request are given back afterwards.
 constexpr std::size_t kKeptBufferBytes = 256 * 1024;
+
+// The values of every header `name` of `fields`, joined by ", " in order.
+std::string JoinedValues(const http::fields& fields, std::string_view name) {
+  std::string joined;
+  for (const auto& field : fields) {
+    if (!ascii::EqualsNoCase(field.name_string(), name)) continue;
+    if (!joined.empty()) joined += ", ";
+    joined.append(field.value());
+  }
+  return joined;
+}
 
 }  // namespace
 
@@ -128,14 +140,11 @@ void Connection::OnHeader(beast::error_code ec) {
     return SendError(http::status::bad_request, true);
   }
   request_.client = remote_address_;
-  if (!server_.config.trusted_proxies.empty()) {
-    std::string forwarded;
-    for (const auto& field : request) {
-      if (!ascii::EqualsNoCase(field.name_string(), "X-Forwarded-For")) continue;
-      if (!forwarded.empty()) forwarded += ", ";
-      forwarded.append(field.value());
-    }
-    request_.client = ClientAddress(remote_address_, forwarded, server_.config.trusted_proxies);
+  const auto& proxies = server_.config.trusted_proxies;
+  request_.proxied = !proxies.empty() && IsTrustedProxy(remote_address_, proxies);
+  if (request_.proxied) {
+    request_.client =
+        ClientAddress(remote_address_, JoinedValues(request, "X-Forwarded-For"), proxies);
   }
   Route();
 }
@@ -230,6 +239,24 @@ void Connection::PassGate(std::function<void()> answer) {
   gate_([self = shared_from_this(), answer = std::move(answer)] { answer(); });
 }
 
+RequestLine Connection::PageLine() const {
+  const auto& request = parser_->get();
+  RequestLine line;
+  line.method = request.method_string();
+  line.version = request.version();
+  line.remote_address = request_.client;
+  line.remote_port = remote_port_;
+  line.server_port = server_.address.port;
+  line.listen_host = server_.address.host;
+  const OwnOrigin own = RequestOrigin(request[http::field::host], request_.proxied,
+                                      JoinedValues(request, "X-Forwarded-Proto"),
+                                      JoinedValues(request, "X-Forwarded-Host"));
+  line.https = own.https;
+  line.other_origin = FromOtherOrigin(request["Sec-Fetch-Site"], request[http::field::origin],
+                                      request[http::field::referer], own);
+  return line;
+}
+
 void Connection::AnswerPage() {
   const PageConfig& page = *request_.page;
   const auto& request = parser_->get();
@@ -239,15 +266,9 @@ void Connection::AnswerPage() {
     return SendError(http::status::bad_request, false);
   }
 
-  RequestLine line;
-  line.method = request.method_string();
+  RequestLine line = PageLine();
   line.script_name = page.path;
   line.query = request_.query;
-  line.version = request.version();
-  line.remote_address = request_.client;
-  line.remote_port = remote_port_;
-  line.server_port = server_.address.port;
-  line.listen_host = server_.address.host;
 
   PageHost host{server_.handler, server_.sessions, server_.root.native()};
   auto content_length = RunPage(host, page, line, request.base(), body, head_, body_);
@@ -313,13 +334,8 @@ void Connection::ServeStatic(std::string_view path) {
 // now, so it carries no Last-Modified and is not answered 304.
 void Connection::ServeIncludingPage(const StaticFile& file) {
   const auto& request = parser_->get();
-  RequestLine line;
+  RequestLine line = PageLine();
   line.method = "GET";
-  line.version = request.version();
-  line.remote_address = request_.client;
-  line.remote_port = remote_port_;
-  line.server_port = server_.address.port;
-  line.listen_host = server_.address.host;
   const PageHost host{server_.handler, server_.sessions, server_.root.native()};
   const ShtmlRequest shtml{host,
                            [this](std::string_view target) { return server_.FindPage(target); },

@@ -22,6 +22,7 @@
 
 #include "server/body_budget.h"
 #include "server/config.h"
+#include "server/host_objects.h"
 #include "server/response_head.h"
 #include "server/server_core.h"
 #include "server/static_files.h"
@@ -54,6 +55,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool linger = false;       // after the answer, drain what the client still sends, then close
     std::string decoded_path;  // the request path when it had escapes
     std::string client;        // the client's address (client_address.h)
+    bool proxied = false;      // from a trusted proxy, whose forwarded headers count
     const PageConfig* page = nullptr;  // the page asked for; null for a static file
     std::string_view query;            // in the parser's target
     BodyReservation body_memory;       // what the body may hold of the server's budget
@@ -74,6 +76,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void OnReadError(boost::beast::error_code ec);
   // Runs `answer` once the loop's gate lets the request in; the connection lives until then.
   void PassGate(std::function<void()> answer);
+  // The request line of a page run: who asked, and from which origin (request_origin.h).
+  RequestLine PageLine() const;
   void AnswerPage();
   void ServeStatic(std::string_view path);
   void ServeIncludingPage(const StaticFile& file);

@@ -159,6 +159,22 @@ TEST(ImageAdminTest, LoginFirstThenTheExactForAndOnlyAPostOfWholeNumbersDeletes)
   EXPECT_EQ(f.Pictures(), "1");
 }
 
+// A page of another origin can neither delete nor upload a picture through the session.
+TEST(ImageAdminTest, ARequestThatAPageOfAnotherOriginMadeChangesNothing) {
+  Admin f;
+  InsertPicture(f.file, "a.gif", "image/gif", "x");
+  f.NewRequest({{"for", "delimage"}, {"id", "1"}}, "POST");
+  f.host.request.other_origin = true;
+  EXPECT_EQ(Title(f.Run(ImageAdmin)), "非法调试");
+  f.NewRequest({{"for", "doupload"}}, "POST");
+  f.host.request.body = FormUpload().Body();
+  f.host.request.other_origin = true;
+  EXPECT_EQ(Title(f.Run(ImageAdmin)), "非法调试");
+  EXPECT_EQ(f.Pictures(), "1");
+  f.Upload(FormUpload());
+  EXPECT_EQ(f.Pictures(), "2");
+}
+
 TEST(ImageListTest, FifteenAPageThenThePagerWithDoInItsLinksOnce) {
   Admin f;
   ExpectGolden(f.Page({}), "image_list_empty.html");
