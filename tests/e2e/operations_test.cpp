@@ -84,8 +84,17 @@ TEST(BackupTest, ConsistentCopyWhileWritersRunThatServes) {
   const int copied = std::stoi(testing::Sql(copy, "SELECT count(*) FROM MESSAGE"));
   EXPECT_GE(copied, before);
   EXPECT_LE(copied, committed.load());
+  // A copy under a name that the server would serve is refused inside the site's folder; a
+  // database copied there by other means is never served, whatever its name.
+  r = RunTessaly(site.Command("backup", {"--to", (restored / "log" / "backup.db").string()}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "inside the site folder")) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(restored / "log" / "backup.db"));
+  std::filesystem::copy_file(copy, restored / "log" / "backup.db");
   const Server server({"serve", "--root", restored.string()});
   EXPECT_TRUE(Has(server.Get("/log/board?action=show&id=1").body, "<b>t1</b>"));
+  EXPECT_EQ(server.Get("/log/backup.db").status, 404);
 
   // An existing file is kept unless --force; an unwritable place leaves nothing behind.
   r = RunTessaly(site.Command("backup", {"--to", copy}));
@@ -193,6 +202,7 @@ TEST(NginxTest, DeployedConfigurationInFront) {
       << "<h1>home</h1><!--#include virtual=\"/log/board?action=hotnews\" -->"
          "<!--#include virtual=\"/style.css\" -->";
   std::filesystem::copy_file(site.database(), site.root() / "log" / "LOGS.MDB.bak");
+  std::filesystem::copy_file(site.database(), site.root() / "log" / "before-upgrade.MDB");
   const std::string log = (site.root() / "access.log").string();
   const std::string config = (site.root() / "tessaly.toml").string();
   std::ofstream(config) << "access_log = \"" << log << "\"\ntrusted_proxies = [\"127.0.0.1\"]\n";
@@ -205,8 +215,8 @@ TEST(NginxTest, DeployedConfigurationInFront) {
     EXPECT_EQ(proxied.status, 200) << target;
     EXPECT_EQ(proxied.body, tessaly.Get(target).body) << target;
   }
-  for (const char* refused :
-       {"/log/logs.mdb", "/log/LOGS.MDB.bak", "/log/logs.mdb-wal", "/log/%6Cogs.mdb"}) {
+  for (const char* refused : {"/log/logs.mdb", "/log/LOGS.MDB.bak", "/log/logs.mdb-wal",
+                              "/log/%6Cogs.mdb", "/log/before-upgrade.MDB"}) {
     EXPECT_EQ(Get10(nginx.port(), refused).status, 404) << refused;
   }
   // nginx's own includes instead.
