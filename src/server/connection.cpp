@@ -298,7 +298,9 @@ void Connection::ServeStatic(std::string_view path) {
   struct stat info = resolved->info;
   if (!text) {
     file.open(resolved->path.c_str(), beast::file_mode::scan, ec);
-    if (ec || ::fstat(file.native_handle(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    // A file replaced since it was resolved has its first bytes read again.
+    if (ec || ::fstat(file.native_handle(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        (!SameFileVersion(info, resolved->info) && HoldsDatabaseHeader(file.native_handle()))) {
       file.close(ec);
       return SendError(http::status::not_found, false);
     }
