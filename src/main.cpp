@@ -294,7 +294,8 @@ int RunServe(const ServeOptions& o) {
     sweeper.emplace(shared, config.max_sessions, limits.window);
   }
   pages::LogonGuard logons(limits, std::chrono::steady_clock::now, shared);
-  pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config));
+  pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config),
+                           config.max_searches);
   // On a database server, a request takes the generation the node's lease knows; when the
   // lease does not hold, its loop reads the generation without waiting for it.
   server::PageGates gates;

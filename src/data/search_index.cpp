@@ -2,26 +2,41 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <set>
+#include <unordered_set>
+#include <utility>
+
 #include "base/ascii.h"
 #include "base/errors.h"
+#include "data/search_order.h"
 #include "data/sqlite_connection.h"
+#include "text/search_terms.h"
 
 namespace tessaly::data {
 namespace {
 
 // Entries indexed per write transaction.
-constexpr int kBatch = 500;
+constexpr int kBatch = 1000;
 
-// A query of short words alone, which the index cannot answer, reads the text of the entries
-// with the newest this many ids, so that it costs a bounded time however large the log.
-constexpr std::int64_t kShortWordScanEntries = 100'000;
+// The name under which the index's tokenizer is registered with SQLite.
+constexpr const char* kTokenizerName = "tessaly_terms";
 
+// An entry with more distinct terms than this is kept on PostgreSQL without them (a tsvector
+// holds at most 1 MB) and matched by its text alone.
+constexpr std::size_t kMaxPostgresTerms = 50'000;
+
+// Replaces the trigram index of earlier versions (MESSAGE_SEARCH): its table, and the trigger
+// that did not note a change of STIME, which the key now follows.
 constexpr const char* kSearchSchema = R"sql(
-CREATE VIRTUAL TABLE MESSAGE_SEARCH USING fts5(TEXT, tokenize = 'trigram');
+DROP TABLE IF EXISTS MESSAGE_SEARCH;
+DROP TRIGGER IF EXISTS MESSAGE_SEARCH_CHANGED;
+CREATE VIRTUAL TABLE SEARCH_TERMS USING fts5(TEXT, tokenize = 'tessaly_terms', columnsize = 0);
+CREATE TABLE SEARCH_ENTRY (KEY INTEGER PRIMARY KEY, ID INTEGER NOT NULL UNIQUE);
 CREATE TABLE IF NOT EXISTS SEARCH_PENDING (ID INTEGER PRIMARY KEY);
 CREATE TRIGGER IF NOT EXISTS MESSAGE_SEARCH_ADDED AFTER INSERT ON MESSAGE
   BEGIN INSERT OR IGNORE INTO SEARCH_PENDING (ID) VALUES (NEW.ID); END;
-CREATE TRIGGER IF NOT EXISTS MESSAGE_SEARCH_CHANGED AFTER UPDATE OF ID, TITLE, CONTENT ON MESSAGE
+CREATE TRIGGER MESSAGE_SEARCH_CHANGED AFTER UPDATE OF ID, TITLE, CONTENT, STIME ON MESSAGE
   BEGIN
     INSERT OR IGNORE INTO SEARCH_PENDING (ID) VALUES (OLD.ID);
     INSERT OR IGNORE INTO SEARCH_PENDING (ID) VALUES (NEW.ID);
@@ -30,6 +45,42 @@ CREATE TRIGGER IF NOT EXISTS MESSAGE_SEARCH_DELETED AFTER DELETE ON MESSAGE
   BEGIN INSERT OR IGNORE INTO SEARCH_PENDING (ID) VALUES (OLD.ID); END;
 INSERT OR IGNORE INTO SEARCH_PENDING (ID) SELECT ID FROM MESSAGE;
 )sql";
+
+// --- the tokenizer, as SQLite's FTS5 calls it
+
+using TokenFn = int (*)(void* context, int flags, const char* token, int bytes, int start, int end);
+
+int CreateTokenizer(void*, const char**, int, Fts5Tokenizer** out) {
+  static int instance;  // stateless: one for every table
+  *out = reinterpret_cast<Fts5Tokenizer*>(&instance);
+  return SQLITE_OK;
+}
+
+void DeleteTokenizer(Fts5Tokenizer*) {}
+
+// A document's terms with their positions; a query's phrase (one word) as its terms.
+int Tokenize(Fts5Tokenizer*, void* context, int flags, const char* bytes, int size, TokenFn token) {
+  const std::string_view text(bytes ? bytes : "", size > 0 ? static_cast<std::size_t>(size) : 0);
+  int rc = SQLITE_OK;
+  try {
+    if (flags & FTS5_TOKENIZE_QUERY) {
+      for (const std::string& term : text::WordTerms(text)) {
+        rc = token(context, 0, term.data(), static_cast<int>(term.size()), 0, size);
+        if (rc != SQLITE_OK) break;
+      }
+      return rc;
+    }
+    text::ForEachTextTerm(text, [&](std::string_view term, std::size_t at, bool same_position) {
+      if (rc != SQLITE_OK) return;
+      const int start = static_cast<int>(at);
+      rc = token(context, same_position ? FTS5_TOKEN_COLOCATED : 0, term.data(),
+                 static_cast<int>(term.size()), start, start + static_cast<int>(term.size()));
+    });
+  } catch (...) {
+    return SQLITE_NOMEM;
+  }
+  return rc;
+}
 
 void Exec(sqlite3* db, const char* sql) {
   char* message = nullptr;
@@ -63,6 +114,10 @@ void Run(SqliteConnection& connection, const std::string& sql, const std::vector
   }
 }
 
+void Run(SqliteConnection& connection, const std::string& sql, const std::vector<Value>& params) {
+  Run(connection, sql, params, [](sqlite3_stmt*) {});
+}
+
 std::int64_t Count(SqliteConnection& connection, const std::string& sql) {
   std::int64_t n = 0;
   Run(connection, sql, {}, [&](sqlite3_stmt* stmt) { n = sqlite3_column_int64(stmt, 0); });
@@ -74,63 +129,66 @@ std::string ColumnText(sqlite3_stmt* stmt, int i) {
   return text ? std::string(text, sqlite3_column_bytes(stmt, i)) : std::string();
 }
 
+// What the index keeps of one entry: the title, a line break (which no word holds, so no word
+// matches across it) and the content, each as a reader sees it.
+std::string IndexedText(VisibleTextFn visible_text, std::string_view title,
+                        std::string_view content) {
+  return visible_text(title) + "\n" + visible_text(content);
+}
+
+// A pending entry as the batch reads it.
+struct Pending {
+  std::int64_t id = 0;
+  bool exists = false;  // still in MESSAGE
+  std::string title, content, stime;
+};
+
 // Indexes one batch inside a write transaction; returns how many entries it took.
 std::int64_t IndexBatch(SqliteConnection& c, VisibleTextFn visible_text) {
   Exec(c.handle(), "BEGIN IMMEDIATE");
   try {
-    std::vector<std::int64_t> ids;
-    Run(c, "SELECT ID FROM SEARCH_PENDING ORDER BY ID LIMIT " + std::to_string(kBatch), {},
-        [&](sqlite3_stmt* stmt) { ids.push_back(sqlite3_column_int64(stmt, 0)); });
-    for (std::int64_t id : ids) {
-      Run(c, "DELETE FROM MESSAGE_SEARCH WHERE rowid = ?", {id}, [](sqlite3_stmt*) {});
-      std::string visible;
-      bool found = false;
-      Run(c, "SELECT TITLE, CONTENT FROM MESSAGE WHERE ID = ?", {id}, [&](sqlite3_stmt* stmt) {
-        visible = visible_text(ColumnText(stmt, 0)) + "\n" + visible_text(ColumnText(stmt, 1));
-        found = true;
-      });
-      if (found) {
-        Run(c, "INSERT INTO MESSAGE_SEARCH (rowid, TEXT) VALUES (?, ?)", {id, visible},
-            [](sqlite3_stmt*) {});
+    std::vector<Pending> batch;
+    Run(c,
+        "SELECT P.ID, M.ID IS NOT NULL, M.TITLE, M.CONTENT, M.STIME FROM SEARCH_PENDING P "
+        "LEFT JOIN MESSAGE M ON M.ID = P.ID ORDER BY P.ID LIMIT " +
+            std::to_string(kBatch),
+        {}, [&](sqlite3_stmt* stmt) {
+          batch.push_back({sqlite3_column_int64(stmt, 0), sqlite3_column_int(stmt, 1) != 0,
+                           ColumnText(stmt, 2), ColumnText(stmt, 3), ColumnText(stmt, 4)});
+        });
+    for (const Pending& entry : batch) {
+      std::vector<std::int64_t> old_keys;
+      Run(c, "SELECT KEY FROM SEARCH_ENTRY WHERE ID = ?", {entry.id},
+          [&](sqlite3_stmt* stmt) { old_keys.push_back(sqlite3_column_int64(stmt, 0)); });
+      for (std::int64_t key : old_keys) {
+        Run(c, "DELETE FROM SEARCH_TERMS WHERE rowid = ?", {key});
+        Run(c, "DELETE FROM SEARCH_ENTRY WHERE KEY = ?", {key});
       }
-      Run(c, "DELETE FROM SEARCH_PENDING WHERE ID = ?", {id}, [](sqlite3_stmt*) {});
+      if (entry.exists) {
+        std::int64_t key = SearchOrderKey(entry.stime, entry.id);
+        // Only keys of ids beyond the ordered range can meet another's.
+        while (key < 0 && Count(c, "SELECT count(*) FROM SEARCH_ENTRY WHERE KEY = " +
+                                       std::to_string(key)) > 0) {
+          --key;
+        }
+        Run(c, "INSERT INTO SEARCH_TERMS (rowid, TEXT) VALUES (?, ?)",
+            {key, IndexedText(visible_text, entry.title, entry.content)});
+        Run(c, "INSERT INTO SEARCH_ENTRY (KEY, ID) VALUES (?, ?)", {key, entry.id});
+      }
+      Run(c, "DELETE FROM SEARCH_PENDING WHERE ID = ?", {entry.id});
     }
     Exec(c.handle(), "COMMIT");
-    return static_cast<std::int64_t>(ids.size());
+    return static_cast<std::int64_t>(batch.size());
   } catch (...) {
     sqlite3_exec(c.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
 }
 
-// Characters, not bytes, decide whether the trigram index can answer a word.
-std::size_t CodePoints(std::string_view word) {
-  std::size_t n = 0;
-  for (char c : word) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
-}
-
-// Whether the index's folding of `word` is ASCII's: every character is ASCII or one of the
-// CJK ranges (symbols, kana, ideographs), which have no case.
-bool FoldsAsciiOnly(std::string_view word) {
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    const auto lead = static_cast<unsigned char>(word[i]);
-    if (lead < 0x80 || (lead & 0xC0) == 0x80) continue;
-    if (lead < 0xE3 || lead > 0xE9) return false;  // leads of U+3000..U+9FFF
-  }
-  return true;
-}
-
-bool HasAsciiLetter(std::string_view word) {
-  for (char c : word) {
-    if (ascii::ToLower(c) != c || ascii::ToUpper(c) != c) return true;
-  }
-  return false;
-}
-
-// PostgreSQL: the index holds each entry's visible text with ASCII letters in lower case (as
-// SQLite's lower() folds them: no other letter), in a trigram index that answers LIKE
-// patterns of three characters or more; shorter words are matched by strpos on the same text.
+// PostgreSQL: each entry's row holds its key, its text folded as the terms are (ASCII letters
+// in lower case) and its distinct terms as a tsvector, without positions. A word of one or
+// two characters is one term, so the GIN index answers it; a longer word's bigrams narrow the
+// entries to those that hold them all, and its text is checked for the word itself.
 std::int64_t IndexPostgresBatch(Connection& c, VisibleTextFn visible_text) {
   c.Begin();
   try {
@@ -145,22 +203,51 @@ std::int64_t IndexPostgresBatch(Connection& c, VisibleTextFn visible_text) {
     ids += "]";
     const std::string in_batch =
         " IN (SELECT value::bigint FROM json_array_elements_text(CAST(? AS json)))";
+    c.Execute("DELETE FROM SEARCH_TERMS WHERE ID" + in_batch, {ids});
     std::vector<Row> entries;
-    c.Query("SELECT ID, TITLE, CONTENT FROM MESSAGE WHERE ID" + in_batch, {ids}, entries);
-    std::string texts = "[";
+    c.Query("SELECT ID, TITLE, CONTENT, STIME FROM MESSAGE WHERE ID" + in_batch, {ids}, entries);
+    std::string rows = "[";
+    std::set<std::int64_t> keys;
     for (const Row& entry : entries) {
-      if (texts.size() > 1) texts += ',';
-      texts += "{\"id\":" + entry[0].ToText() + ",\"text\":";
-      AppendJsonString(texts, ascii::ToLower(visible_text(entry[1].ToText()) + "\n" +
-                                             visible_text(entry[2].ToText())));
-      texts += '}';
+      const std::int64_t id = entry[0].ToInt();
+      std::int64_t key = SearchOrderKey(entry[3].ToText(), id);
+      while (key < 0) {  // only keys of ids beyond the ordered range can meet another's
+        std::vector<Row> taken;
+        c.Query("SELECT 1 FROM SEARCH_TERMS WHERE KEY = ?", {key}, taken);
+        if (taken.empty() && !keys.contains(key)) break;
+        --key;
+      }
+      keys.insert(key);
+      const std::string text = IndexedText(visible_text, entry[1].ToText(), entry[2].ToText());
+      std::unordered_set<std::string> terms;
+      text::ForEachTextTerm(text, [&](std::string_view term, std::size_t, bool) {
+        if (terms.size() <= kMaxPostgresTerms) terms.emplace(term);
+      });
+      if (rows.size() > 1) rows += ',';
+      rows += "{\"id\":" + std::to_string(id) + ",\"key\":" + std::to_string(key) + ",\"text\":";
+      AppendJsonString(rows, ascii::ToLower(text));
+      rows += ",\"terms\":";
+      if (terms.size() > kMaxPostgresTerms) {
+        rows += "null";
+      } else {
+        rows += '[';
+        bool first = true;
+        for (const std::string& term : terms) {
+          if (!std::exchange(first, false)) rows += ',';
+          AppendJsonString(rows, term);
+        }
+        rows += ']';
+      }
+      rows += '}';
     }
-    texts += "]";
-    c.Execute("DELETE FROM MESSAGE_SEARCH WHERE ID" + in_batch, {ids});
+    rows += "]";
     c.Execute(
-        "INSERT INTO MESSAGE_SEARCH (ID, TEXT) SELECT id, text FROM "
-        "json_to_recordset(CAST(? AS json)) AS r(id bigint, text text)",
-        {texts});
+        "INSERT INTO SEARCH_TERMS (ID, KEY, TEXT, TERMS) SELECT r.id, r.key, r.text, "
+        "CASE WHEN r.terms IS NULL THEN NULL ELSE "
+        "array_to_tsvector(ARRAY(SELECT json_array_elements_text(r.terms))) END "
+        "FROM json_to_recordset(CAST(? AS json)) AS r(id bigint, key bigint, text text, terms "
+        "json)",
+        {rows});
     c.Execute("DELETE FROM SEARCH_PENDING WHERE ID" + in_batch, {ids});
     c.Commit();
     return static_cast<std::int64_t>(pending.size());
@@ -170,63 +257,92 @@ std::int64_t IndexPostgresBatch(Connection& c, VisibleTextFn visible_text) {
   }
 }
 
-void CatchUpPostgres(Connection& c, VisibleTextFn visible_text,
-                     const std::function<void(std::int64_t, std::int64_t)>& progress) {
-  std::vector<Row> counted;
-  c.Query("SELECT count(*) FROM SEARCH_PENDING", {}, counted);
-  const std::int64_t total = counted.empty() ? 0 : counted[0][0].ToInt();
-  if (total == 0) return;
-  std::int64_t done = 0;
-  while (true) {
-    const std::int64_t n = IndexPostgresBatch(c, visible_text);
-    if (n == 0) break;
-    done += n;
-    if (progress) progress(std::min(done, total), total);
-  }
+// Which end a page is read from, and how: `offset` rows skipped from that end, `limit` rows.
+struct PageWindow {
+  bool from_oldest = false;
+  std::int64_t offset = 0;
+  std::int64_t limit = 0;
+};
+
+PageWindow WindowOf(std::int64_t first, std::int64_t rows, std::int64_t total) {
+  first = std::max<std::int64_t>(first, 0);
+  rows = std::max<std::int64_t>(rows, 0);
+  const std::int64_t after = total - first - rows;  // rows older than the page
+  if (after >= first || total <= 0) return {false, first, rows};
+  return {true, std::max<std::int64_t>(after, 0), rows + std::min<std::int64_t>(after, 0)};
 }
 
-// A LIKE pattern that matches `word` anywhere, its own % _ and \ taken literally.
-std::string ContainsPattern(std::string_view word) {
-  std::string pattern = "%";
-  for (char c : word) {
-    if (c == '%' || c == '_' || c == '\\') pattern += '\\';
-    pattern += c;
-  }
-  return pattern + "%";
-}
-
-Query PostgresSearchQuery(const std::vector<std::string>& words) {
-  Query query;
-  query.table = "MESSAGE";
-  query.sql =
-      "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM MESSAGE_SEARCH S "
-      "JOIN MESSAGE M ON M.ID = S.ID WHERE TRUE";
-  bool indexed = false;
+// The FTS5 expression that matches every word: each a quoted phrase, which the tokenizer turns
+// into the word's terms.
+std::string SqliteMatch(const std::vector<std::string>& words) {
+  std::string match;
   for (const std::string& word : words) {
-    const std::string lower = ascii::ToLower(word);
-    if (CodePoints(word) >= 3) {
-      indexed = true;
-      query.sql += " AND S.TEXT LIKE ?";
-      query.params.emplace_back(ContainsPattern(lower));
-    } else {
-      query.sql += " AND strpos(S.TEXT, ?) > 0";
-      query.params.emplace_back(lower);
+    if (!match.empty()) match += " AND ";
+    match += '"';
+    for (char c : word) match += c == '"' ? std::string("\"\"") : std::string(1, c);
+    match += '"';
+  }
+  return match;
+}
+
+// A lexeme of a tsquery, quoted: nothing in it is an operator.
+void AppendLexeme(std::string& query, std::string_view term) {
+  query += '\'';
+  for (char c : term) {
+    if (c == '\'') query += '\'';
+    if (c == '\\') query += '\\';
+    query += c;
+  }
+  query += '\'';
+}
+
+// The condition on SEARCH_TERMS S that an entry matches every word, with its parameters.
+std::string PostgresMatch(const std::vector<std::string>& words, std::vector<Value>& params) {
+  std::string tsquery;
+  std::string checked;  // words longer than a term, checked against the text
+  std::string all_checked;
+  std::vector<Value> checked_params, all_params;
+  for (const std::string& word : words) {
+    const std::vector<std::string> terms = text::WordTerms(word);
+    for (const std::string& term : terms) {
+      if (!tsquery.empty()) tsquery += " & ";
+      AppendLexeme(tsquery, term);
     }
+    const std::string folded = ascii::ToLower(word);
+    if (terms.size() > 1) {
+      checked += " AND strpos(S.TEXT, ?) > 0";
+      checked_params.emplace_back(folded);
+    }
+    all_checked += " AND strpos(S.TEXT, ?) > 0";
+    all_params.emplace_back(folded);
   }
-  // Short words alone scan as many entries as on SQLite.
-  if (!indexed) {
-    query.sql += " AND S.ID > (SELECT coalesce(max(ID), 0) FROM MESSAGE) - " +
-                 std::to_string(kShortWordScanEntries);
-  }
-  query.sql += " ORDER BY M.STIME DESC, M.ID DESC";
-  return query;
+  params.emplace_back(tsquery);
+  params.insert(params.end(), checked_params.begin(), checked_params.end());
+  params.insert(params.end(), all_params.begin(), all_params.end());
+  return "((S.TERMS @@ CAST(? AS tsquery)" + checked + ") OR (S.TERMS IS NULL" + all_checked + "))";
 }
 
 }  // namespace
 
+void RegisterSearchTokenizer(sqlite3* db) {
+  fts5_api* api = nullptr;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT fts5(?1)", -1, &stmt, nullptr) != SQLITE_OK) {
+    throw DataError(std::string("search index: ") + sqlite3_errmsg(db));
+  }
+  sqlite3_bind_pointer(stmt, 1, &api, "fts5_api_ptr", nullptr);
+  sqlite3_step(stmt);
+  sqlite3_finalize(stmt);
+  if (api == nullptr) throw DataError("search index: this SQLite has no FTS5");
+  static fts5_tokenizer tokenizer{CreateTokenizer, DeleteTokenizer, Tokenize};
+  if (api->xCreateTokenizer(api, kTokenizerName, nullptr, &tokenizer, nullptr) != SQLITE_OK) {
+    throw DataError(std::string("search index: ") + sqlite3_errmsg(db));
+  }
+}
+
 void CreateSearchIndex(sqlite3* db) {
   sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE name = 'MESSAGE_SEARCH'", -1, &stmt,
+  if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_schema WHERE name = 'SEARCH_TERMS'", -1, &stmt,
                          nullptr) != SQLITE_OK) {
     throw DataError(std::string("search index: ") + sqlite3_errmsg(db));
   }
@@ -237,55 +353,65 @@ void CreateSearchIndex(sqlite3* db) {
 
 void CatchUpSearchIndex(Connection& any, VisibleTextFn visible_text,
                         const std::function<void(std::int64_t, std::int64_t)>& progress) {
-  if (any.engine() == Engine::kPostgres) {
-    return CatchUpPostgres(any, visible_text, progress);
+  const bool postgres = any.engine() == Engine::kPostgres;
+  std::int64_t total = 0;
+  if (postgres) {
+    std::vector<Row> counted;
+    any.Query("SELECT count(*) FROM SEARCH_PENDING", {}, counted);
+    total = counted.empty() ? 0 : counted[0][0].ToInt();
+  } else {
+    total = Count(AsSqlite(any), "SELECT count(*) FROM SEARCH_PENDING");
   }
-  SqliteConnection& connection = AsSqlite(any);
-  const std::int64_t total = Count(connection, "SELECT count(*) FROM SEARCH_PENDING");
   // Nothing pending costs this one count and no write lock: a search runs it every time.
   if (total == 0) return;
   std::int64_t done = 0;
-  while (done < total) {
-    const std::int64_t n = IndexBatch(connection, visible_text);
+  while (true) {
+    const std::int64_t n =
+        postgres ? IndexPostgresBatch(any, visible_text) : IndexBatch(AsSqlite(any), visible_text);
     if (n == 0) break;
     done += n;
     if (progress) progress(std::min(done, total), total);
   }
 }
 
-Query SearchQuery(Engine engine, const std::vector<std::string>& words) {
-  if (engine == Engine::kPostgres) return PostgresSearchQuery(words);
+Query SearchCountQuery(Engine engine, const std::vector<std::string>& words) {
+  Query query;
+  if (engine == Engine::kPostgres) {
+    query.sql =
+        "SELECT count(*) AS N FROM SEARCH_TERMS S WHERE " + PostgresMatch(words, query.params);
+  } else {
+    query.sql = "SELECT count(*) AS N FROM SEARCH_TERMS WHERE SEARCH_TERMS MATCH ?";
+    query.params.emplace_back(SqliteMatch(words));
+  }
+  return query;
+}
+
+Query SearchPageQuery(Engine engine, const std::vector<std::string>& words, std::int64_t first,
+                      std::int64_t rows, std::int64_t total) {
+  const PageWindow window = WindowOf(first, rows, total);
+  const std::string direction = window.from_oldest ? " ASC" : " DESC";
   Query query;
   query.table = "MESSAGE";
-  std::string match;
-  std::string filters;
-  for (const std::string& word : words) {
-    const std::string lower = ascii::ToLower(word);
-    const bool indexed = CodePoints(word) >= 3;
-    if (indexed) {
-      std::string phrase = "\"";
-      for (char c : lower) phrase += c == '"' ? std::string("\"\"") : std::string(1, c);
-      if (!match.empty()) match += " AND ";
-      match += phrase + "\"";
-    }
-    // The index folds the case of letters beyond ASCII too, so its matches of such a word are
-    // checked against the text; a short word is looked for in the text alone.
-    if (indexed && FoldsAsciiOnly(word)) continue;
-    const bool fold = HasAsciiLetter(word);
-    filters += fold ? " AND instr(lower(S.TEXT), ?) > 0" : " AND instr(S.TEXT, ?) > 0";
-    query.params.emplace_back(fold ? lower : word);
-  }
-  query.sql =
-      "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM MESSAGE_SEARCH S "
-      "CROSS JOIN MESSAGE M ON M.ID = S.rowid WHERE ";
-  if (!match.empty()) {
-    query.sql += "MESSAGE_SEARCH MATCH ?";
-    query.params.insert(query.params.begin(), Value(match));
+  if (engine == Engine::kPostgres) {
+    query.sql =
+        "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM (SELECT S.ID, S.KEY FROM "
+        "SEARCH_TERMS S WHERE " +
+        PostgresMatch(words, query.params) + " ORDER BY S.KEY" + direction +
+        " LIMIT ? OFFSET ?) P JOIN MESSAGE M ON M.ID = P.ID ORDER BY P.KEY DESC";
   } else {
-    query.sql += "S.rowid > (SELECT coalesce(max(ID), 0) FROM MESSAGE) - " +
-                 std::to_string(kShortWordScanEntries);
+    // FTS5 hands out its rows in key order, so the page costs its own rows and the skipped
+    // ones' keys, never a sort.
+    query.sql =
+        "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM (SELECT rowid AS K FROM "
+        "SEARCH_TERMS WHERE SEARCH_TERMS MATCH ? ORDER BY rowid" +
+        direction +
+        " LIMIT ? OFFSET ?) S CROSS JOIN SEARCH_ENTRY E ON E.KEY = S.K "
+        "CROSS JOIN MESSAGE M ON M.ID = E.ID ORDER BY S.K DESC";
+    query.params.emplace_back(SqliteMatch(words));
   }
-  query.sql += filters + " ORDER BY M.STIME DESC, M.ID DESC";
+  query.params.emplace_back(window.limit);
+  query.params.emplace_back(window.offset);
+  query.batch_rows = std::max<std::int64_t>(window.limit, 1) + 1;
   return query;
 }
 

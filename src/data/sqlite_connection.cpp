@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include "base/errors.h"
+#include "data/search_index.h"
 
 namespace tessaly::data {
 namespace {
@@ -77,6 +78,12 @@ sqlite3* OpenSqliteHandle(const std::string& path, int flags) {
   // that a walk over an index does not copy pages after every change (which empties a
   // connection's page cache, not its map).
   sqlite3_exec(db, "PRAGMA mmap_size=2147418112", nullptr, nullptr, nullptr);
+  try {
+    RegisterSearchTokenizer(db);
+  } catch (...) {
+    sqlite3_close(db);
+    throw;
+  }
   return db;
 }
 

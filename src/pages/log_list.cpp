@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <charconv>
+#include <optional>
+#include <string_view>
 
 #include "pages/date_format.h"
 #include "pages/footer.h"
@@ -22,7 +24,8 @@ std::int64_t CountEntries(const PageContext& page) {
 
 // The list after its head, for `rs` positioned on the page's first row (or none at all when
 // the page has no rows): the link style, the page's rows, the pager and the footer.
-void WriteListRows(const PageContext& page, data::Recordset* rs, const PageChoice& choice) {
+void WriteListRows(const PageContext& page, data::Recordset* rs, const PageChoice& choice,
+                   std::optional<std::string_view> pager_base = std::nullopt) {
   page.response.Write(
       "<style>\r\nA:hover {color: #FF0000; text-decoration: underline}\r\n"
       "A {text-decoration: none}\r\n</style>");
@@ -33,7 +36,13 @@ void WriteListRows(const PageContext& page, data::Recordset* rs, const PageChoic
   }
   if (rs) rs->Close();
   page.response.Write("</font></div><br>");
-  if (choice.count > 1) WritePager(page, choice);
+  if (choice.count > 1) {
+    if (pager_base) {
+      WritePagerAt(page, choice, *pager_base);
+    } else {
+      WritePager(page, choice);
+    }
+  }
   page.response.Write(Footer(page.texts));
 }
 
@@ -59,14 +68,11 @@ void RenderListPage(const PageContext& page, const OneState& state, std::int64_t
 
 }  // namespace
 
-void WriteEntryListPage(const PageContext& page, data::Query rows, std::int64_t page_number) {
+void WriteEntryListPage(const PageContext& page, data::Query rows, const PageChoice& choice,
+                        std::string_view pager_base) {
   auto rs = page.database.Open(std::move(rows));
-  rs->SetPageSize(kListRowsPerPage);
-  const std::int64_t pages = std::max<std::int64_t>(rs->PageCount(), 1);
-  const PageChoice choice{std::clamp<std::int64_t>(page_number, 1, pages), pages};
-  if (choice.page > 1) rs->SetAbsolutePage(choice.page);
   page.response.Write(ListHead("<div style='background-color:#F7EEFF'>", page.script_name));
-  WriteListRows(page, rs.get(), choice);
+  WriteListRows(page, rs.get(), choice, pager_base);
 }
 
 // The page to show is chosen from the count of the current state and remembered in the

@@ -85,10 +85,22 @@ void OutputCache::EraseLeastRecent() {
   use.section->entries.erase(it);
 }
 
-PublicCache::PublicCache(std::size_t max_bytes, unsigned threads)
-    : id_(NextCacheId()), bytes_per_thread_(max_bytes / std::max(1u, threads)) {}
+PublicCache::PublicCache(std::size_t max_bytes, unsigned threads, std::size_t max_searches)
+    : id_(NextCacheId()),
+      bytes_per_thread_(max_bytes / std::max(1u, threads)),
+      max_searches_(std::max<std::size_t>(max_searches, 1)) {}
 
 PublicCache::~PublicCache() = default;
+
+bool PublicCache::TryStartSearch() {
+  std::size_t running = searches_.load();
+  do {
+    if (running >= max_searches_) return false;
+  } while (!searches_.compare_exchange_weak(running, running + 1));
+  return true;
+}
+
+void PublicCache::EndSearch() { searches_.fetch_sub(1); }
 
 OutputCache* PublicCache::ThisThread() {
   if (bytes_per_thread_ == 0) return nullptr;
@@ -144,6 +156,11 @@ void WriteCached(const PageContext& page, std::string_view key, const RenderFunc
   }
   page.response.Write(text);
   if (cache) cache->Store(database, state, key, std::move(text));
+}
+
+bool IsKept(const PageContext& page, std::string_view key) {
+  OutputCache* cache = page.cache ? page.cache->ThisThread() : nullptr;
+  return cache && cache->Find(page.database.Id(), page.database.CurrentStamp(), key) != nullptr;
 }
 
 std::string CachedText(const PageContext& page, std::string_view key,

@@ -12,6 +12,7 @@
 #ifndef TESSALY_PAGES_OUTPUT_CACHE_H_
 #define TESSALY_PAGES_OUTPUT_CACHE_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -87,7 +88,8 @@ class OutputCache {
 class PublicCache {
  public:
   // `max_bytes` of renderings in all, shared evenly by `threads` threads; 0 keeps none.
-  PublicCache(std::size_t max_bytes, unsigned threads);
+  // At most `max_searches` searches read the index at once (TryStartSearch).
+  PublicCache(std::size_t max_bytes, unsigned threads, std::size_t max_searches = 1);
   ~PublicCache();
   PublicCache(const PublicCache&) = delete;
   PublicCache& operator=(const PublicCache&) = delete;
@@ -101,6 +103,11 @@ class PublicCache {
   std::shared_ptr<const ListAnchors> Anchors(std::uint64_t database, const data::Stamp& stamp,
                                              const std::function<ListAnchors()>& read);
 
+  // Takes one of the places for a search that reads the index, or returns false when all are
+  // taken (the search is then refused, never queued). Each true is matched by EndSearch.
+  bool TryStartSearch();
+  void EndSearch();
+
  private:
   struct KeptAnchors {
     data::Stamp stamp;
@@ -111,6 +118,8 @@ class PublicCache {
   const std::size_t bytes_per_thread_;
   std::mutex anchors_mutex_;
   std::unordered_map<std::uint64_t, KeptAnchors> anchors_;  // by database
+  const std::size_t max_searches_;
+  std::atomic<std::size_t> searches_{0};
 };
 
 // The state a page is rendered from: the connection of its read transaction and the state's
@@ -133,6 +142,9 @@ void WriteCached(const PageContext& page, std::string_view key, const RenderFunc
 // text, such as a count, under keys no page uses.
 std::string CachedText(const PageContext& page, std::string_view key,
                        const std::function<std::string(const OneState& state)>& read);
+
+// Whether WriteCached or CachedText would answer `key` from what is kept, now.
+bool IsKept(const PageContext& page, std::string_view key);
 
 // Builds cache keys from parts, each part length-prefixed so that no two lists of parts give
 // one key.

@@ -61,7 +61,11 @@ std::string PagerLinkBase(const PageContext& page, std::string_view pager_query)
 }
 
 void WritePager(const PageContext& page, const PageChoice& choice, std::string_view pager_query) {
-  const std::string base = PagerLinkBase(page, pager_query);
+  WritePagerAt(page, choice, PagerLinkBase(page, pager_query));
+}
+
+void WritePagerAt(const PageContext& page, const PageChoice& choice, std::string_view link_base) {
+  const std::string base(link_base);
   page.response.Write(
       "<br><center><input type=button value='|<< ' onclick=javascript:location.href='" + base +
       "move=first' style='color: #0000FF; font-family: Symbol'><input type=button value='  <  ' "

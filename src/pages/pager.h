@@ -42,6 +42,10 @@ std::string PagerLinkBase(const PageContext& page, std::string_view pager_query 
 void WritePager(const PageContext& page, const PageChoice& choice,
                 std::string_view pager_query = {});
 
+// The same, its links built on `base` (a script name, "?" and a query safe for an unquoted
+// attribute, ending in "&" when not empty) rather than on the request's query.
+void WritePagerAt(const PageContext& page, const PageChoice& choice, std::string_view base);
+
 }  // namespace tessaly::pages
 
 #endif  // TESSALY_PAGES_PAGER_H_

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "pages/page_context.h"
+#include "pages/pager.h"
 
 namespace tessaly::pages {
 
@@ -24,11 +25,12 @@ void WriteHotNews(const PageContext& page);
 // an empty log.
 void WriteLogList(const PageContext& page);
 
-// Page `page_number` (clamped to the pages there are) of the entries that `rows` gives (ID,
-// TITLE and STIME, newest first) in the public list's look: the head, 25 rows, the pager and
-// the footer. The text depends on the request only through the page number and the pager's
-// links, so it can be kept (output_cache.h).
-void WriteEntryListPage(const PageContext& page, data::Query rows, std::int64_t page_number);
+// Page `choice` of a list of entries in the public list's look: the head, the rows that `rows`
+// gives (ID, TITLE and STIME, newest first; the page's own rows, at most kListRowsPerPage), the
+// pager with its links built on `pager_base` (WritePagerAt) and the footer. The text depends on
+// nothing else, so it can be kept (output_cache.h).
+void WriteEntryListPage(const PageContext& page, data::Query rows, const PageChoice& choice,
+                        std::string_view pager_base);
 
 // One entry (the request item "id") as a whole document with the footer; a message box when
 // "id" is not a whole number or names no entry.

@@ -6,91 +6,133 @@
 #include "pages/output_cache.h"
 #include "pages/pager.h"
 #include "pages/public_pages.h"
+#include "text/search_terms.h"
 
 namespace tessaly::pages {
 namespace {
 
-// Bounds on what a query may cost: characters read, and words that count.
-constexpr std::size_t kMaxQueryCharacters = 200;
-constexpr std::size_t kMaxWords = 8;
+std::string SearchForm(const PageContext& page, std::string_view query) {
+  return "<form method='get' action='" + EscapeHtml(page.script_name) +
+         "' style='font-size:12px'><input type='hidden' name='action' "
+         "value='search'><input type='text' name='q' size='30' value='" +
+         EscapeHtml(query) +
+         "' style='font-size: 12px'> <input type='submit' value=' 搜  索 ' "
+         "style='font-size: 12px'></form>";
+}
 
-// `text` cut after `count` characters (UTF-8 sequences are never split).
-std::string_view FirstCharacters(std::string_view text, std::size_t count) {
-  std::size_t seen = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && seen++ == count) {
-      return text.substr(0, i);
+// `text` as a browser's form sends it: letters, digits and "*-._" as they are, a space as "+",
+// every other byte as %XX.
+std::string FormEncode(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '*' ||
+        c == '-' || c == '.' || c == '_') {
+      out += ch;
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
     }
   }
-  return text;
+  return out;
 }
 
-// Words are separated by ASCII blanks and by the ideographic space that Chinese input
-// methods type; the doubled apostrophe of the stored form counts as one, as in the index.
-std::vector<std::string> Words(std::string_view query) {
-  std::string text(FirstCharacters(query, kMaxQueryCharacters));
-  for (std::size_t at; (at = text.find("\u3000")) != std::string::npos;) text.replace(at, 3, " ");
-  std::vector<std::string> words;
-  std::size_t i = 0;
-  while (i < text.size() && words.size() < kMaxWords) {
-    const std::size_t start = text.find_first_not_of(" \t\r\n\f\v", i);
-    if (start == std::string::npos) break;
-    const std::size_t end = std::min(text.find_first_of(" \t\r\n\f\v", start), text.size());
-    std::string word = text.substr(start, end - start);
-    for (std::size_t at; (at = word.find("''")) != std::string::npos;) word.erase(at, 1);
-    words.push_back(std::move(word));
-    i = end;
+// The pager's links name the search by its words alone, as the form sends them: whatever else
+// a request's query holds, one page of one search has one text, kept once.
+std::string SearchLinkBase(const PageContext& page, const std::vector<std::string>& words) {
+  std::string joined;
+  for (const std::string& word : words) joined += (joined.empty() ? "" : " ") + word;
+  return page.script_name + "?action=search&q=" + FormEncode(joined) + "&";
+}
+
+// One of the places for searches that read the index (PublicCache::TryStartSearch), taken
+// when the first read needs it and given back when the page is written.
+class SearchPlace {
+ public:
+  explicit SearchPlace(const PageContext& page) : cache_(page.cache) {}
+  ~SearchPlace() {
+    if (held_) cache_->EndSearch();
   }
-  return words;
-}
+  SearchPlace(const SearchPlace&) = delete;
+  SearchPlace& operator=(const SearchPlace&) = delete;
 
-void WriteSearchForm(const PageContext& page, std::string_view query) {
-  page.response.Write("<form method='get' action='" + EscapeHtml(page.script_name) +
-                      "' style='font-size:12px'><input type='hidden' name='action' "
-                      "value='search'><input type='text' name='q' size='30' value='" +
-                      EscapeHtml(query) +
-                      "' style='font-size: 12px'> <input type='submit' value=' 搜  索 ' "
-                      "style='font-size: 12px'></form>");
+  // False when every place is taken. Without a server's cache there is no limit.
+  bool Take() {
+    if (cache_ == nullptr || held_) return true;
+    held_ = cache_->TryStartSearch();
+    return held_;
+  }
+
+ private:
+  PublicCache* const cache_;
+  bool held_ = false;
+};
+
+void WriteStatusPage(const PageContext& page, int status, std::string_view title) {
+  page.response.SetStatus(status);
+  page.response.Write("<html><body><h1>" + std::string(title) + "</h1></body></html>\n");
 }
 
 }  // namespace
 
 void WriteSearchResults(const PageContext& page) {
   const std::string query = page.request.Item("q");
-  if (!utf8::IsValid(query)) {
-    // Not text at all: refused as any malformed request is, before it reaches the index.
-    page.response.SetStatus(400);
-    page.response.Write("<html><body><h1>400 Bad Request</h1></body></html>\n");
+  if (!utf8::IsValid(query) || text::HasControlCharacter(query)) {
+    // Not words at all: refused as any malformed request is, before it reaches the index.
+    WriteStatusPage(page, 400, "400 Bad Request");
     return;
   }
-  WriteSearchForm(page, query);
-  const std::vector<std::string> words = Words(query);
-  if (words.empty()) return;
+  const std::vector<std::string> words = text::SearchWords(query);
+  if (words.empty()) {
+    page.response.Write(SearchForm(page, query));
+    return;
+  }
 
-  // Pages are kept per state of the database, and every change to an entry is a commit that
-  // marks it pending in the index, so a page kept for the current state was read from an index
-  // that was up to date; catching up costs one count when nothing is pending.
-  page.database.CatchUpSearchIndex();
-  const data::Query matches = data::SearchQuery(page.database.engine(), words);
+  // A search is kept under its words and page alone (SearchLinkBase). Whatever is not kept
+  // reads the index, which is first caught up (one count when nothing is pending), within the
+  // limit on searches at once; over it, the answer is 503 before anything is written.
+  SearchPlace place(page);
+  const auto read_index = [&](std::string_view key) {
+    if (IsKept(page, key)) return true;
+    if (!place.Take()) return false;
+    page.database.CatchUpSearchIndex();
+    return true;
+  };
+  const auto refuse = [&] {
+    page.response.AddHeader("Retry-After", "1");
+    WriteStatusPage(page, 503, "503 Service Unavailable");
+  };
   CacheKey count_key("matches");
   for (const std::string& word : words) count_key.Add(word);
+  if (!read_index(count_key.str())) return refuse();
+  const data::Engine engine = page.database.engine();
   const std::string counted = CachedText(page, count_key.str(), [&](const OneState&) {
-    return std::to_string(page.database.Open(matches)->RecordCount());
+    return page.database.Open(data::SearchCountQuery(engine, words))->Field("N").ToText();
   });
   std::int64_t count = 0;
   std::from_chars(counted.data(), counted.data() + counted.size(), count);
   if (count < 1) {
+    page.response.Write(SearchForm(page, query));
     page.response.Write("<p style='font-size:12px'>没有找到包含“" + EscapeHtml(query) +
                         "”的日志。</p>");
     return;
   }
   const PageChoice choice = ChoosePage(ListPagesOf(count), page.request, page.session);
-  RememberPage(choice, page.session);
   CacheKey page_key("search");
-  page_key.Add(page.script_name).Add(PagerLinkBase(page)).Add(choice.page);
+  page_key.Add(page.script_name).Add(choice.page);
   for (const std::string& word : words) page_key.Add(word);
+  if (!read_index(page_key.str())) return refuse();
+  RememberPage(choice, page.session);
+  page.response.Write(SearchForm(page, query));
+  const std::string link_base = SearchLinkBase(page, words);
   WriteCached(page, page_key.str(), [&](const PageContext& p, const OneState&) {
-    WriteEntryListPage(p, matches, choice.page);
+    const std::int64_t first = (choice.page - 1) * kListRowsPerPage;
+    WriteEntryListPage(p, data::SearchPageQuery(engine, words, first, kListRowsPerPage, count),
+                       choice, link_base);
   });
 }
 

@@ -101,7 +101,8 @@ void ReadLimits(const Reader& reader, const toml::table& table, ServerConfig& co
         ReadSetting(reader, key, node, kMaxConnections, config.max_connections) ||
         ReadSetting(reader, key, node, kReadTimeoutSeconds, config.read_timeout_seconds) ||
         ReadSetting(reader, key, node, kIdleTimeoutSeconds, config.idle_timeout_seconds) ||
-        ReadSetting(reader, key, node, kMaxSessions, config.max_sessions);
+        ReadSetting(reader, key, node, kMaxSessions, config.max_sessions) ||
+        ReadSetting(reader, key, node, kMaxSearches, config.max_searches);
     if (!known) reader.UnknownKey(key);
   }
 }

@@ -36,6 +36,7 @@ struct ServerConfig {
   int read_timeout_seconds = kReadTimeoutSeconds.default_value;
   int idle_timeout_seconds = kIdleTimeoutSeconds.default_value;
   std::size_t max_sessions = kMaxSessions.default_value;
+  std::size_t max_searches = kMaxSearches.default_value;
   int session_timeout_minutes = kSessionTimeoutMinutes.default_value;
   bool sessions_in_database = false;  // [session] store = "database"
   std::size_t cache_max_bytes = kCacheMaxBytes.default_value;
@@ -65,7 +66,7 @@ struct ServerConfig {
 //
 //   [limits]                       # max_header_bytes, max_body_bytes, max_body_memory_bytes,
 //   max_body_bytes = 16777216      # max_connections, read_timeout_seconds,
-//                                  # idle_timeout_seconds, max_sessions
+//                                  # idle_timeout_seconds, max_sessions, max_searches
 //
 //   [database]
 //   url = "postgresql://user@host/db"  # every page on this PostgreSQL database; absent:

@@ -162,11 +162,13 @@ TEST(SearchTest, WhatMatchesChangesByAnotherProgramPagingAndEscaping) {
       {"INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES ('zebra&nbsp;crossing', 'c', '2026')",
        "ZEBRA",
        {6}},
-      // Short words alone read only the entries with the newest 100,000 ids; with a longer
-      // word, all of its matches: 日 志系统.
+      // Every entry that holds a short word, however many entries came after it.
       {"INSERT INTO MESSAGE (ID, TITLE, CONTENT, STIME) VALUES (100004, '日', 'c', '2026')",
        "%E6%97%A5",
-       {100004}},
+       {4, 1, 100004}},
+      {"UPDATE MESSAGE SET STIME = '2027-01-01 00:00:00' WHERE ID = 1",
+       "%E6%97%A5",
+       {1, 4, 100004}},
       {"", "%E6%97%A5+%E5%BF%97%E7%B3%BB%E7%BB%9F", {1}},
   };
   for (const auto& [change, query, ids] : cases) {
@@ -181,6 +183,12 @@ TEST(SearchTest, WhatMatchesChangesByAnotherProgramPagingAndEscaping) {
   EXPECT_TRUE(Has(first, "location.href='/log/board?action=search&q=many&move=next'"));
   EXPECT_TRUE(Has(first, ">1/3<"));
   EXPECT_EQ(Ids(visitor.Get("/log/board?action=search&q=many&move=last").body).size(), 10u);
+  // Other items and blanks in the query leave one page of one search: its links name the
+  // words alone, as the form sends them.
+  const std::string spelled =
+      visitor.Get("/log/board?x=1&q=%E3%80%80many++c&action=search&move=first").body;
+  EXPECT_TRUE(Has(spelled, "location.href='/log/board?action=search&q=many+c&move=next'"))
+      << spelled;
 
   // No match: the form with the query and one line, both escaped.
   const std::string none = server.Get("/log/board?action=search&q=many+%3Cb%3E'%22").body;
@@ -192,9 +200,13 @@ TEST(SearchTest, WhatMatchesChangesByAnotherProgramPagingAndEscaping) {
   EXPECT_TRUE(form.starts_with("<form method='get'") && form.ends_with("</form>")) << form;
   EXPECT_FALSE(Has(server.Get("/log/board?action=search").body, "<li"));
   EXPECT_EQ(server.Get("/log/board?action=search&q=%FF%FE").status, 400);
-  // A long query of any bytes never errors.
-  EXPECT_EQ(server.Get("/log/board?action=search&q=" + std::string(10000, 'x') + "%00").status,
-            200);
+  // A long query never errors; a control character in it is refused, not searched.
+  EXPECT_EQ(server.Get("/log/board?action=search&q=" + std::string(10000, 'x')).status, 200);
+  for (const char* control : {"%00", "%01", "%7F", "%C2%85"}) {
+    EXPECT_EQ(server.Get("/log/board?action=search&q=ab" + std::string(control) + "cd").status, 400)
+        << control;
+  }
+  EXPECT_EQ(server.Get("/log/board?action=search&q=a%09b").status, 200);  // a tab is a blank
 }
 
 }  // namespace

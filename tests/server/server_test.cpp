@@ -55,6 +55,7 @@ max_connections = 10
 read_timeout_seconds = 11
 idle_timeout_seconds = 5
 max_sessions = 50
+max_searches = 3
 )");
   ServerConfig config;
   config.texts.notice = "kept";
@@ -66,8 +67,9 @@ max_sessions = 50
                      config.session_timeout_minutes),
             std::make_tuple(4, 11, 5, 30));
   EXPECT_EQ(std::tie(config.max_header_bytes, config.max_body_bytes, config.max_body_memory_bytes,
-                     config.max_connections, config.max_sessions, config.cache_max_bytes),
-            std::make_tuple(8192u, 1048576u, 2097152u, 10u, 50u, 0u));
+                     config.max_connections, config.max_sessions, config.cache_max_bytes,
+                     config.max_searches),
+            std::make_tuple(8192u, 1048576u, 2097152u, 10u, 50u, 0u, 3u));
   EXPECT_TRUE(config.sessions_in_database);
   EXPECT_EQ(config.trusted_proxies, (std::vector<std::string>{"2001:db8::1", "10.0.0.2"}));
   const SiteTexts& texts = config.texts;

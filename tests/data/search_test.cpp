@@ -1,0 +1,228 @@
+// The search index against a naive model of what a search finds: random entries and queries,
+// every page walked, on an SQLite file and, when TESSALY_TEST_POSTGRES names a server, on a
+// PostgreSQL database; and a large log whose oldest entries are found by short words.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <random>
+
+#include "base/ascii.h"
+#include "base/utf8.h"
+#include "data/database.h"
+#include "data/recordset.h"
+#include "data/search_index.h"
+#include "support/entries.h"
+#include "support/temp_dir.h"
+#include "text/search_terms.h"
+#include "text/visible_text.h"
+
+namespace tessaly::data {
+namespace {
+
+using Ids = std::vector<std::int64_t>;
+
+// A new empty database on the PostgreSQL server that TESSALY_TEST_POSTGRES names, dropped
+// when the object goes.
+struct ScratchPostgres {
+  explicit ScratchPostgres(std::string server) : server_(std::move(server)) {
+    static std::atomic<int> made{0};
+    name_ = "tessaly_search_" + std::to_string(getpid()) + "_" + std::to_string(made++);
+    testing::Script(server_, "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+    testing::Script(server_, "CREATE DATABASE " + name_);
+    const std::size_t authority = server_.find("://") + 3, query = server_.find('?', authority);
+    url = server_.substr(0, std::min(server_.find('/', authority), query)) + "/" + name_ +
+          (query == std::string::npos ? "" : server_.substr(query));
+    Database::Create(url);
+  }
+  ~ScratchPostgres() {
+    try {
+      testing::Script(server_, "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+    } catch (const std::exception&) {
+    }
+  }
+  std::string server_, name_, url;
+};
+
+// The databases a test runs on: a file, and a PostgreSQL database when a server is named.
+class Backends {
+ public:
+  Backends() {
+    locations_.push_back(testing::MakeDatabase(dir_.path()));
+    if (const char* server = std::getenv("TESSALY_TEST_POSTGRES"); server && *server) {
+      postgres_ = std::make_unique<ScratchPostgres>(server);
+      locations_.push_back(postgres_->url);
+    }
+  }
+  const std::vector<std::string>& locations() const { return locations_; }
+
+ private:
+  testing::TempDir dir_;
+  std::unique_ptr<ScratchPostgres> postgres_;
+  std::vector<std::string> locations_;
+};
+
+struct Entry {
+  std::int64_t id;
+  std::string title, content, stime;
+};
+
+// What a search finds, by the rule itself: every word occurs in the visible title or the
+// visible content, ASCII letters in any case; newest first by STIME, then ID.
+Ids ModelSearch(std::vector<Entry> entries, const std::vector<std::string>& words) {
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.stime != b.stime ? a.stime > b.stime : a.id > b.id;
+  });
+  Ids found;
+  for (const Entry& e : entries) {
+    const std::string title = ascii::ToLower(text::VisibleText(e.title));
+    const std::string content = ascii::ToLower(text::VisibleText(e.content));
+    bool all = true;
+    for (const std::string& word : words) {
+      const std::string w = ascii::ToLower(word);
+      all = all && (title.find(w) != std::string::npos || content.find(w) != std::string::npos);
+    }
+    if (all) found.push_back(e.id);
+  }
+  return found;
+}
+
+// What the index finds: its count, and every page of `rows` rows walked from the first.
+Ids IndexSearch(Database& db, const std::vector<std::string>& words, std::int64_t rows,
+                std::int64_t* counted = nullptr) {
+  Lease lease = db.Acquire();
+  CatchUpSearchIndex(*lease, text::VisibleText);
+  const std::int64_t total =
+      Recordset(*lease, SearchCountQuery(db.engine(), words)).Field("N").ToInt();
+  if (counted) *counted = total;
+  Ids found;
+  for (std::int64_t first = 0; first < total; first += rows) {
+    Recordset rs(*lease, SearchPageQuery(db.engine(), words, first, rows, total));
+    std::int64_t n = 0;
+    for (; !rs.Eof(); rs.MoveNext(), ++n) found.push_back(rs.Field("ID").ToInt());
+    EXPECT_EQ(n, std::min(rows, total - first)) << "page from " << first;
+  }
+  return found;
+}
+
+TEST(SearchIndexTest, FindsWhatTheNaiveModelFindsOnEveryPage) {
+  const std::vector<std::string> pieces = {"日",     "志",   "维", "护",   "图", "公",  "告",
+                                           "ab",     "Cd",   "EF", "x",    " ",  "<b>", "</b>",
+                                           "&nbsp;", "<br>", "é",  "&lt;", "'",  "''"};
+  const std::vector<std::string> letters = {"日", "志", "维", "护", "图", "公", "告", "a", "B",
+                                            "c",  "D",  "e",  "F",  "x",  "é",  "<",  "'"};
+  const Backends backends;
+  for (const std::string& location : backends.locations()) {
+    SCOPED_TRACE(location);
+    std::mt19937 random(24);
+    const auto pick = [&](std::size_t n) {
+      return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+    };
+    const auto text = [&](std::size_t longest) {
+      std::string t;
+      for (std::size_t n = pick(longest); n > 0; --n) t += pieces[pick(pieces.size())];
+      return t;
+    };
+    const auto stime = [&] {  // few distinct times, so that many tie and go by id
+      return "2026-0" + std::to_string(1 + pick(3)) + "-1" + std::to_string(pick(3)) + " 08:0" +
+             std::to_string(pick(2)) + ":00";
+    };
+    std::shared_ptr<Database> db = Database::Open(location);
+    std::vector<Entry> entries;
+    int found_some = 0, several_pages = 0;  // the queries are not all trivial
+    const auto add = [&] {
+      Entry e{0, text(6), text(14), stime()};
+      e.id = std::stoll(testing::Sql(
+          location, "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES (?, ?, ?) RETURNING ID",
+          {e.title, e.content, e.stime}));
+      entries.push_back(e);
+    };
+    for (int i = 0; i < 240; ++i) add();
+    for (int round = 0; round < 4; ++round) {
+      // Changes made by another program between searches: new, changed and deleted entries.
+      if (round > 0) {
+        for (int i = 0; i < 20; ++i) add();
+        for (int i = 0; i < 15; ++i) {
+          Entry& e = entries[pick(entries.size())];
+          e.content = text(14);
+          e.stime = stime();
+          testing::Sql(location, "UPDATE MESSAGE SET CONTENT = ?, STIME = ? WHERE ID = ?",
+                       {e.content, e.stime, std::to_string(e.id)});
+        }
+        for (int i = 0; i < 10; ++i) {
+          const std::size_t at = pick(entries.size());
+          testing::Sql(location, "DELETE FROM MESSAGE WHERE ID = ?",
+                       {std::to_string(entries[at].id)});
+          entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+      }
+      for (int q = 0; q < 40; ++q) {
+        std::vector<std::string> words;
+        for (std::size_t w = 1 + (q % 4 == 3); w > 0; --w) {  // every fourth query: two words
+          std::string word;
+          if (q % 2 == 0) {  // random characters
+            for (std::size_t n = 1 + pick(5); n > 0; --n) word += letters[pick(letters.size())];
+          } else {  // a piece of an entry's text as a reader sees it, in other capitals
+            const Entry& e = entries[pick(entries.size())];
+            const std::vector<std::string> in_text =
+                text::SearchWords(text::VisibleText(e.content));
+            if (!in_text.empty()) {
+              const std::string& piece = in_text[pick(in_text.size())];
+              std::size_t end = 0;  // after 1 to 5 of its characters
+              for (std::size_t n = 1 + pick(5); n > 0 && end < piece.size(); --n) {
+                end += utf8::SequenceLength(std::string_view(piece).substr(end));
+              }
+              word = piece.substr(0, end);
+            }
+            for (char& c : word) c = pick(2) ? ascii::ToUpper(c) : c;
+          }
+          if (!word.empty()) words.push_back(word);
+        }
+        if (words.empty()) continue;
+        std::string shown;
+        for (const std::string& w : words) shown += "[" + w + "]";
+        const Ids expected = ModelSearch(entries, words);
+        std::int64_t counted = -1;
+        EXPECT_EQ(IndexSearch(*db, words, 7, &counted), expected) << shown;
+        EXPECT_EQ(counted, static_cast<std::int64_t>(expected.size())) << shown;
+        found_some += !expected.empty();
+        several_pages += expected.size() > 14;
+      }
+    }
+    EXPECT_GT(found_some, 60);
+    EXPECT_GT(several_pages, 20);
+  }
+}
+
+// The oldest entries of a large log are found by words of one and two characters, from the
+// index alone: no window of newest entries limits what a search reads.
+TEST(SearchIndexTest, FindsTheOldestEntriesOfALargeLogByShortWords) {
+  testing::TempDir dir;
+  const std::string file = testing::MakeDatabase(dir.path());
+  testing::Script(file, R"sql(
+    WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 150000)
+    INSERT INTO MESSAGE (ID, TITLE, CONTENT, STIME)
+    SELECT i, '网站日志第' || i || '条',
+           CASE WHEN i <= 3 THEN '<b>麒麟</b>出现' ELSE '系统维护&nbsp;公告' END,
+           strftime('%Y-%m-%d %H:%M:%S', '2020-01-01', '+' || i || ' minutes')
+    FROM n;)sql");
+  std::shared_ptr<Database> db = Database::Open(file);
+  EXPECT_EQ(IndexSearch(*db, {"麒麟"}, 25), (Ids{3, 2, 1}));
+  EXPECT_EQ(IndexSearch(*db, {"麟"}, 25), (Ids{3, 2, 1}));
+  EXPECT_EQ(IndexSearch(*db, {"出", "第2条"}, 25), (Ids{2}));
+  Lease lease = db->Acquire();
+  EXPECT_EQ(Recordset(*lease, SearchCountQuery(db->engine(), {"维护"})).Field("N").ToInt(),
+            150000 - 3);
+  // The last page of a word that most entries hold ends with the oldest of them.
+  Recordset last(*lease, SearchPageQuery(db->engine(), {"维"}, 149975, 25, 149997));
+  Ids ids;
+  for (; !last.Eof(); last.MoveNext()) ids.push_back(last.Field("ID").ToInt());
+  ASSERT_EQ(ids.size(), 22u);
+  EXPECT_EQ(ids.front(), 25);
+  EXPECT_EQ(ids.back(), 4);
+}
+
+}  // namespace
+}  // namespace tessaly::data
