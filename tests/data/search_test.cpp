@@ -2,6 +2,7 @@
 // every page walked, on an SQLite file and, when TESSALY_TEST_POSTGRES names a server, on a
 // PostgreSQL database; and a large log whose oldest entries are found by short words.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <unistd.h>
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "data/database.h"
 #include "data/recordset.h"
 #include "data/search_index.h"
+#include "data/sqlite_connection.h"
 #include "support/entries.h"
 #include "support/temp_dir.h"
 #include "text/search_terms.h"
@@ -193,6 +195,55 @@ TEST(SearchIndexTest, FindsWhatTheNaiveModelFindsOnEveryPage) {
     }
     EXPECT_GT(found_some, 60);
     EXPECT_GT(several_pages, 20);
+  }
+}
+
+// A database made by an earlier version, with its trigram index and a trigger that missed
+// changes of STIME, gets the new index when it is opened: the old table goes, every entry is
+// indexed with progress, and a change of STIME moves an entry in the results.
+TEST(SearchIndexTest, AnOlderDatabaseGetsTheIndexWhenOpened) {
+  const Backends backends;
+  for (const std::string& location : backends.locations()) {
+    SCOPED_TRACE(location);
+    for (int i = 1; i <= 5; ++i) {
+      testing::InsertEntry(location, "旧日志" + std::to_string(i), "c",
+                           "2026-01-0" + std::to_string(i) + " 08:00:00");
+    }
+    const std::string older =
+        "DROP TABLE SEARCH_TERMS; DELETE FROM SEARCH_PENDING; "
+        "CREATE TABLE MESSAGE_SEARCH (ID BIGINT PRIMARY KEY, TEXT TEXT NOT NULL);";
+    if (IsDatabaseUrl(location)) {
+      testing::Script(location, older);
+    } else {
+      sqlite3* db = OpenSqliteHandle(location, SQLITE_OPEN_READWRITE);
+      ASSERT_EQ(sqlite3_exec(db,
+                             "DROP TABLE SEARCH_TERMS; DROP TABLE SEARCH_ENTRY; "
+                             "DELETE FROM SEARCH_PENDING; DROP TRIGGER MESSAGE_SEARCH_CHANGED; "
+                             "CREATE TRIGGER MESSAGE_SEARCH_CHANGED AFTER UPDATE OF ID, TITLE, "
+                             "CONTENT ON MESSAGE BEGIN SELECT 1; END; "
+                             "CREATE VIRTUAL TABLE MESSAGE_SEARCH USING fts5(TEXT, tokenize = "
+                             "'trigram');",
+                             nullptr, nullptr, nullptr),
+                SQLITE_OK);
+      sqlite3_close(db);
+    }
+    std::shared_ptr<Database> db = Database::Open(location);
+    EXPECT_EQ(testing::Sql(location,
+                           "SELECT count(*) FROM " +
+                               std::string(IsDatabaseUrl(location) ? "pg_tables WHERE tablename"
+                                                                   : "sqlite_schema WHERE name") +
+                               " IN ('MESSAGE_SEARCH', 'message_search')"),
+              "0");
+    std::vector<std::int64_t> progress;
+    CatchUpSearchIndex(*db->Acquire(), text::VisibleText,
+                       [&](std::int64_t done, std::int64_t total) {
+                         progress.push_back(done);
+                         EXPECT_EQ(total, 5);
+                       });
+    EXPECT_EQ(progress, (std::vector<std::int64_t>{5}));
+    EXPECT_EQ(IndexSearch(*db, {"日"}, 25), (Ids{5, 4, 3, 2, 1}));
+    testing::Sql(location, "UPDATE MESSAGE SET STIME = '2026-02-01 08:00:00' WHERE ID = 2");
+    EXPECT_EQ(IndexSearch(*db, {"日"}, 25), (Ids{2, 5, 4, 3, 1}));
   }
 }
 
