@@ -10,14 +10,30 @@
 #     searches at once.
 # Texts are drawn from 200 two-character words; "维护" is in 8 % of the entries, "图" in 27 %,
 # "麒麟" in every 10,000th.
+# With ENGINE=postgres the same on PostgreSQL: the site's copy made by tessaly migrate (which
+# indexes it there), on a throwaway cluster (scripts/postgres.sh) unless TESSALY_TEST_POSTGRES
+# names one.
 # Usage: bench/search.sh [seconds per measurement, default 5]
-# Env: ENTRIES (1000000), THREADS (2), TESSALY (binary).
-# Needs: build/tessaly, wrk, sqlite3, curl.
+# Env: ENTRIES (1000000), THREADS (2), ENGINE (sqlite), TESSALY (binary).
+# Needs: build/tessaly, wrk, sqlite3, curl; for PostgreSQL psql and Debian's postgresql.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 entries=${ENTRIES:-1000000}
 connections=8
+engine=${ENGINE:-sqlite}
 source bench/lib.sh
+served=(--database "")
+if [[ $engine == postgres ]]; then
+  if [[ -z ${TESSALY_TEST_POSTGRES:-} ]]; then
+    eval "$(scripts/postgres.sh start)"
+    trap 'cleanup; scripts/postgres.sh stop "$TESSALY_PG_DIR"' EXIT
+  fi
+  pg_db=tessaly_search_bench_$$
+  psql -q "$TESSALY_TEST_POSTGRES" -c "CREATE DATABASE $pg_db"
+  pg_url=$(sed -E "s#(://[^/?]*)/[^?]*#\1/$pg_db#" <<<"$TESSALY_TEST_POSTGRES")
+  trap 'cleanup; psql -q "$TESSALY_TEST_POSTGRES" -c "DROP DATABASE IF EXISTS '"$pg_db"' WITH (FORCE)"; [[ -n ${TESSALY_PG_DIR:-} ]] && scripts/postgres.sh stop "$TESSALY_PG_DIR"' EXIT
+  served=(--database "$pg_url")
+fi
 
 site=$work/site
 mkdir -p "$site"
@@ -46,12 +62,22 @@ text=$(sqlite3 "$db" "SELECT sum(length(CAST(TITLE AS BLOB)) + length(CAST(CONTE
 table=$(bytes "name = 'MESSAGE'")
 index=$(bytes "name LIKE 'SEARCH_TERMS%' OR name LIKE 'SEARCH_ENTRY%' OR name LIKE 'sqlite_autoindex_SEARCH_ENTRY%'")
 stored=$(bytes "name = 'SEARCH_TERMS_content'")
+if [[ $engine == postgres ]]; then
+  echo "copying to PostgreSQL (tessaly migrate, which indexes the copy there)..." >&2
+  start=$(date +%s.%N)
+  "$bin" migrate --from "$site" --to "$pg_url" >/dev/null 2>"$work/migrate.log"
+  migrated=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN {printf "%.1f", b - a}')
+  psql -q "$pg_url" -c "VACUUM ANALYZE"
+  index=$(psql -tA "$pg_url" -c "SELECT pg_total_relation_size('search_terms')")
+  stored=$(psql -tA "$pg_url" -c "SELECT sum(octet_length(TEXT)) FROM SEARCH_TERMS")
+  table=$(psql -tA "$pg_url" -c "SELECT pg_total_relation_size('message')")
+fi
 
 printf '[cache]\nmax_bytes = 0\n[limits]\nmax_searches = %s\n' "$connections" >"$work/rates.toml"
 printf '[cache]\nmax_bytes = 0\n' >"$work/bounded.toml"
-start_server "$site" --config "$work/rates.toml"
+start_server "$site" --config "$work/rates.toml" "${served[@]}"
 rates=$url/log/board
-start_server "$site" --config "$work/bounded.toml"
+start_server "$site" --config "$work/bounded.toml" "${served[@]}"
 bounded=$url/log/board
 
 enc() { python3 -c 'import sys, urllib.parse; print(urllib.parse.quote_plus(sys.argv[1]))' "$1"; }
@@ -96,13 +122,14 @@ lua=$work/random.lua
 row() { printf '%-64s %16s %s\n' "$1" "$2" "${3:-}"; }
 goal() { awk -v a="$1" -v b="$2" 'BEGIN { print (a >= b ? "(goal >= " b ": met)" : "(goal >= " b ": NOT met)") }'; }
 
-echo "tessaly --threads $threads, cache off; wrk -t1 -c$connections, ${secs}s each, one run"
+echo "$engine; tessaly --threads $threads, cache off; wrk -t1 -c$connections, ${secs}s each, one run"
 row "entries" "$entries"
-row "index built from scratch (tessaly init), s" "$build" "(goal <= 60)"
+row "index built from scratch in the file (tessaly init), s" "$build" "(goal <= 60)"
+[[ $engine == postgres ]] && row "copied to PostgreSQL and indexed there (tessaly migrate), s" "$migrated"
 row "text of the entries (TITLE + CONTENT as stored), bytes" "$text"
 row "MESSAGE table, bytes" "$table"
 row "search index (terms, keys, kept text), bytes" "$index" "($(ratio "$index" "$text") of the text)"
-row "  of which the visible text FTS5 keeps, bytes" "$stored"
+row "  of which the visible text it keeps, bytes" "$stored"
 
 r=$(rate "$rates?action=search&q=$rare")
 row "\"麒麟\" ($(pages_of "$rates?action=search&q=$rare") pages), req/s (non-200)" "$r" "$(goal "${r% *}" 1000)"
