@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <unordered_set>
 #include <utility>
@@ -17,7 +18,7 @@ namespace tessaly::data {
 namespace {
 
 // Entries indexed per write transaction.
-constexpr int kBatch = 1000;
+constexpr int kBatch = 5000;
 
 // The name under which the index's tokenizer is registered with SQLite.
 constexpr const char* kTokenizerName = "tessaly_terms";
@@ -135,6 +136,27 @@ std::string IndexedText(VisibleTextFn visible_text, std::string_view title,
                         std::string_view content) {
   return visible_text(title) + "\n" + visible_text(content);
 }
+
+// Index batches are written without waiting for the disk at each commit: a batch lost to a
+// crash is lost with its removal from SEARCH_PENDING (one transaction), so it is indexed
+// again. A larger page cache keeps FTS5's merges of segments from reading pages again. The
+// connection's own settings (OpenSqliteHandle; SQLite's default cache) come back afterwards.
+class IndexWrites {
+ public:
+  explicit IndexWrites(sqlite3* db) : db_(db) {
+    sqlite3_exec(db_, "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536", nullptr, nullptr,
+                 nullptr);
+  }
+  ~IndexWrites() {
+    sqlite3_exec(db_, "PRAGMA synchronous=FULL; PRAGMA cache_size=-2000", nullptr, nullptr,
+                 nullptr);
+  }
+  IndexWrites(const IndexWrites&) = delete;
+  IndexWrites& operator=(const IndexWrites&) = delete;
+
+ private:
+  sqlite3* const db_;
+};
 
 // A pending entry as the batch reads it.
 struct Pending {
@@ -364,6 +386,8 @@ void CatchUpSearchIndex(Connection& any, VisibleTextFn visible_text,
   }
   // Nothing pending costs this one count and no write lock: a search runs it every time.
   if (total == 0) return;
+  std::optional<IndexWrites> writes;
+  if (!postgres) writes.emplace(AsSqlite(any).handle());
   std::int64_t done = 0;
   while (true) {
     const std::int64_t n =
