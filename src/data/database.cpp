@@ -7,9 +7,9 @@
 #include <chrono>
 
 #include "base/errors.h"
-#include "data/postgres.h"
-#include "data/schema.h"
-#include "data/sqlite_connection.h"
+#include "data/postgres/connection.h"
+#include "data/sqlite/schema.h"
+#include "data/sqlite/connection.h"
 
 namespace tessaly::data {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "data/schema.h"
+#include "data/sqlite/schema.h"
 
 namespace tessaly::data {
 

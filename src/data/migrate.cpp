@@ -2,7 +2,7 @@
 
 #include "base/errors.h"
 #include "data/database.h"
-#include "data/postgres.h"
+#include "data/postgres/connection.h"
 
 namespace tessaly::data {
 namespace {

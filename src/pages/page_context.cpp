@@ -1,7 +1,7 @@
 #include "pages/page_context.h"
 
 #include "data/location.h"
-#include "data/search_index.h"
+#include "data/sqlite/search_index.h"
 #include "text/visible_text.h"
 
 namespace tessaly::pages {

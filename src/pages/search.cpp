@@ -1,7 +1,7 @@
 #include <charconv>
 
 #include "base/utf8.h"
-#include "data/search_index.h"
+#include "data/sqlite/search_index.h"
 #include "pages/html.h"
 #include "pages/output_cache.h"
 #include "pages/pager.h"

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "base/ascii.h"
-#include "data/schema.h"
+#include "data/sqlite/schema.h"
 
 namespace tessaly::server {
 namespace {

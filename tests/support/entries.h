@@ -13,7 +13,7 @@
 #include <string>
 
 #include "data/database.h"
-#include "data/postgres.h"
+#include "data/postgres/connection.h"
 
 namespace tessaly::testing {
 

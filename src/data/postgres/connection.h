@@ -11,8 +11,8 @@
 // whose lease holds has seen its number (node_lease.h). Another program that writes calls
 // TESSALY_AWAIT_NODES after its commit for the same; without it, nodes see the write within
 // the time an announcement takes (a few milliseconds).
-#ifndef TESSALY_DATA_POSTGRES_H_
-#define TESSALY_DATA_POSTGRES_H_
+#ifndef TESSALY_DATA_POSTGRES_CONNECTION_H_
+#define TESSALY_DATA_POSTGRES_CONNECTION_H_
 
 #include <cstdint>
 #include <memory>
@@ -56,4 +56,4 @@ std::unique_ptr<ChangeWatch> WatchPostgres(Database& database);
 
 }  // namespace tessaly::data
 
-#endif  // TESSALY_DATA_POSTGRES_H_
+#endif  // TESSALY_DATA_POSTGRES_CONNECTION_H_

@@ -16,8 +16,8 @@
 // during a write could let a node that has stopped answering serve the state before it).
 // Any failure of the connection ends the lease at once; the node then connects again once a
 // second, and meanwhile its requests read the generation themselves (generation_feed.h).
-#ifndef TESSALY_DATA_NODE_LEASE_H_
-#define TESSALY_DATA_NODE_LEASE_H_
+#ifndef TESSALY_DATA_POSTGRES_NODE_LEASE_H_
+#define TESSALY_DATA_POSTGRES_NODE_LEASE_H_
 
 #include <atomic>
 #include <chrono>
@@ -62,4 +62,4 @@ class NodeLease {
 
 }  // namespace tessaly::data
 
-#endif  // TESSALY_DATA_NODE_LEASE_H_
+#endif  // TESSALY_DATA_POSTGRES_NODE_LEASE_H_

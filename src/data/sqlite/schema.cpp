@@ -1,9 +1,9 @@
-#include "data/schema.h"
+#include "data/sqlite/schema.h"
 
 #include <sqlite3.h>
 
 #include "base/errors.h"
-#include "data/search_index.h"
+#include "data/sqlite/search_index.h"
 
 namespace tessaly::data {
 namespace {

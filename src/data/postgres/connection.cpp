@@ -1,4 +1,4 @@
-#include "data/postgres.h"
+#include "data/postgres/connection.h"
 
 #include <libpq-fe.h>
 #include <spdlog/spdlog.h>
@@ -13,7 +13,7 @@
 
 #include "base/errors.h"
 #include "data/database.h"
-#include "data/node_lease.h"
+#include "data/postgres/node_lease.h"
 
 namespace tessaly::data {
 namespace {

@@ -4,8 +4,8 @@
 // Triggers stored in the file note every entry that is added, changed or deleted, by this
 // program or any other, in SEARCH_PENDING; CatchUpSearchIndex brings the index up to date from
 // that list before a search runs, so a change is found by the very next search.
-#ifndef TESSALY_DATA_SEARCH_INDEX_H_
-#define TESSALY_DATA_SEARCH_INDEX_H_
+#ifndef TESSALY_DATA_SQLITE_SEARCH_INDEX_H_
+#define TESSALY_DATA_SQLITE_SEARCH_INDEX_H_
 
 #include <cstdint>
 #include <functional>
@@ -45,4 +45,4 @@ Query SearchQuery(Engine engine, const std::vector<std::string>& words);
 
 }  // namespace tessaly::data
 
-#endif  // TESSALY_DATA_SEARCH_INDEX_H_
+#endif  // TESSALY_DATA_SQLITE_SEARCH_INDEX_H_

@@ -1,4 +1,4 @@
-#include "data/generation_feed.h"
+#include "data/postgres/generation_feed.h"
 
 #include <libpq-fe.h>
 #include <spdlog/spdlog.h>
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "data/database.h"
-#include "data/postgres.h"
+#include "data/postgres/connection.h"
 
 namespace tessaly::data {
 

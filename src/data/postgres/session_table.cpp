@@ -1,4 +1,4 @@
-#include "data/session_table.h"
+#include "data/postgres/session_table.h"
 
 #include "base/errors.h"
 

@@ -1,7 +1,7 @@
 // The log database: one SQLite file holding MESSAGE (entries), USERTB (administrators) and
 // IMAGE (pictures), plus a row counter kept by triggers so that list sizes cost nothing.
-#ifndef TESSALY_DATA_SCHEMA_H_
-#define TESSALY_DATA_SCHEMA_H_
+#ifndef TESSALY_DATA_SQLITE_SCHEMA_H_
+#define TESSALY_DATA_SQLITE_SCHEMA_H_
 
 #include <string>
 
@@ -23,4 +23,4 @@ void CheckSchema(sqlite3* db, const std::string& path);
 
 }  // namespace tessaly::data
 
-#endif  // TESSALY_DATA_SCHEMA_H_
+#endif  // TESSALY_DATA_SQLITE_SCHEMA_H_

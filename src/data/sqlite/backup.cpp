@@ -1,4 +1,4 @@
-#include "data/backup.h"
+#include "data/sqlite/backup.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -12,7 +12,7 @@
 
 #include "base/errors.h"
 #include "data/database.h"
-#include "data/schema.h"
+#include "data/sqlite/schema.h"
 
 namespace tessaly::data {
 namespace {

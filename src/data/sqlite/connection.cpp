@@ -1,4 +1,4 @@
-#include "data/sqlite_connection.h"
+#include "data/sqlite/connection.h"
 
 #include <sqlite3.h>
 

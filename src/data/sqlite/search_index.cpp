@@ -1,10 +1,10 @@
-#include "data/search_index.h"
+#include "data/sqlite/search_index.h"
 
 #include <sqlite3.h>
 
 #include "base/ascii.h"
 #include "base/errors.h"
-#include "data/sqlite_connection.h"
+#include "data/sqlite/connection.h"
 
 namespace tessaly::data {
 namespace {

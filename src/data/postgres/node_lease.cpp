@@ -1,4 +1,4 @@
-#include "data/node_lease.h"
+#include "data/postgres/node_lease.h"
 
 #include <libpq-fe.h>
 #include <poll.h>
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "data/postgres.h"
+#include "data/postgres/connection.h"
 
 namespace tessaly::data {
 namespace {

@@ -1,6 +1,6 @@
 // An online copy of a live log database, taken while the server reads and writes it.
-#ifndef TESSALY_DATA_BACKUP_H_
-#define TESSALY_DATA_BACKUP_H_
+#ifndef TESSALY_DATA_SQLITE_BACKUP_H_
+#define TESSALY_DATA_SQLITE_BACKUP_H_
 
 #include <cstdint>
 #include <functional>
@@ -25,4 +25,4 @@ void BackupDatabase(const std::string& from, const std::string& to,
 
 }  // namespace tessaly::data
 
-#endif  // TESSALY_DATA_BACKUP_H_
+#endif  // TESSALY_DATA_SQLITE_BACKUP_H_

@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "base/errors.h"
-#include "data/sqlite_connection.h"
+#include "data/sqlite/connection.h"
 
 namespace tessaly::data {
 namespace {
