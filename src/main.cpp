@@ -28,7 +28,7 @@
 #include "data/recordset.h"
 #include "data/sqlite/schema.h"
 #include "data/sqlite/search_index.h"
-#include "data/postgres/session_table.h"
+#include "data/postgres/visitor_tables.h"
 #include "pages/output_cache.h"
 #include "server/config.h"
 #include "server/host_objects.h"

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "data/postgres/session_table.h"
+#include "data/postgres/visitor_tables.h"
 
 namespace tessaly::pages {
 

@@ -7,8 +7,8 @@
 // SetTimeout revive one that ended, empty); writes to these tables change no page, so they do
 // not touch the generation that the output caches follow. Thread-safe; every member throws
 // DataError when the database cannot be reached.
-#ifndef TESSALY_DATA_POSTGRES_SESSION_TABLE_H_
-#define TESSALY_DATA_POSTGRES_SESSION_TABLE_H_
+#ifndef TESSALY_DATA_POSTGRES_VISITOR_TABLES_H_
+#define TESSALY_DATA_POSTGRES_VISITOR_TABLES_H_
 
 #include <chrono>
 #include <cstddef>
@@ -51,4 +51,4 @@ class SessionTable {
 
 }  // namespace tessaly::data
 
-#endif  // TESSALY_DATA_POSTGRES_SESSION_TABLE_H_
+#endif  // TESSALY_DATA_POSTGRES_VISITOR_TABLES_H_

@@ -1,4 +1,4 @@
-#include "data/postgres/session_table.h"
+#include "data/postgres/visitor_tables.h"
 
 #include "base/errors.h"
 
