@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "data/database.h"
 #include "data/recordset.h"
@@ -43,8 +44,12 @@ class PageDatabase {
   // fresh enough for all of it, until the request itself writes (Open for AddNew/Update,
   // Command); after that it reads its own. Throw DataError when the database cannot be opened.
   std::uint64_t Id() const { return Get().id(); }
-  data::Engine engine() const { return Get().engine(); }
   data::Stamp CurrentStamp() const;
+
+  // The query of the entries that contain every one of `words` (data/search.h).
+  data::Query SearchQuery(const std::vector<std::string>& words) const {
+    return Get().SearchQuery(words);
+  }
 
   // Runs `read`, whose recordsets (Open) then all read one committed state in one read
   // transaction; `read` and the caller are given that state's stamp (data::Database).

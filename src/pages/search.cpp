@@ -1,7 +1,6 @@
 #include <charconv>
 
 #include "base/utf8.h"
-#include "data/sqlite/search_index.h"
 #include "pages/html.h"
 #include "pages/output_cache.h"
 #include "pages/pager.h"
@@ -71,7 +70,7 @@ void WriteSearchResults(const PageContext& page) {
   // marks it pending in the index, so a page kept for the current state was read from an index
   // that was up to date; catching up costs one count when nothing is pending.
   page.database.CatchUpSearchIndex();
-  const data::Query matches = data::SearchQuery(page.database.engine(), words);
+  const data::Query matches = page.database.SearchQuery(words);
   CacheKey count_key("matches");
   for (const std::string& word : words) count_key.Add(word);
   const std::string counted = CachedText(page, count_key.str(), [&](const OneState&) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/errors.h"
+#include "data/location.h"
 #include "server/client_address.h"
 
 namespace tessaly::server {
@@ -136,8 +137,7 @@ void ReadDatabase(const Reader& reader, const toml::table& table, ServerConfig& 
     std::string key = "database." + std::string(name.str());
     if (name != "url") reader.UnknownKey(key);
     config.database_url = reader.String(node, key);
-    if (!config.database_url.starts_with("postgresql://") &&
-        !config.database_url.starts_with("postgres://")) {
+    if (!data::IsDatabaseUrl(config.database_url)) {
       reader.BadValue(key, "must start with postgresql://");
     }
   }

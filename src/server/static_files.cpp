@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "base/ascii.h"
-#include "data/sqlite/schema.h"
+#include "data/location.h"
 
 namespace tessaly::server {
 namespace {

@@ -10,7 +10,7 @@
 #include "base/errors.h"
 #include "data/change_watch.h"
 #include "data/database.h"
-#include "data/postgres/connection.h"
+#include "data/location.h"
 #include "data/recordset.h"
 #include "support/entries.h"
 #include "support/temp_dir.h"

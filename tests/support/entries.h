@@ -13,6 +13,7 @@
 #include <string>
 
 #include "data/database.h"
+#include "data/location.h"
 #include "data/postgres/connection.h"
 
 namespace tessaly::testing {

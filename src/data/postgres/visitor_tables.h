@@ -1,12 +1,7 @@
-// Visitors' sessions and failed logons kept in a PostgreSQL database, so that every server of
-// a site sees the same: a visitor's page number and an administrator's logon hold on any
-// node, and a client that keeps guessing is shut out on all of them.
-//
-// Times are the database server's, so nodes whose clocks differ agree. Sessions have the
-// contract of server::SessionStore (a session used within its time-out lives; SetValue and
-// SetTimeout revive one that ended, empty); writes to these tables change no page, so they do
-// not touch the generation that the output caches follow. Thread-safe; every member throws
-// DataError when the database cannot be reached.
+// The visitors' sessions and failed logons (backend.h's VisitorTables) in a PostgreSQL
+// database: WEB_SESSION, WEB_SESSION_ITEM and LOGON_FAILURE (schema.h). Times are the database
+// server's, so nodes whose clocks differ agree; the tables have no triggers, so writing them
+// leaves the generation that the output caches follow alone.
 #ifndef TESSALY_DATA_POSTGRES_VISITOR_TABLES_H_
 #define TESSALY_DATA_POSTGRES_VISITOR_TABLES_H_
 
@@ -15,32 +10,30 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "data/backend.h"
 #include "data/database.h"
 
 namespace tessaly::data {
 
-class SessionTable {
+class PostgresVisitorTables final : public VisitorTables {
  public:
-  // `database` must be a PostgreSQL one (throws DataError otherwise).
-  SessionTable(std::shared_ptr<Database> database, int default_timeout_minutes);
+  // `database` is a PostgreSQL one with our schema.
+  PostgresVisitorTables(std::shared_ptr<Database> database, int default_timeout_minutes);
 
-  bool Touch(std::string_view id);
-  void Create(std::string_view id);
-  std::string Value(std::string_view id, std::string_view name);
-  void SetValue(std::string_view id, std::string_view name, const std::string& value);
-  void SetTimeout(std::string_view id, int minutes);
-  void Remove(std::string_view id);
+  bool Touch(std::string_view id) override;
+  void Create(std::string_view id) override;
+  std::string Value(std::string_view id, std::string_view name) override;
+  void SetValue(std::string_view id, std::string_view name, const std::string& value) override;
+  void SetTimeout(std::string_view id, int minutes) override;
+  void Remove(std::string_view id) override;
 
-  // Failed logons of `address` within the last `window`.
-  std::int64_t RecentFailures(std::string_view address, std::chrono::seconds window);
-  // Notes a failure now, forgetting the address's failures older than `window`.
-  void RecordFailure(std::string_view address, std::chrono::seconds window);
-  void ForgetFailures(std::string_view address);
+  std::int64_t RecentFailures(std::string_view address, std::chrono::seconds window) override;
+  void RecordFailure(std::string_view address, std::chrono::seconds window) override;
+  void ForgetFailures(std::string_view address) override;
 
-  // Removes the expired sessions, those closest to expiring beyond `keep`, and failures older
-  // than `window`. For a background thread.
-  void Sweep(std::size_t keep, std::chrono::seconds window);
+  void Sweep(std::size_t keep, std::chrono::seconds window) override;
 
  private:
   std::int64_t Run(const std::string& sql, std::vector<data::Value> params);

@@ -1,27 +1,21 @@
-// An online copy of a live log database, taken while the server reads and writes it.
+// An online copy of a site's live database file, taken while the server reads and writes it.
 #ifndef TESSALY_DATA_SQLITE_BACKUP_H_
 #define TESSALY_DATA_SQLITE_BACKUP_H_
 
-#include <cstdint>
-#include <functional>
 #include <string>
+
+#include "data/backend.h"
 
 namespace tessaly::data {
 
-struct BackupOptions {
-  bool overwrite = false;  // replace an existing `to`; otherwise it is refused
-  // Called after each piece with the pages copied so far and the pages in all.
-  std::function<void(std::int64_t copied, std::int64_t total)> progress;
-};
-
-// Copies the database `from` (a file made by Database::Create) to the file `to`. The copy is
-// one consistent snapshot: it holds every change committed before the copy began and none
+// Copies the database `from` (a file made by Database::Create) to the file `to`; `options`
+// replace an existing `to` or refuse it, and have the pages copied so far and the pages in all. The
+// copy is one consistent snapshot: it holds every change committed before the copy began and none
 // that commits while it runs, and writers are never held up. The copy is written beside `to`
 // under a temporary name, checked (integrity check, and that it is one of ours), synced and
 // then renamed into place, so `to` is either the whole checked copy or untouched; nothing is
 // left behind on failure. Throws DataError with a one-line message.
-void BackupDatabase(const std::string& from, const std::string& to,
-                    const BackupOptions& options = {});
+void BackupSqliteFile(const std::string& from, const std::string& to, const CopyOptions& options);
 
 }  // namespace tessaly::data
 

@@ -1,4 +1,4 @@
-#include "data/change_watch.h"
+#include "data/sqlite/wal_index_watch.h"
 
 #include <sqlite3.h>
 
