@@ -46,14 +46,9 @@ int ExitStatus(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string ServerUrl() {
-  const char* url = std::getenv("TESSALY_TEST_POSTGRES");
-  return url ? url : "";
-}
-
 class BackendEnvironment : public ::testing::Environment {
   void SetUp() override {
-    if (OnPostgres() && ServerUrl().empty()) GTEST_SKIP() << "TESSALY_TEST_POSTGRES is not set";
+    if (OnPostgres() && testing::PostgresServerUrl().empty()) GTEST_SKIP() << "TESSALY_TEST_POSTGRES is not set";
   }
 };
 [[maybe_unused]] const auto* const kEnvironment =
@@ -119,26 +114,6 @@ HttpResponse Fetch(int port, const std::string& request, const std::string& from
 std::string GetRequest(const std::string& target, const std::string& headers) {
   return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
          "Connection: close\r\n\r\n";
-}
-
-ScratchDatabase::ScratchDatabase() {
-  static std::atomic<int> made{0};
-  name = "tessaly_e2e_" + std::to_string(getpid()) + "_" + std::to_string(made++);
-  testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
-  testing::Script(ServerUrl(), "CREATE DATABASE " + name);
-  // The server's URL with its database name replaced.
-  const std::string server = ServerUrl();
-  const std::size_t authority = server.find("://") + 3, query = server.find('?', authority);
-  url = server.substr(0, std::min(server.find('/', authority), query)) + "/" + name +
-        (query == std::string::npos ? "" : server.substr(query));
-}
-
-ScratchDatabase::~ScratchDatabase() {
-  try {
-    testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
-  } catch (const std::exception&) {
-    // left for the cluster's removal at the end of the run
-  }
 }
 
 Site::Site() {

@@ -16,6 +16,7 @@
 
 #include "support/entries.h"
 #include "support/http_client.h"
+#include "support/scratch_database.h"
 #include "support/temp_dir.h"
 
 namespace tessaly::e2e {
@@ -42,11 +43,7 @@ HttpResponse Fetch(int port, const std::string& request, const std::string& from
 std::string GetRequest(const std::string& target, const std::string& headers = {});
 
 // A new empty database on the PostgreSQL server under test, dropped when the object goes.
-struct ScratchDatabase {
-  ScratchDatabase();
-  ~ScratchDatabase();
-  std::string name, url;
-};
+using testing::ScratchDatabase;
 
 // A site folder with a database for the page /log/board and WebPath "log", and the account
 // "admin" with the password "secret".

@@ -15,6 +15,7 @@ namespace tessaly::e2e {
 namespace {
 
 TEST(CommandLineTest, ClearErrorsExitStatusAndInitOnASiteThatExists) {
+  if (OnPostgres()) GTEST_SKIP() << "the command line on the site's file";
   Site site;
   testing::InsertEntry(site.database(), "kept", "c", "2026-12-06 14:05:09");
   CommandResult r =
@@ -62,6 +63,7 @@ TEST(CommandLineTest, ClearErrorsExitStatusAndInitOnASiteThatExists) {
 }
 
 TEST(BackupTest, ConsistentCopyWhileWritersRunThatServes) {
+  if (OnPostgres()) GTEST_SKIP() << "copies the site's file";
   Site site;
   testing::Sql(
       site.database(),
@@ -185,6 +187,7 @@ HttpResponse Get10(int port, const std::string& target) {
 // and the visitor's address, never one it claims, reaches tessaly's access log, which keeps no
 // password.
 TEST(NginxTest, DeployedConfigurationInFront) {
+  if (OnPostgres()) GTEST_SKIP() << "nginx in front of the site's file";
   if (!HaveNginx()) GTEST_SKIP() << "nginx is not installed";
   Site site;
   testing::FillEntries(site.database(), 30);
