@@ -113,29 +113,29 @@ void AddMigrate(CLI::App& app, app::MigrateFlags& migrate) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Standard output carries only the answers of the commands (the URL, a conversion); the log
-  // goes to standard error. A closed output pipe must not kill a server.
-  spdlog::set_default_logger(spdlog::stderr_color_mt("tessaly"));
-  std::signal(SIGPIPE, SIG_IGN);
-  CLI::App app{
-      "Tessaly: a site log board with its own web server.\n"
-      "Publishes short dated announcements, an embeddable block of the newest ones,\n"
-      "and an admin area, stored in an SQLite file inside the site folder or in a\n"
-      "PostgreSQL database that several servers share."};
-  app.set_version_flag("--version", std::string("tessaly ") + TESSALY_VERSION);
-  app.require_subcommand(1);
-  app::InitFlags init;
-  app::ServeFlags serve;
-  text::MarkupCommandOptions markup;
-  app::BackupFlags backup;
-  app::MigrateFlags migrate;
-  AddInit(app, init);
-  AddServe(app, serve);
-  AddMarkup(app, markup);
-  AddBackup(app, backup);
-  AddMigrate(app, migrate);
-  CLI11_PARSE(app, argc, argv);
   try {
+    // Standard output carries only the answers of the commands (the URL, a conversion); the
+    // log goes to standard error. A closed output pipe must not kill a server.
+    spdlog::set_default_logger(spdlog::stderr_color_mt("tessaly"));
+    std::signal(SIGPIPE, SIG_IGN);
+    CLI::App app{
+        "Tessaly: a site log board with its own web server.\n"
+        "Publishes short dated announcements, an embeddable block of the newest ones,\n"
+        "and an admin area, stored in an SQLite file inside the site folder or in a\n"
+        "PostgreSQL database that several servers share."};
+    app.set_version_flag("--version", std::string("tessaly ") + TESSALY_VERSION);
+    app.require_subcommand(1);
+    app::InitFlags init;
+    app::ServeFlags serve;
+    text::MarkupCommandOptions markup;
+    app::BackupFlags backup;
+    app::MigrateFlags migrate;
+    AddInit(app, init);
+    AddServe(app, serve);
+    AddMarkup(app, markup);
+    AddBackup(app, backup);
+    AddMigrate(app, migrate);
+    CLI11_PARSE(app, argc, argv);
     if (app.got_subcommand("init")) return app::RunInit(init);
     if (app.got_subcommand("serve")) return app::RunServe(serve);
     if (app.got_subcommand("markup")) return app::RunMarkup(markup);

@@ -5,7 +5,7 @@
 namespace tessaly::server {
 
 WebServer::WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions,
-                     PageGates gates)
+                     const PageGates& gates)
     : core_(std::make_unique<ServerCore>(std::move(config), std::move(handler), std::move(sessions),
                                          gates)) {}
 

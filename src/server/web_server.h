@@ -19,7 +19,7 @@ class WebServer {
   // `sessions`: where the visitors' sessions are kept; null: in this process's memory.
   // `gates`: what page requests wait for on each loop (page_run.h); empty: nothing.
   WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions = nullptr,
-            PageGates gates = {});
+            const PageGates& gates = {});
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;

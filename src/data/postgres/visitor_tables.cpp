@@ -8,7 +8,8 @@ PostgresVisitorTables::PostgresVisitorTables(std::shared_ptr<Database> database,
                                              int default_timeout_minutes)
     : database_(std::move(database)), default_minutes_(default_timeout_minutes) {}
 
-std::int64_t PostgresVisitorTables::Run(const std::string& sql, std::vector<data::Value> params) {
+std::int64_t PostgresVisitorTables::Run(const std::string& sql,
+                                        const std::vector<data::Value>& params) {
   return database_->Acquire()->Execute(sql, params);
 }
 

@@ -36,7 +36,7 @@ class PostgresVisitorTables final : public VisitorTables {
   void Sweep(std::size_t keep, std::chrono::seconds window) override;
 
  private:
-  std::int64_t Run(const std::string& sql, std::vector<data::Value> params);
+  std::int64_t Run(const std::string& sql, const std::vector<data::Value>& params);
 
   const std::shared_ptr<Database> database_;
   const std::int64_t default_minutes_;
