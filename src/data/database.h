@@ -84,7 +84,7 @@ class Database : public std::enable_shared_from_this<Database> {
   bool StampsAreFree() const { return backend_->StampsAreFree(); }
 
   // What a serving process holds so that its requests learn the newest state cheaply
-  // (Backend::ServeRequests); null when CurrentStamp is free. Lives no longer than the database.
+  // (Backend::ServeRequests); null when CurrentStamp is free. Must not outlive the database.
   std::unique_ptr<RequestStamps> ServeRequests() const;
 
   // The search of the entries (search.h) and its index's upkeep, on a connection of this
