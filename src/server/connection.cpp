@@ -40,6 +40,29 @@ constexpr std::size_t kBodyReadBytes = 64 * 1024;
 // Connection buffers that grew beyond this for one large request are given back afterwards.
 constexpr std::size_t kKeptBufferBytes = 256 * 1024;
 
+// Why a body whose Transfer-Encoding ends in chunked cannot be read: 501 for a coding under the
+// chunks (as in "gzip, chunked"), which this server does not implement; 400 for chunked applied
+// twice, which no sender may do. Nothing for chunked alone.
+std::optional<http::status> UnreadableCodings(const http::fields& fields) {
+  int chunked = 0;
+  for (const auto& field : fields) {
+    if (field.name() != http::field::transfer_encoding) continue;
+    std::string_view list = field.value();
+    while (!list.empty()) {
+      const std::size_t comma = list.find(',');
+      std::string_view coding = list.substr(0, comma);
+      list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+      const std::size_t first = coding.find_first_not_of(" \t");
+      if (first == std::string_view::npos) continue;  // an empty element of the list
+      coding = coding.substr(first, coding.find_last_not_of(" \t") - first + 1);
+      if (!ascii::EqualsNoCase(coding, "chunked")) return http::status::not_implemented;
+      ++chunked;
+    }
+  }
+  if (chunked > 1) return http::status::bad_request;
+  return std::nullopt;
+}
+
 }  // namespace
 
 Connection::Connection(ServerCore& server, Socket socket, const PageGate& gate)
@@ -120,9 +143,11 @@ void Connection::OnHeader(beast::error_code ec) {
       return SendError(http::status::method_not_allowed, true, "Allow", "GET, HEAD, POST");
   }
   // A body whose last coding is not chunked has no end this server can find, and reading on
-  // would take it for the next request (RFC 9112 6.3); a proxy may read it otherwise.
-  if (request.count(http::field::transfer_encoding) > 0 && !parser_->chunked()) {
-    return SendError(http::status::bad_request, true);
+  // would take it for the next request (RFC 9112 6.3); a proxy may read it otherwise. One whose
+  // chunks carry another coding could be read, but not understood.
+  if (request.count(http::field::transfer_encoding) > 0) {
+    if (!parser_->chunked()) return SendError(http::status::bad_request, true);
+    if (auto status = UnreadableCodings(request)) return SendError(*status, true);
   }
   if (request.version() >= 11 && request.count(http::field::host) != 1) {
     return SendError(http::status::bad_request, true);
@@ -144,12 +169,12 @@ void Connection::OnHeader(beast::error_code ec) {
 // answer to a request whose body is still coming closes the connection after it.
 void Connection::Route() {
   const bool body_pending = !parser_->is_done();
-  std::string_view target = parser_->get().target();
-  if (target.empty() || target.front() != '/') return SendError(http::status::bad_request, true);
-  std::size_t question = target.find('?');
-  std::string_view raw_path = target.substr(0, question);
-  request_.query =
-      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+  const auto target = SplitRequestTarget(parser_->get().target());
+  if (!target) return SendError(http::status::bad_request, true);
+  // The host of an absolute target is the one the request is for, whatever Host says.
+  if (!target->authority.empty()) parser_->get().set(http::field::host, target->authority);
+  const std::string_view raw_path = target->path;
+  request_.query = target->query;
   if (!HasValidEscapes(raw_path) || !HasValidEscapes(request_.query)) {
     return SendError(http::status::bad_request, body_pending);
   }

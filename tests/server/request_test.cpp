@@ -54,6 +54,24 @@ TEST(ClientAddressTest, ForwardedForIsBelievedOnlyFromTrustedProxies) {
   EXPECT_EQ(ClientAddress("127.0.0.1", "", proxies), "127.0.0.1");
 }
 
+TEST(RequestTargetTest, OriginAndAbsoluteFormsAndNothingElse) {
+  const auto parts = [](std::string_view target) {
+    const auto split = SplitRequestTarget(target);
+    if (!split) return std::string("refused");
+    return std::string(split->authority) + " " + std::string(split->path) + " " +
+           std::string(split->query);
+  };
+  EXPECT_EQ(parts("/log/board?action=list"), " /log/board action=list");
+  EXPECT_EQ(parts("/a?"), " /a ");
+  EXPECT_EQ(parts("http://example.org:8080/log/board?x=1"), "example.org:8080 /log/board x=1");
+  EXPECT_EQ(parts("HTTPS://[2001:db8::1]"), "[2001:db8::1] / ");
+  EXPECT_EQ(parts("http://h?q"), "h / q");
+  for (const char* bad : {"", "log/board", "*", "example.org:80", "ftp://h/x", "http:/h/x",
+                          "http:///x", "http://user@h/x", "http://h\\x/", "http://h\"/"}) {
+    EXPECT_EQ(parts(bad), "refused") << bad;
+  }
+}
+
 // Items come from the query, then from the form, which only a url-encoded POST has, then from
 // the cookies.
 TEST(PageRequestTest, ItemsVariablesAndTheBodyReadOnwards) {

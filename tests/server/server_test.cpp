@@ -365,6 +365,14 @@ TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
       {"GET /style.css HTTP/1.1\r\n\r\n", 400, true},
       {Request("GET /style.css", "Host: b\r\n"), 400, true},
       {Request("GET http"), 400, true},
+      {Request("GET http://user@x/style.css"), 400, true},
+      {Request("GET ftp://x/style.css"), 400, true},
+      {"GET http://x/style.css HTTP/1.1\r\n\r\n", 400, true},  // Host is still required
+      // A coding under the chunks is not implemented; chunked twice is not allowed.
+      {Request("POST /log/board", "Transfer-Encoding: gzip, chunked\r\n", "0\r\n\r\n"), 501, true},
+      {Request("POST /log/board", "Transfer-Encoding: GZIP\r\n" + chunked, "0\r\n\r\n"), 501, true},
+      {Request("POST /log/board", "Transfer-Encoding: chunked, chunked\r\n", "0\r\n\r\n"), 400,
+       true},
       {"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\r\n\r\n", 400, true},
       // A body is read only for a page: anything else is answered from the head, and the
       // connection closes since the body was never read.
@@ -389,6 +397,22 @@ TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
       EXPECT_EQ(client.Read().status, 200);
     }
   }
+}
+
+// A target in absolute form is served as its path and query, for its host whatever Host says.
+TEST_F(WebServerTest, AnAbsoluteTargetIsServedForItsHost) {
+  Start([](host::ScriptingContext& context, const PageConfig&) {
+    for (const char* name : {"SERVER_NAME", "URL", "QUERY_STRING", "HTTP_HOST"}) {
+      context.response.Write(context.request.ServerVariable(name) + " ");
+    }
+  });
+  HttpConnection client(port_);
+  client.Send("GET http://example.org:8080/log/%62oard?a=1 HTTP/1.1\r\nHost: other\r\n\r\n");
+  EXPECT_EQ(client.Read().body, "example.org /log/board a=1 example.org:8080 ");
+  client.Send("GET HTTPS://example.org/style.css HTTP/1.1\r\nHost: example.org\r\n\r\n");
+  EXPECT_EQ(client.Read().body, "body{}");
+  client.Send("GET http://h?b=2 HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(client.Read().status, 404);  // the path "/": no index here
 }
 
 // Each reservation holds what its body may grow to, and gives it back when it goes.
