@@ -346,9 +346,10 @@ void Connection::ServeIncludingPage(const StaticFile& file) {
   line.server_port = server_.address.port;
   line.listen_host = server_.address.host;
   const PageHost host{server_.handler, server_.sessions, server_.root.native()};
-  const ShtmlRequest shtml{host,
-                           [this](std::string_view target) { return server_.FindPage(target); },
-                           server_.root, line, request.base()};
+  const ShtmlRequest shtml{
+      host,           [this](std::string_view target) { return server_.FindPage(target); },
+      server_.root,   line,
+      request.base(), {server_.config.max_includes, server_.config.max_include_bytes}};
   ShtmlAnswer answer;
   try {
     answer = RenderShtml(shtml, file);

@@ -36,6 +36,11 @@ inline constexpr Setting<std::size_t> kMaxBodyMemoryBytes{"limits.max_body_memor
                                                           0, std::size_t{1} << 40};
 // Connections open at once; beyond it new ones wait in the kernel's queue until one closes.
 inline constexpr Setting<std::size_t> kMaxConnections{"limits.max_connections", 1000, 1, 1'000'000};
+// The includes that one .shtml page expands, at every depth, and the bytes that they bring in
+// together; beyond them the rest are left as failed includes.
+inline constexpr Setting<std::size_t> kMaxIncludes{"limits.max_includes", 100, 0, 100'000};
+inline constexpr Setting<std::size_t> kMaxIncludeBytes{"limits.max_include_bytes", kMiB, 0,
+                                                       std::size_t{1} << 32};
 // To receive one whole request, and to wait for the next one on a kept connection.
 inline constexpr Setting<int> kReadTimeoutSeconds{"limits.read_timeout_seconds", 30, 1, 86400};
 inline constexpr Setting<int> kIdleTimeoutSeconds{"limits.idle_timeout_seconds", 60, 1, 86400};

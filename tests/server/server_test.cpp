@@ -52,6 +52,8 @@ max_header_bytes = 8192
 max_body_bytes = 1048576
 max_body_memory_bytes = 2097152
 max_connections = 10
+max_includes = 7
+max_include_bytes = 4096
 read_timeout_seconds = 11
 idle_timeout_seconds = 5
 max_sessions = 50
@@ -68,6 +70,7 @@ max_sessions = 50
   EXPECT_EQ(std::tie(config.max_header_bytes, config.max_body_bytes, config.max_body_memory_bytes,
                      config.max_connections, config.max_sessions, config.cache_max_bytes),
             std::make_tuple(8192u, 1048576u, 2097152u, 10u, 50u, 0u));
+  EXPECT_EQ(std::tie(config.max_includes, config.max_include_bytes), std::make_tuple(7u, 4096u));
   EXPECT_TRUE(config.sessions_in_database);
   EXPECT_EQ(config.trusted_proxies, (std::vector<std::string>{"2001:db8::1", "10.0.0.2"}));
   const SiteTexts& texts = config.texts;
@@ -211,30 +214,81 @@ TEST(IncludesTest, TargetsStayOnTheSite) {
   }
 }
 
-TEST(IncludesTest, ExpandsNoDeeperThanTheLimitAndNeverLoops) {
-  // /1 writes "1" and includes /2, which writes "2" and includes /3, and so on.
-  std::map<std::string, std::string> site = {{"/block", "[block]"}};
-  for (int i = 1; i < 9; ++i) {
-    site["/" + std::to_string(i)] =
-        std::to_string(i) + "<!--#include virtual=\"/" + std::to_string(i + 1) + "\" -->";
+// A site of pages for the includes to fetch: a page whose name ends in ".shtml" is expanded in
+// turn, under its own name; the fetches are counted.
+struct IncludeSite {
+  std::map<std::string, std::string> pages;
+  int fetches = 0;
+
+  std::string Expand(const std::string& path, IncludeLimits limits = {100, 1 << 20}) {
+    return ExpandIncludes(pages[path], path, limits, [this](const IncludeTarget& target) {
+      ++fetches;
+      const auto it = pages.find(target.path);
+      if (it == pages.end()) return Fetched{false, "not found"};
+      if (!target.path.ends_with(".shtml")) return Fetched{true, it->second};
+      return Fetched{true, it->second, target.path};
+    });
   }
-  std::function<Fetched(const IncludeTarget&, int)> fetch = [&](const IncludeTarget& target,
-                                                                int depth) {
-    const auto it = site.find(target.path);
-    if (it == site.end()) return Fetched{false, "not found"};
-    return Fetched{true, ExpandIncludes(it->second, target.path, depth + 1, {}, fetch)};
-  };
-  EXPECT_EQ(ExpandIncludes(site["/1"], "/1", 1, {}, fetch),
-            "12345<!-- include failed: nested too deep -->");
-  // The page /x, included by /outer: neither may be included again, and what is not an include
-  // of ours passes as it is.
-  EXPECT_EQ(ExpandIncludes("<!--#include virtual=\"/block\" -->a<!--#include virtual=\"/x\" -->"
-                           "b<!--#include virtual=\"/outer\" -->c<!--#include file=\"/block\" -->"
-                           "d<!--#include virtual=\"/nosuch\" --><!-- plain -->",
-                           "/x", 2, {"/outer"}, fetch),
-            "[block]a<!-- include failed: includes itself -->"
+};
+
+std::string Include(const std::string& target) {
+  return "<!--#include virtual=\"" + target + "\" -->";
+}
+
+TEST(IncludesTest, ExpandsNoDeeperThanTheLimitAndNeverLoops) {
+  // /1.shtml writes "1" and includes /2.shtml, which writes "2" and includes /3.shtml, and so on.
+  IncludeSite site;
+  site.pages["/block"] = "[block]";
+  for (int i = 1; i < 9; ++i) {
+    site.pages["/" + std::to_string(i) + ".shtml"] =
+        std::to_string(i) + Include("/" + std::to_string(i + 1) + ".shtml");
+  }
+  EXPECT_EQ(site.Expand("/1.shtml"), "12345<!-- include failed: nested too deep -->");
+  // /x.shtml, included by /outer.shtml: neither may be included again, and what is not an
+  // include of ours passes as it is.
+  site.pages["/outer.shtml"] = "(" + Include("x.shtml") + ")";
+  site.pages["/x.shtml"] = Include("/block") + "a" + Include("/x.shtml") + "b" +
+                           Include("/outer.shtml") + "c<!--#include file=\"/block\" -->d" +
+                           Include("/nosuch") + "<!-- plain -->";
+  EXPECT_EQ(site.Expand("/outer.shtml"),
+            "([block]a<!-- include failed: includes itself -->"
             "b<!-- include failed: includes itself -->c<!--#include file=\"/block\" -->"
-            "d<!-- include failed: not found --><!-- plain -->");
+            "d<!-- include failed: not found --><!-- plain -->)");
+}
+
+// Four levels of pages, each including the next 20 times, end at a kilobyte: 160,000 includes
+// and 160 MB unbounded. The limits cut the fetches and the answer short, in page order.
+TEST(IncludesTest, APageBringsInNoMoreThanItsLimits) {
+  IncludeSite site;
+  site.pages["/leaf.html"] = std::string(1000, 'x');
+  for (int level = 0; level < 4; ++level) {
+    std::string page;
+    const std::string next = level == 3 ? "/leaf.html" : "/" + std::to_string(level + 1) + ".shtml";
+    for (int i = 0; i < 20; ++i) page += Include(next);
+    site.pages["/" + std::to_string(level) + ".shtml"] = page;
+  }
+  const auto count = [](const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos;
+         at = text.find(what, at + what.size())) {
+      ++n;
+    }
+    return n;
+  };
+  const std::string leaf(1000, 'x');
+  // 100 fetches: /1 and /2, then four times /3 and its 20 leaves, then /3 and 13 leaves; the
+  // rest of that /3, of /2, of /1 and of the page fail.
+  std::string page = site.Expand("/0.shtml", {100, 1 << 30});
+  EXPECT_EQ(site.fetches, 100);
+  EXPECT_EQ(count(page, leaf), 93u);
+  EXPECT_EQ(count(page, "<!-- include failed: too many includes -->"), 7u + 15 + 19 + 19);
+  // 10,000 bytes: /1, /2 and /3 (2,140 bytes), then 7 leaves; the eighth is fetched and dropped.
+  site.fetches = 0;
+  page = site.Expand("/0.shtml", {1000, 10'000});
+  EXPECT_EQ(site.fetches, 11);
+  EXPECT_EQ(count(page, leaf), 7u);
+  EXPECT_EQ(count(page, "<!-- include failed: too large -->"), 13u + 19 + 19 + 19);
+  EXPECT_LT(page.size(), 10'000u + 20 * 4 * 40);
 }
 
 using tessaly::testing::HttpConnection;
