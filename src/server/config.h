@@ -33,6 +33,7 @@ struct ServerConfig {
   std::size_t max_body_bytes = kMaxBodyBytes.default_value;
   std::size_t max_body_memory_bytes = kMaxBodyMemoryBytes.default_value;
   std::size_t max_connections = kMaxConnections.default_value;
+  std::size_t max_connections_per_address = kMaxConnectionsPerAddress.default_value;
   std::size_t max_includes = kMaxIncludes.default_value;
   std::size_t max_include_bytes = kMaxIncludeBytes.default_value;
   int read_timeout_seconds = kReadTimeoutSeconds.default_value;
@@ -65,8 +66,9 @@ struct ServerConfig {
 //                                  # client (for the logon guard and the access log)
 //
 //   [limits]                       # max_header_bytes, max_body_bytes, max_body_memory_bytes,
-//   max_body_bytes = 16777216      # max_connections, max_includes, max_include_bytes,
-//                                  # read_timeout_seconds, idle_timeout_seconds, max_sessions
+//   max_body_bytes = 16777216      # max_connections, max_connections_per_address,
+//                                  # max_includes, max_include_bytes, read_timeout_seconds,
+//                                  # idle_timeout_seconds, max_sessions
 //
 //   [database]
 //   url = "postgresql://user@host/db"  # every page on this PostgreSQL database; absent:

@@ -66,16 +66,41 @@ std::optional<http::status> UnreadableCodings(const http::fields& fields) {
 }  // namespace
 
 Connection::Connection(ServerCore& server, Socket socket, const PageGate& gate)
-    : server_(server), gate_(gate), stream_(std::move(socket)) {}
+    : server_(server), gate_(gate), stream_(std::move(socket)) {
+  ReadPeer();
+}
 
-Connection::~Connection() { server_.Unregister(this); }
+Connection::~Connection() {
+  if (handle_) server_.Unregister(*handle_);
+}
 
-void Connection::Start() {
-  server_.Register(shared_from_this());
+void Connection::Start(ConnectionTable::Handle handle) {
+  handle_ = handle;
   net::dispatch(stream_.get_executor(), [self = shared_from_this()] {
-    self->ReadPeer();
     self->WaitForRequest(std::chrono::seconds(self->server_.config.read_timeout_seconds));
   });
+}
+
+// Runs before the connection is served, on the listener's thread: nothing else uses the socket
+// yet, and a write that would block is not made.
+void Connection::Refuse() {
+  static const std::string kAnswer = [] {
+    ResponseHead head;
+    head.Start(http::status::service_unavailable);
+    head.Add("Content-Type", "text/html; charset=utf-8");
+    head.Add("Retry-After", "1");
+    const std::string body = "<html><body><h1>503 Service Unavailable</h1></body></html>\n";
+    head.End(body.size(), false, 11);
+    return std::string(head.text()) + body;
+  }();
+  beast::error_code ec;
+  stream_.socket().non_blocking(true, ec);
+  if (!ec) stream_.socket().write_some(net::buffer(kAnswer), ec);
+  Close();
+}
+
+void Connection::Evict() {
+  net::post(stream_.get_executor(), [self = shared_from_this()] { self->Close(); });
 }
 
 void Connection::Shutdown() {
@@ -130,6 +155,7 @@ void Connection::ReadHeader() {
 }
 
 void Connection::OnHeader(beast::error_code ec) {
+  if (!server_.MarkBusy(*handle_)) return Close();  // it gave its place to a new connection
   if (ec) return OnReadError(ec);
   const auto& request = parser_->get();
   request_.keep_alive = request.keep_alive();
@@ -447,6 +473,7 @@ void Connection::FinishRequest() {
   if (!keep_alive) return Close();
   if (buffer_.size() == 0 && buffer_.capacity() > kKeptBufferBytes) buffer_.shrink_to_fit();
   if (body_.capacity() > kKeptBufferBytes) std::string().swap(body_);
+  server_.MarkWaiting(*handle_);
   WaitForRequest(std::chrono::seconds(server_.config.idle_timeout_seconds));
 }
 

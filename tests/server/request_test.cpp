@@ -52,6 +52,11 @@ TEST(ClientAddressTest, ForwardedForIsBelievedOnlyFromTrustedProxies) {
   EXPECT_EQ(ClientAddress("127.0.0.1", "198.51.100.4, junk", proxies), "127.0.0.1");
   EXPECT_EQ(ClientAddress("::ffff:127.0.0.1", " 2001:DB8::1 ", proxies), "2001:db8::1");
   EXPECT_EQ(ClientAddress("127.0.0.1", "", proxies), "127.0.0.1");
+  // Connections are counted per IPv4 address, per IPv6 /64 network.
+  EXPECT_EQ(AddressGroup("192.0.2.7"), "192.0.2.7");
+  EXPECT_EQ(AddressGroup("2001:db8:1:2:aaaa::1"), "2001:db8:1:2::/64");
+  EXPECT_EQ(AddressGroup("2001:db8:1:2:bbbb:1:2:3"), "2001:db8:1:2::/64");
+  EXPECT_EQ(AddressGroup("::1"), "::/64");
 }
 
 TEST(RequestTargetTest, OriginAndAbsoluteFormsAndNothingElse) {

@@ -11,6 +11,7 @@
 #include "base/errors.h"
 #include "server/body_budget.h"
 #include "server/config.h"
+#include "server/connection_table.h"
 #include "server/file_texts.h"
 #include "server/includes.h"
 #include "server/listen_address.h"
@@ -52,6 +53,7 @@ max_header_bytes = 8192
 max_body_bytes = 1048576
 max_body_memory_bytes = 2097152
 max_connections = 10
+max_connections_per_address = 4
 max_includes = 7
 max_include_bytes = 4096
 read_timeout_seconds = 11
@@ -70,7 +72,9 @@ max_sessions = 50
   EXPECT_EQ(std::tie(config.max_header_bytes, config.max_body_bytes, config.max_body_memory_bytes,
                      config.max_connections, config.max_sessions, config.cache_max_bytes),
             std::make_tuple(8192u, 1048576u, 2097152u, 10u, 50u, 0u));
-  EXPECT_EQ(std::tie(config.max_includes, config.max_include_bytes), std::make_tuple(7u, 4096u));
+  EXPECT_EQ(
+      std::tie(config.max_connections_per_address, config.max_includes, config.max_include_bytes),
+      std::make_tuple(4u, 7u, 4096u));
   EXPECT_TRUE(config.sessions_in_database);
   EXPECT_EQ(config.trusted_proxies, (std::vector<std::string>{"2001:db8::1", "10.0.0.2"}));
   const SiteTexts& texts = config.texts;
@@ -485,6 +489,56 @@ TEST(BodyBudgetTest, ReservationsShareTheLimitAndGiveBackWhenDone) {
   EXPECT_EQ(budget.in_use(), 60u);
 }
 
+// Connections are admitted as the table decides; the owners stand for the connections.
+TEST(ConnectionTableTest, EachAddressHasItsShareAndAtTheCapTheLongestWaitingGoes) {
+  ConnectionTable table(4, 2);
+  std::vector<std::shared_ptr<int>> owners;
+  const auto admit = [&](const std::string& group) {
+    owners.push_back(std::make_shared<int>(static_cast<int>(owners.size())));
+    return table.Admit(owners.back(), group);
+  };
+  const auto evicted = [](const ConnectionTable::Admission& admission) {
+    const auto owner = std::static_pointer_cast<int>(admission.evict.lock());
+    return owner ? *owner : -1;
+  };
+  // An address holds at most its share; a trusted proxy (no group) is not limited.
+  const auto a0 = admit("a"), a1 = admit("a");
+  EXPECT_FALSE(admit("a").handle);
+  EXPECT_TRUE(a0.handle && a1.handle);
+  table.Remove(*a0.handle);
+  const auto a3 = admit("a"), p4 = admit(""), p5 = admit("");
+  EXPECT_EQ(table.size(), 4u);
+  for (const auto* admission : {&a3, &p4, &p5}) EXPECT_EQ(evicted(*admission), -1);
+  // At the cap: a1 has waited longest (since its admission), so it goes.
+  const auto p6 = admit("");
+  EXPECT_EQ(evicted(p6), 1);
+  EXPECT_EQ(table.size(), 5u);           // until its close removes it
+  EXPECT_FALSE(table.Busy(*a1.handle));  // it must close, even if its head came
+  EXPECT_FALSE(admit("a").handle);       // and holds its share until then
+  table.Remove(*a1.handle);
+  // Those at work are never chosen; one that waits again after an answer is the last in line.
+  EXPECT_TRUE(table.Busy(*a3.handle));
+  EXPECT_TRUE(table.Busy(*p4.handle));
+  table.Waiting(*p4.handle);
+  const auto b8 = admit("b");
+  EXPECT_EQ(evicted(b8), 5);
+  table.Remove(*p5.handle);
+  EXPECT_TRUE(table.Busy(*b8.handle));
+  const auto b9 = admit("b");
+  EXPECT_EQ(evicted(b9), 6);
+  table.Remove(*p6.handle);
+  EXPECT_TRUE(table.Busy(*b9.handle));
+  EXPECT_FALSE(table.Full());  // p4 waits
+  const auto c10 = admit("c");
+  EXPECT_EQ(evicted(c10), 4);
+  table.Remove(*p4.handle);
+  EXPECT_TRUE(table.Busy(*c10.handle));
+  EXPECT_TRUE(table.Full());  // all at work: a new connection would pass the cap
+  table.Waiting(*b8.handle);
+  EXPECT_FALSE(table.Full());
+  EXPECT_EQ(table.Owners().size(), 4u);
+}
+
 // Bodies being read share one budget: one that would pass it is refused at once, with a hint
 // to come back, and the budget is whole again when the requests are done.
 TEST_F(WebServerTest, BodiesInFlightShareOneMemoryBudget) {
@@ -511,21 +565,68 @@ TEST_F(WebServerTest, BodiesInFlightShareOneMemoryBudget) {
   EXPECT_EQ(third.Read().body, "1000");
 }
 
-// Over the cap a new connection waits, unanswered, in the kernel's queue until one closes: here
-// one whose head comes too slowly and times out.
-TEST_F(WebServerTest, ConnectionsOverTheCapWaitForASlowOneToTimeOut) {
-  config_.max_connections = 2;
-  config_.read_timeout_seconds = 1;
+// At the cap a new client is answered at once: it takes the place of the connection that has
+// waited longest for a request (here half a head, then one kept after its answer), never of one
+// at work (reading a body). When all are at work it waits in the kernel's queue until one
+// waits for a request again.
+TEST_F(WebServerTest, AtTheCapANewClientTakesThePlaceOfTheLongestWaiting) {
+  config_.max_connections = 3;
   Start();
-  HttpConnection slow(port_), kept(port_);
+  const std::string post_head =
+      Request("POST /log/board",
+              "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: 3\r\n"
+              "Expect: 100-continue\r\n");
+  HttpConnection body(port_), slow(port_), kept(port_);
+  body.Send(post_head);
+  ASSERT_EQ(body.Read().status, 100);  // its head is in: at work
   slow.Send("GET /log/board HTTP/1.1\r\nHost:");
-  kept.Send(Request("GET /log/board?a=1"));
-  EXPECT_EQ(kept.Read().status, 200);
+  kept.Send(Request("GET /log/board?a=2"));
+  EXPECT_EQ(kept.Read().body, "a=2\n");
   HttpConnection third(port_);
   third.Send(Request("GET /log/board?a=3"));
-  EXPECT_FALSE(third.Readable(300));
-  EXPECT_TRUE(slow.ClosedByPeer(5000));
   EXPECT_EQ(third.Read().body, "a=3\n");
+  EXPECT_TRUE(slow.ClosedByPeer());
+  HttpConnection fourth(port_);
+  fourth.Send(Request("GET /log/board?a=4"));
+  EXPECT_EQ(fourth.Read().body, "a=4\n");
+  EXPECT_TRUE(kept.ClosedByPeer());
+  body.Send("a=1");
+  EXPECT_EQ(body.Read().body, "a=1\n");
+
+  for (HttpConnection* busy : {&third, &fourth, &body}) {
+    busy->Send(post_head);
+    ASSERT_EQ(busy->Read().status, 100);
+  }
+  HttpConnection fifth(port_);
+  fifth.Send(Request("GET /log/board?a=5"));
+  EXPECT_FALSE(fifth.Readable(300));
+  third.Send("a=3");
+  EXPECT_EQ(third.Read().body, "a=3\n");
+  EXPECT_EQ(fifth.Read().body, "a=5\n");
+  EXPECT_TRUE(third.ClosedByPeer());
+}
+
+// An address beyond its share of connections is answered 503 at once; a trusted proxy, which
+// speaks for many clients, has no share.
+TEST_F(WebServerTest, AnAddressHoldsItsShareUnlessItIsATrustedProxy) {
+  config_.max_connections_per_address = 2;
+  for (const bool proxy : {false, true}) {
+    if (proxy) config_.trusted_proxies = {"127.0.0.1"};
+    Start();
+    HttpConnection first(port_), second(port_), third(port_);
+    if (!proxy) {
+      const HttpResponse refused = third.Read();
+      EXPECT_EQ(refused.status, 503);
+      EXPECT_EQ(refused.Header("Retry-After"), "1");
+      EXPECT_TRUE(third.ClosedByPeer());
+    }
+    for (HttpConnection* client :
+         proxy ? std::vector{&first, &second, &third} : std::vector{&first, &second}) {
+      client->Send(Request("GET /log/board?a=1"));
+      EXPECT_EQ(client->Read().body, "a=1\n");
+    }
+    StopServer();
+  }
 }
 
 // Connections take the threads in turn, so that a held-up page holds up its own thread only.
