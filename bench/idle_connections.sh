@@ -33,7 +33,7 @@ hot="$url/log/board?action=hotnews"
 visitor_waits() {
   local times=() t
   for _ in $(seq "$visitors"); do
-    t=$(curl -s -o /dev/null --interface 127.0.0.3 -m 40 -w '%{time_total}' "$hot" || echo 40)
+    t=$(curl -s -o /dev/null --interface 127.0.0.3 -m 40 -w '%{time_total}' "$hot") || t=40
     times+=("$t")
   done
   printf '%s %s\n' "$(median "${times[*]}")" "$(printf '%s\n' "${times[@]}" | sort -g | tail -1)"
