@@ -3,8 +3,10 @@
 //
 // Each thread runs an event loop of its own, and each connection lives on one loop from its
 // accept to its close: nothing on the way of a request is shared between threads but the
-// session store and the database pool, and no thread wakes another. The listener, the signals
-// and the registry's wake-ups of the listener run on the first loop.
+// session store, the database pool and the table of connections (a short lock when a head
+// arrives and when an answer is done), and no thread wakes another but to close a connection
+// that makes room. The listener, the signals and the table's wake-ups of the listener run on
+// the first loop.
 #ifndef TESSALY_SERVER_SERVER_CORE_H_
 #define TESSALY_SERVER_SERVER_CORE_H_
 
