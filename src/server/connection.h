@@ -22,6 +22,7 @@
 
 #include "server/body_budget.h"
 #include "server/config.h"
+#include "server/connection_table.h"
 #include "server/host_objects.h"
 #include "server/response_head.h"
 #include "server/server_core.h"
@@ -37,7 +38,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection(ServerCore& server, Socket socket, const PageGate& gate);
   ~Connection();
 
-  void Start();
+  // The client's address (canonical text), or "" when the client has gone already.
+  const std::string& remote_address() const { return remote_address_; }
+
+  // Serves the connection, admitted as `handle`.
+  void Start(ConnectionTable::Handle handle);
+  // Answers 503 at once, without reading anything, and closes: the client's address holds its
+  // share of connections. Best effort: a client that sent its request already may see a reset.
+  void Refuse();
+  // Closes the connection, which waits for a request, to make room for a new one.
+  void Evict();
 
   // The server is stopping: a connection waiting for a request or still reading one (the
   // client may never finish it) closes now; one that is answering finishes and then closes.
@@ -98,6 +108,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   ServerCore& server_;
   const PageGate& gate_;
+  std::optional<ConnectionTable::Handle> handle_;  // from Start on
   boost::beast::basic_stream<boost::asio::ip::tcp, boost::asio::io_context::executor_type> stream_;
   boost::beast::flat_buffer buffer_;
   std::optional<Parser> parser_;
