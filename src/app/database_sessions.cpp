@@ -36,6 +36,16 @@ void DatabaseSessions::SetTimeout(std::string_view id, int minutes) {
   tables_->SetTimeout(id, minutes);
 }
 
+std::string DatabaseSessions::Renew(std::string_view id, std::string_view account) {
+  std::string renewed = server::NewSessionId();
+  tables_->Renew(id, renewed, account);
+  return renewed;
+}
+
+void DatabaseSessions::EndAccount(std::string_view account, std::string_view keep) {
+  tables_->EndAccount(account, keep);
+}
+
 void DatabaseSessions::Remove(std::string_view id) {
   try {
     tables_->Remove(id);
@@ -50,7 +60,7 @@ SessionSweeper::SessionSweeper(std::shared_ptr<data::VisitorTables> tables, std:
         std::mutex mutex;
         while (!stop.stop_requested()) {
           try {
-            tables->Sweep(keep, window);
+            tables->Sweep(keep, server::kMaxAccountSessions, window);
           } catch (const std::exception& e) {
             spdlog::warn("sweeping sessions: {}", e.what());
           }

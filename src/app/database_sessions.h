@@ -27,14 +27,17 @@ class DatabaseSessions final : public server::Sessions {
   std::string Value(std::string_view id, std::string_view name) override;
   void SetValue(std::string_view id, std::string_view name, std::string value) override;
   void SetTimeout(std::string_view id, int minutes) override;
+  std::string Renew(std::string_view id, std::string_view account) override;
+  void EndAccount(std::string_view account, std::string_view keep) override;
   void Remove(std::string_view id) override;
 
  private:
   std::shared_ptr<data::VisitorTables> tables_;
 };
 
-// Removes expired sessions and old failed logons from the database once a minute, on a thread
-// of its own, until it is destroyed.
+// Removes expired sessions (keeping at most `keep` visitors' sessions and
+// server::kMaxAccountSessions logged-on ones) and old failed logons from the database once a
+// minute, on a thread of its own, until it is destroyed.
 class SessionSweeper {
  public:
   SessionSweeper(std::shared_ptr<data::VisitorTables> tables, std::size_t keep,

@@ -13,6 +13,7 @@
 #include "data/database.h"
 #include "data/location.h"
 #include "data/migrate.h"
+#include "server/static_files.h"
 
 namespace fs = std::filesystem;
 
@@ -57,6 +58,22 @@ bool PrepareLocation(const SiteLocation& site, const std::string& location) {
   return fs::exists(location);
 }
 
+// Refuses a copy inside the site's folder under a name that a request could ask for: the
+// server would hand the whole database, password hashes included, to whoever guessed it.
+void RefuseServedTarget(const std::string& root, const std::string& to) {
+  std::error_code ec;
+  const fs::path site = fs::canonical(root, ec);
+  if (ec) return;
+  const fs::path target = fs::weakly_canonical(fs::absolute(to, ec), ec);
+  if (ec) return;
+  const fs::path inside = target.lexically_relative(site);
+  if (inside.empty() || *inside.begin() == "..") return;
+  if (server::IsNeverServedName("/" + inside.generic_string())) return;
+  throw std::runtime_error(to +
+                           " is inside the site folder, where it could be served: name it *.mdb "
+                           "or write it elsewhere");
+}
+
 }  // namespace
 
 int RunInit(const InitFlags& o) {
@@ -79,8 +96,11 @@ int RunInit(const InitFlags& o) {
 }
 
 int RunBackup(const BackupFlags& o) {
-  if (!o.site.OnServer() && !fs::is_directory(o.site.root)) {
-    throw std::runtime_error("the site folder " + o.site.root + " does not exist");
+  if (!o.site.OnServer()) {
+    if (!fs::is_directory(o.site.root)) {
+      throw std::runtime_error("the site folder " + o.site.root + " does not exist");
+    }
+    RefuseServedTarget(o.site.root, o.to);
   }
   const std::string location = o.site.Location();
   data::CopyOptions options;

@@ -64,6 +64,10 @@ class VisitorTables {
   virtual void SetValue(std::string_view id, std::string_view name, const std::string& value) = 0;
   virtual void SetTimeout(std::string_view id, int minutes) = 0;
   virtual void Remove(std::string_view id) = 0;
+  // Sessions that belong to an account: started by a logon (server::SessionStore::Renew, with
+  // `renewed` made by the caller), and ended together when the account's password changes.
+  virtual void Renew(std::string_view id, std::string_view renewed, std::string_view account) = 0;
+  virtual void EndAccount(std::string_view account, std::string_view keep) = 0;
 
   // Failed logons of `address` within the last `window`.
   virtual std::int64_t RecentFailures(std::string_view address, std::chrono::seconds window) = 0;
@@ -71,9 +75,11 @@ class VisitorTables {
   virtual void RecordFailure(std::string_view address, std::chrono::seconds window) = 0;
   virtual void ForgetFailures(std::string_view address) = 0;
 
-  // Removes the expired sessions, those closest to expiring beyond `keep`, and failures older
-  // than `window`. For a background thread.
-  virtual void Sweep(std::size_t keep, std::chrono::seconds window) = 0;
+  // Removes the expired sessions; of the visitors' sessions those closest to expiring beyond
+  // `keep`, and of the sessions that belong to accounts those beyond `keep_accounts`, so that
+  // visitors never crowd out a logged-on session; and failures older than `window`. For a
+  // background thread.
+  virtual void Sweep(std::size_t keep, std::size_t keep_accounts, std::chrono::seconds window) = 0;
 };
 
 class Backend {

@@ -24,11 +24,16 @@ std::optional<std::string> Canonical(std::string_view text) {
 
 bool IsIpAddress(std::string_view text) { return Canonical(text).has_value(); }
 
+bool IsTrustedProxy(std::string_view peer, const std::vector<std::string>& trusted_proxies) {
+  const auto address = Canonical(peer);
+  return address && std::find(trusted_proxies.begin(), trusted_proxies.end(), *address) !=
+                        trusted_proxies.end();
+}
+
 std::string ClientAddress(std::string_view peer, std::string_view forwarded_for,
                           const std::vector<std::string>& trusted_proxies) {
   const auto trusted = [&trusted_proxies](const std::string& address) {
-    return std::find(trusted_proxies.begin(), trusted_proxies.end(), address) !=
-           trusted_proxies.end();
+    return IsTrustedProxy(address, trusted_proxies);
   };
   std::string client = Canonical(peer).value_or(std::string(peer));
   if (forwarded_for.empty() || !trusted(client)) return client;
@@ -44,6 +49,15 @@ std::string ClientAddress(std::string_view peer, std::string_view forwarded_for,
     if (!trusted(client)) break;
   }
   return client;
+}
+
+std::string AddressGroup(std::string_view address) {
+  boost::system::error_code ec;
+  const auto parsed = boost::asio::ip::make_address(std::string(address), ec);
+  if (ec || !parsed.is_v6()) return std::string(address);
+  auto bytes = parsed.to_v6().to_bytes();
+  std::fill(bytes.begin() + 8, bytes.end(), 0);
+  return boost::asio::ip::address_v6(bytes).to_string() + "/64";
 }
 
 }  // namespace tessaly::server

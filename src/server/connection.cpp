@@ -12,6 +12,7 @@
 #include "server/client_address.h"
 #include "server/file_texts.h"
 #include "server/page_run.h"
+#include "server/request_origin.h"
 #include "server/server_core.h"
 #include "server/shtml.h"
 #include "server/static_files.h"
@@ -40,19 +41,78 @@ constexpr std::size_t kBodyReadBytes = 64 * 1024;
 // Connection buffers that grew beyond this for one large request are given back afterwards.
 constexpr std::size_t kKeptBufferBytes = 256 * 1024;
 
+// The values of every header `name` of `fields`, joined by ", " in order.
+std::string JoinedValues(const http::fields& fields, std::string_view name) {
+  std::string joined;
+  for (const auto& field : fields) {
+    if (!ascii::EqualsNoCase(field.name_string(), name)) continue;
+    if (!joined.empty()) joined += ", ";
+    joined.append(field.value());
+  }
+  return joined;
+}
+
+// Why a body whose Transfer-Encoding ends in chunked cannot be read: 501 for a coding under the
+// chunks (as in "gzip, chunked"), which this server does not implement; 400 for chunked applied
+// twice, which no sender may do. Nothing for chunked alone.
+std::optional<http::status> UnreadableCodings(const http::fields& fields) {
+  int chunked = 0;
+  for (const auto& field : fields) {
+    if (field.name() != http::field::transfer_encoding) continue;
+    std::string_view list = field.value();
+    while (!list.empty()) {
+      const std::size_t comma = list.find(',');
+      std::string_view coding = list.substr(0, comma);
+      list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+      const std::size_t first = coding.find_first_not_of(" \t");
+      if (first == std::string_view::npos) continue;  // an empty element of the list
+      coding = coding.substr(first, coding.find_last_not_of(" \t") - first + 1);
+      if (!ascii::EqualsNoCase(coding, "chunked")) return http::status::not_implemented;
+      ++chunked;
+    }
+  }
+  if (chunked > 1) return http::status::bad_request;
+  return std::nullopt;
+}
+
 }  // namespace
 
 Connection::Connection(ServerCore& server, Socket socket, const PageGate& gate)
-    : server_(server), gate_(gate), stream_(std::move(socket)) {}
+    : server_(server), gate_(gate), stream_(std::move(socket)) {
+  ReadPeer();
+}
 
-Connection::~Connection() { server_.Unregister(this); }
+Connection::~Connection() {
+  if (handle_) server_.Unregister(*handle_);
+}
 
-void Connection::Start() {
-  server_.Register(shared_from_this());
+void Connection::Start(ConnectionTable::Handle handle) {
+  handle_ = handle;
   net::dispatch(stream_.get_executor(), [self = shared_from_this()] {
-    self->ReadPeer();
     self->WaitForRequest(std::chrono::seconds(self->server_.config.read_timeout_seconds));
   });
+}
+
+// Runs before the connection is served, on the listener's thread: nothing else uses the socket
+// yet, and a write that would block is not made.
+void Connection::Refuse() {
+  static const std::string kAnswer = [] {
+    ResponseHead head;
+    head.Start(http::status::service_unavailable);
+    head.Add("Content-Type", "text/html; charset=utf-8");
+    head.Add("Retry-After", "1");
+    const std::string body = "<html><body><h1>503 Service Unavailable</h1></body></html>\n";
+    head.End(body.size(), false, 11);
+    return std::string(head.text()) + body;
+  }();
+  beast::error_code ec;
+  stream_.socket().non_blocking(true, ec);
+  if (!ec) stream_.socket().write_some(net::buffer(kAnswer), ec);
+  Close();
+}
+
+void Connection::Evict() {
+  net::post(stream_.get_executor(), [self = shared_from_this()] { self->Close(); });
 }
 
 void Connection::Shutdown() {
@@ -107,6 +167,7 @@ void Connection::ReadHeader() {
 }
 
 void Connection::OnHeader(beast::error_code ec) {
+  if (!server_.MarkBusy(*handle_)) return Close();  // it gave its place to a new connection
   if (ec) return OnReadError(ec);
   const auto& request = parser_->get();
   request_.keep_alive = request.keep_alive();
@@ -120,22 +181,21 @@ void Connection::OnHeader(beast::error_code ec) {
       return SendError(http::status::method_not_allowed, true, "Allow", "GET, HEAD, POST");
   }
   // A body whose last coding is not chunked has no end this server can find, and reading on
-  // would take it for the next request (RFC 9112 6.3); a proxy may read it otherwise.
-  if (request.count(http::field::transfer_encoding) > 0 && !parser_->chunked()) {
-    return SendError(http::status::bad_request, true);
+  // would take it for the next request (RFC 9112 6.3); a proxy may read it otherwise. One whose
+  // chunks carry another coding could be read, but not understood.
+  if (request.count(http::field::transfer_encoding) > 0) {
+    if (!parser_->chunked()) return SendError(http::status::bad_request, true);
+    if (auto status = UnreadableCodings(request)) return SendError(*status, true);
   }
   if (request.version() >= 11 && request.count(http::field::host) != 1) {
     return SendError(http::status::bad_request, true);
   }
   request_.client = remote_address_;
-  if (!server_.config.trusted_proxies.empty()) {
-    std::string forwarded;
-    for (const auto& field : request) {
-      if (!ascii::EqualsNoCase(field.name_string(), "X-Forwarded-For")) continue;
-      if (!forwarded.empty()) forwarded += ", ";
-      forwarded.append(field.value());
-    }
-    request_.client = ClientAddress(remote_address_, forwarded, server_.config.trusted_proxies);
+  const auto& proxies = server_.config.trusted_proxies;
+  request_.proxied = !proxies.empty() && IsTrustedProxy(remote_address_, proxies);
+  if (request_.proxied) {
+    request_.client =
+        ClientAddress(remote_address_, JoinedValues(request, "X-Forwarded-For"), proxies);
   }
   Route();
 }
@@ -144,12 +204,12 @@ void Connection::OnHeader(beast::error_code ec) {
 // answer to a request whose body is still coming closes the connection after it.
 void Connection::Route() {
   const bool body_pending = !parser_->is_done();
-  std::string_view target = parser_->get().target();
-  if (target.empty() || target.front() != '/') return SendError(http::status::bad_request, true);
-  std::size_t question = target.find('?');
-  std::string_view raw_path = target.substr(0, question);
-  request_.query =
-      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+  const auto target = SplitRequestTarget(parser_->get().target());
+  if (!target) return SendError(http::status::bad_request, true);
+  // The host of an absolute target is the one the request is for, whatever Host says.
+  if (!target->authority.empty()) parser_->get().set(http::field::host, target->authority);
+  const std::string_view raw_path = target->path;
+  request_.query = target->query;
   if (!HasValidEscapes(raw_path) || !HasValidEscapes(request_.query)) {
     return SendError(http::status::bad_request, body_pending);
   }
@@ -230,6 +290,24 @@ void Connection::PassGate(std::function<void()> answer) {
   gate_([self = shared_from_this(), answer = std::move(answer)] { answer(); });
 }
 
+RequestLine Connection::PageLine() const {
+  const auto& request = parser_->get();
+  RequestLine line;
+  line.method = request.method_string();
+  line.version = request.version();
+  line.remote_address = request_.client;
+  line.remote_port = remote_port_;
+  line.server_port = server_.address.port;
+  line.listen_host = server_.address.host;
+  const OwnOrigin own = RequestOrigin(request[http::field::host], request_.proxied,
+                                      JoinedValues(request, "X-Forwarded-Proto"),
+                                      JoinedValues(request, "X-Forwarded-Host"));
+  line.https = own.https;
+  line.other_origin = FromOtherOrigin(request["Sec-Fetch-Site"], request[http::field::origin],
+                                      request[http::field::referer], own);
+  return line;
+}
+
 void Connection::AnswerPage() {
   const PageConfig& page = *request_.page;
   const auto& request = parser_->get();
@@ -239,15 +317,9 @@ void Connection::AnswerPage() {
     return SendError(http::status::bad_request, false);
   }
 
-  RequestLine line;
-  line.method = request.method_string();
+  RequestLine line = PageLine();
   line.script_name = page.path;
   line.query = request_.query;
-  line.version = request.version();
-  line.remote_address = request_.client;
-  line.remote_port = remote_port_;
-  line.server_port = server_.address.port;
-  line.listen_host = server_.address.host;
 
   PageHost host{server_.handler, server_.sessions, server_.root.native()};
   auto content_length = RunPage(host, page, line, request.base(), body, head_, body_);
@@ -277,7 +349,9 @@ void Connection::ServeStatic(std::string_view path) {
   struct stat info = resolved->info;
   if (!text) {
     file.open(resolved->path.c_str(), beast::file_mode::scan, ec);
-    if (ec || ::fstat(file.native_handle(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    // A file replaced since it was resolved has its first bytes read again.
+    if (ec || ::fstat(file.native_handle(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        (!SameFileVersion(info, resolved->info) && HoldsDatabaseHeader(file.native_handle()))) {
       file.close(ec);
       return SendError(http::status::not_found, false);
     }
@@ -313,17 +387,13 @@ void Connection::ServeStatic(std::string_view path) {
 // now, so it carries no Last-Modified and is not answered 304.
 void Connection::ServeIncludingPage(const StaticFile& file) {
   const auto& request = parser_->get();
-  RequestLine line;
+  RequestLine line = PageLine();
   line.method = "GET";
-  line.version = request.version();
-  line.remote_address = request_.client;
-  line.remote_port = remote_port_;
-  line.server_port = server_.address.port;
-  line.listen_host = server_.address.host;
   const PageHost host{server_.handler, server_.sessions, server_.root.native()};
-  const ShtmlRequest shtml{host,
-                           [this](std::string_view target) { return server_.FindPage(target); },
-                           server_.root, line, request.base()};
+  const ShtmlRequest shtml{
+      host,           [this](std::string_view target) { return server_.FindPage(target); },
+      server_.root,   line,
+      request.base(), {server_.config.max_includes, server_.config.max_include_bytes}};
   ShtmlAnswer answer;
   try {
     answer = RenderShtml(shtml, file);
@@ -421,6 +491,7 @@ void Connection::FinishRequest() {
   if (!keep_alive) return Close();
   if (buffer_.size() == 0 && buffer_.capacity() > kKeptBufferBytes) buffer_.shrink_to_fit();
   if (body_.capacity() > kKeptBufferBytes) std::string().swap(body_);
+  server_.MarkWaiting(*handle_);
   WaitForRequest(std::chrono::seconds(server_.config.idle_timeout_seconds));
 }
 

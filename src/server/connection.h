@@ -22,6 +22,8 @@
 
 #include "server/body_budget.h"
 #include "server/config.h"
+#include "server/connection_table.h"
+#include "server/host_objects.h"
 #include "server/response_head.h"
 #include "server/server_core.h"
 #include "server/static_files.h"
@@ -36,7 +38,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection(ServerCore& server, Socket socket, const PageGate& gate);
   ~Connection();
 
-  void Start();
+  // The client's address (canonical text), or "" when the client has gone already.
+  const std::string& remote_address() const { return remote_address_; }
+
+  // Serves the connection, admitted as `handle`.
+  void Start(ConnectionTable::Handle handle);
+  // Answers 503 at once, without reading anything, and closes: the client's address holds its
+  // share of connections. Best effort: a client that sent its request already may see a reset.
+  void Refuse();
+  // Closes the connection, which waits for a request, to make room for a new one.
+  void Evict();
 
   // The server is stopping: a connection waiting for a request or still reading one (the
   // client may never finish it) closes now; one that is answering finishes and then closes.
@@ -54,6 +65,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool linger = false;       // after the answer, drain what the client still sends, then close
     std::string decoded_path;  // the request path when it had escapes
     std::string client;        // the client's address (client_address.h)
+    bool proxied = false;      // from a trusted proxy, whose forwarded headers count
     const PageConfig* page = nullptr;  // the page asked for; null for a static file
     std::string_view query;            // in the parser's target
     BodyReservation body_memory;       // what the body may hold of the server's budget
@@ -74,6 +86,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void OnReadError(boost::beast::error_code ec);
   // Runs `answer` once the loop's gate lets the request in; the connection lives until then.
   void PassGate(std::function<void()> answer);
+  // The request line of a page run: who asked, and from which origin (request_origin.h).
+  RequestLine PageLine() const;
   void AnswerPage();
   void ServeStatic(std::string_view path);
   void ServeIncludingPage(const StaticFile& file);
@@ -94,6 +108,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   ServerCore& server_;
   const PageGate& gate_;
+  std::optional<ConnectionTable::Handle> handle_;  // from Start on
   boost::beast::basic_stream<boost::asio::ip::tcp, boost::asio::io_context::executor_type> stream_;
   boost::beast::flat_buffer buffer_;
   std::optional<Parser> parser_;

@@ -17,7 +17,8 @@ namespace tessaly::server {
 inline constexpr std::size_t kMaxKeptFileBytes = 1024 * 1024;
 
 // The whole text of `file` when it is at most kMaxKeptFileBytes; null when it is larger or
-// cannot be read whole. A file changed within the last two seconds is read but not kept:
+// cannot be read whole, or when the file was replaced since it was resolved by a database
+// file (static_files.h). A file changed within the last two seconds is read but not kept:
 // file times move in coarse steps, and a second change within one step would look like the
 // same version.
 std::shared_ptr<const std::string> FileText(const StaticFile& file);

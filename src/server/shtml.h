@@ -15,6 +15,7 @@
 #include "base/ascii.h"
 #include "server/config.h"
 #include "server/host_objects.h"
+#include "server/includes.h"
 #include "server/page_run.h"
 #include "server/static_files.h"
 
@@ -31,6 +32,7 @@ struct ShtmlRequest {
   const std::filesystem::path& root;          // canonical
   RequestLine line;                           // the visitor's request: address, port, version
   const boost::beast::http::fields& headers;  // the visitor's request headers
+  IncludeLimits limits;
 };
 
 struct ShtmlAnswer {
@@ -40,9 +42,10 @@ struct ShtmlAnswer {
   std::string session_cookie;
 };
 
-// The page in `file` with its includes expanded. A page, and every static file it includes,
-// is read whole (file_texts.h): a larger or unreadable one is an error for the page and a
-// failed include for an included file. Throws std::runtime_error when the page cannot be read.
+// The page in `file` with its includes expanded, within `request.limits`. A page, and every
+// static file it includes, is read whole (file_texts.h): a larger or unreadable one is an error
+// for the page and a failed include for an included file. Throws std::runtime_error when the page
+// cannot be read.
 ShtmlAnswer RenderShtml(const ShtmlRequest& request, const StaticFile& file);
 
 }  // namespace tessaly::server

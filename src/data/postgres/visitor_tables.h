@@ -28,12 +28,14 @@ class PostgresVisitorTables final : public VisitorTables {
   void SetValue(std::string_view id, std::string_view name, const std::string& value) override;
   void SetTimeout(std::string_view id, int minutes) override;
   void Remove(std::string_view id) override;
+  void Renew(std::string_view id, std::string_view renewed, std::string_view account) override;
+  void EndAccount(std::string_view account, std::string_view keep) override;
 
   std::int64_t RecentFailures(std::string_view address, std::chrono::seconds window) override;
   void RecordFailure(std::string_view address, std::chrono::seconds window) override;
   void ForgetFailures(std::string_view address) override;
 
-  void Sweep(std::size_t keep, std::chrono::seconds window) override;
+  void Sweep(std::size_t keep, std::size_t keep_accounts, std::chrono::seconds window) override;
 
  private:
   std::int64_t Run(const std::string& sql, const std::vector<data::Value>& params);
