@@ -33,19 +33,19 @@ class ModelTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     if (GetParam() == "postgres") {
-      if (testing::PostgresServerUrl().empty()) GTEST_SKIP() << "TESSALY_TEST_POSTGRES is not set";
-      scratch_ = std::make_unique<testing::ScratchDatabase>();
+      if (support::PostgresServerUrl().empty()) GTEST_SKIP() << "TESSALY_TEST_POSTGRES is not set";
+      scratch_ = std::make_unique<support::ScratchDatabase>();
       location_ = scratch_->url;
       Database::Create(location_);
     } else {
-      location_ = testing::MakeDatabase(dir_.path());
+      location_ = support::MakeDatabase(dir_.path());
     }
     db_ = Database::Open(location_);
   }
 
   // Adds an entry as another program would; the model learns its id.
   void Add(const std::string& title, const std::string& content, const std::string& stime) {
-    const std::string id = testing::Sql(
+    const std::string id = support::Sql(
         location_, "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES (?, ?, ?) RETURNING ID",
         {title, content, stime});
     model_.push_back({std::stoll(id), title, content, stime});
@@ -76,8 +76,8 @@ class ModelTest : public ::testing::TestWithParam<std::string> {
     return ids;
   }
 
-  testing::TempDir dir_;
-  std::unique_ptr<testing::ScratchDatabase> scratch_;
+  support::TempDir dir_;
+  std::unique_ptr<support::ScratchDatabase> scratch_;
   std::string location_;
   std::shared_ptr<Database> db_;
   std::vector<Entry> model_;
@@ -141,12 +141,12 @@ TEST_P(ModelTest, SearchFindsWhatPlainSubstringChecksFind) {
       for (int i = 0; i < 15; ++i) {
         Entry& entry = model_[random_() % model_.size()];
         entry.content = RandomStored(random_);
-        testing::Sql(location_, "UPDATE MESSAGE SET CONTENT = ? WHERE ID = ?",
+        support::Sql(location_, "UPDATE MESSAGE SET CONTENT = ? WHERE ID = ?",
                      {entry.content, std::to_string(entry.id)});
       }
       for (int i = 0; i < 10; ++i) {
         const std::size_t gone = random_() % model_.size();
-        testing::Sql(location_, "DELETE FROM MESSAGE WHERE ID = ?",
+        support::Sql(location_, "DELETE FROM MESSAGE WHERE ID = ?",
                      {std::to_string(model_[gone].id)});
         model_.erase(model_.begin() + static_cast<std::ptrdiff_t>(gone));
       }

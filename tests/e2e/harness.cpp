@@ -48,7 +48,7 @@ int ExitStatus(pid_t pid) {
 
 class BackendEnvironment : public ::testing::Environment {
   void SetUp() override {
-    if (OnPostgres() && testing::PostgresServerUrl().empty())
+    if (OnPostgres() && support::PostgresServerUrl().empty())
       GTEST_SKIP() << "TESSALY_TEST_POSTGRES is not set";
   }
 };
@@ -83,7 +83,7 @@ bool OnPostgres() {
 }
 
 CommandResult RunTessaly(const std::vector<std::string>& args, const std::string& input) {
-  const testing::TempDir dir;
+  const support::TempDir dir;
   const std::filesystem::path in = dir.Write("in", input), out = dir.path() / "out",
                               err = dir.path() / "err";
   const int fds[] = {open(in.c_str(), O_RDONLY | O_CLOEXEC),
@@ -92,7 +92,7 @@ CommandResult RunTessaly(const std::vector<std::string>& args, const std::string
   const pid_t pid = Spawn(TESSALY_BINARY, args, {fds[0], fds[1], fds[2]});
   for (int fd : fds) close(fd);
   const int status = ExitStatus(pid);
-  return {status, testing::ReadFile(out), testing::ReadFile(err)};
+  return {status, support::ReadFile(out), support::ReadFile(err)};
 }
 
 std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from) {
@@ -208,7 +208,7 @@ Nginx::Nginx(const std::filesystem::path& dir, const std::function<std::string(i
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   }
-  ADD_FAILURE() << "nginx did not start: " << testing::ReadFile(dir / "error.log");
+  ADD_FAILURE() << "nginx did not start: " << support::ReadFile(dir / "error.log");
 }
 
 Nginx::~Nginx() {

@@ -21,8 +21,8 @@
 
 namespace tessaly::e2e {
 
-using testing::HttpResponse;
-using Connection = testing::HttpConnection;
+using support::HttpResponse;
+using Connection = support::HttpConnection;
 
 // With TESSALY_E2E_BACKEND=postgres every Site is a fresh database on the PostgreSQL server that
 // TESSALY_TEST_POSTGRES names (a URL of any database there, used to create and drop them), and
@@ -45,7 +45,7 @@ HttpResponse Fetch(int port, const std::string& request, const std::string& from
 std::string GetRequest(const std::string& target, const std::string& headers = {});
 
 // A new empty database on the PostgreSQL server under test, dropped when the object goes.
-using testing::ScratchDatabase;
+using support::ScratchDatabase;
 
 // A site folder with a database for the page /log/board and WebPath "log", and the account
 // "admin" with the password "secret".
@@ -60,7 +60,7 @@ class Site {
                                    std::initializer_list<std::string> more = {}) const;
 
  private:
-  testing::TempDir dir_;
+  support::TempDir dir_;
   std::unique_ptr<ScratchDatabase> scratch_;  // on PostgreSQL
   std::string database_;
 };

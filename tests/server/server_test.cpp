@@ -35,7 +35,7 @@ std::string ErrorOf(F f) {
 }
 
 TEST(ConfigTest, ReadsEveryKeyAndKeepsTheOthers) {
-  testing::TempDir dir;
+  support::TempDir dir;
   const auto file = dir.Write("tessaly.toml", R"(
 root = "/srv/site"
 listen = "0.0.0.0:80"
@@ -92,7 +92,7 @@ max_sessions = 50
 }
 
 TEST(ConfigTest, NamesTheFileAndTheKeyInEveryErrorAndChangesNothing) {
-  testing::TempDir dir;
+  support::TempDir dir;
   ServerConfig config;
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"colour = 1", "unknown key colour"},
@@ -162,7 +162,7 @@ class StaticFilesTest : public ::testing::Test {
     return file ? std::optional<fs::path>(file->path) : std::nullopt;
   }
 
-  testing::TempDir dir_;
+  support::TempDir dir_;
   fs::path site_ = dir_.path() / "site";
   fs::path root_;
 };
@@ -335,8 +335,8 @@ TEST(IncludesTest, APageBringsInNoMoreThanItsLimits) {
   EXPECT_LT(page.size(), 10'000u + 20 * 4 * 40);
 }
 
-using tessaly::testing::HttpConnection;
-using tessaly::testing::HttpResponse;
+using tessaly::support::HttpConnection;
+using tessaly::support::HttpResponse;
 using namespace std::chrono_literals;
 
 // "METHOD TARGET" with a Host, the head lines `headers`, then `body` as it is.
@@ -375,7 +375,7 @@ class WebServerTest : public ::testing::Test {
     server_.reset();
   }
 
-  testing::TempDir dir_;
+  support::TempDir dir_;
   ServerConfig config_;
   std::unique_ptr<WebServer> server_;
   std::thread thread_;

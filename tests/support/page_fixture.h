@@ -12,7 +12,7 @@
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 
-namespace tessaly::testing {
+namespace tessaly::support {
 
 // The page /log/board with WebPath "log" in a temporary site; the database is made on demand.
 class PageFixture {
@@ -22,7 +22,7 @@ class PageFixture {
     host.server.page_folder = dir.str() + "/log";
   }
 
-  std::string MakeDatabase() { return testing::MakeDatabase(dir.path() / "log"); }
+  std::string MakeDatabase() { return support::MakeDatabase(dir.path() / "log"); }
 
   // A fresh `method` request of `query` on the same session, database and settings; its raw
   // query is the items joined unless `raw_query` is given.
@@ -64,6 +64,6 @@ class PageFixture {
   pages::PublicCache cache{1024 * 1024, 1};
 };
 
-}  // namespace tessaly::testing
+}  // namespace tessaly::support
 
 #endif  // TESSALY_TESTS_SUPPORT_PAGE_FIXTURE_H_

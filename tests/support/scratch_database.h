@@ -12,7 +12,7 @@
 
 #include "support/entries.h"
 
-namespace tessaly::testing {
+namespace tessaly::support {
 
 // The server's URL, "" when no server is named.
 inline std::string PostgresServerUrl() {
@@ -45,6 +45,6 @@ struct ScratchDatabase {
   std::string name, url;
 };
 
-}  // namespace tessaly::testing
+}  // namespace tessaly::support
 
 #endif  // TESSALY_TESTS_SUPPORT_SCRATCH_DATABASE_H_
