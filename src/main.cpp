@@ -83,8 +83,8 @@ class DatabaseSessions final : public server::Sessions {
       return false;
     }
   }
-  std::string Create() override {
-    std::string id = server::NewSessionId();
+  std::string Create(server::SessionIds& ids) override {
+    std::string id = ids.Next();
     table_->Create(id);
     return id;
   }

@@ -206,7 +206,8 @@ std::string PageServer::MapPath(std::string_view path) const {
   return MapVirtualPath(root_, script_name_, path);
 }
 
-PageSession::PageSession(Sessions& store, std::string_view cookie_header) : store_(store) {
+PageSession::PageSession(Sessions& store, SessionIds& ids, std::string_view cookie_header)
+    : store_(store), ids_(ids) {
   auto cookie = FindCookie(cookie_header, kSessionCookie);
   if (!cookie) return;
   sent_cookie_ = true;
@@ -219,7 +220,7 @@ std::string PageSession::Value(std::string_view name) const {
 
 void PageSession::EnsureSession() {
   if (!id_.empty()) return;
-  id_ = store_.Create();
+  id_ = store_.Create(ids_);
   issued_ = true;
 }
 

@@ -101,8 +101,8 @@ std::string MapVirtualPath(std::string_view root, std::string_view script_name,
 class PageSession final : public host::Session {
  public:
   // `cookie_header` is the request's Cookie header (may be empty). A cookie that names no live
-  // session is ignored.
-  PageSession(Sessions& store, std::string_view cookie_header);
+  // session is ignored. A new session takes the next of `ids`.
+  PageSession(Sessions& store, SessionIds& ids, std::string_view cookie_header);
 
   std::string Value(std::string_view name) const override;
   void SetValue(std::string_view name, std::string value) override;
@@ -117,6 +117,7 @@ class PageSession final : public host::Session {
   void EnsureSession();
 
   Sessions& store_;
+  SessionIds& ids_;
   std::string id_;  // empty: the visitor has no live session
   bool sent_cookie_ = false;
   bool issued_ = false;

@@ -32,11 +32,13 @@ using PageGate = std::function<void(std::function<void()> run)>;
 // Makes the gate of one event loop; called once for each loop, before serving starts.
 using PageGates = std::function<PageGate(boost::asio::io_context& loop)>;
 
-// What all page runs of a server share.
+// What a page run needs besides its request: the server's handler, sessions and canonical root
+// folder, and the session ids of the event loop it runs on.
 struct PageHost {
   const PageHandler& handler;
   Sessions& sessions;
-  std::string_view root;  // the canonical root folder
+  std::string_view root;
+  SessionIds& session_ids;
 };
 
 // Runs `host.handler` for a request to `page` (`line.script_name` is the page's path) with the

@@ -3,7 +3,8 @@
 //
 // Each thread runs an event loop of its own, and each connection lives on one loop from its
 // accept to its close: nothing on the way of a request is shared between threads but the
-// session store and the database pool, and no thread wakes another. The listener, the signals
+// site (read-only), the session store and the database pool, and no thread wakes another.
+// What a loop keeps for its requests is its LoopState. The listener, the signals
 // and the registry's wake-ups of the listener run on the first loop.
 #ifndef TESSALY_SERVER_SERVER_CORE_H_
 #define TESSALY_SERVER_SERVER_CORE_H_
@@ -16,7 +17,6 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,8 +28,10 @@
 #include "server/body_budget.h"
 #include "server/config.h"
 #include "server/listen_address.h"
+#include "server/loop_state.h"
 #include "server/page_run.h"
 #include "server/session_store.h"
+#include "server/site.h"
 
 namespace tessaly::server {
 
@@ -47,26 +49,20 @@ class ServerCore {
 
   // See WebServer.
   void Listen();
-  std::string Url() const { return address.Url(); }
+  std::string Url() const { return address_.Url(); }
   void Run();
   void Stop();
 
-  // The page whose path is `path` exactly, or null.
-  const PageConfig* FindPage(std::string_view path) const;
-
-  // Shared with the connections; all of it is read-only while serving except `sessions` and
-  // `body_budget` (thread-safe), `stopping` and the connection registry.
+  // Fixed by Listen(), before any connection: read-only while serving, from any loop.
   const ServerConfig config;
-  const PageHandler handler;
-  std::vector<PageConfig> pages;
-  std::filesystem::path root;
-  const std::shared_ptr<Sessions> sessions_kept;  // the store given, or one in memory
-  Sessions& sessions;
-  BodyBudget body_budget;
-  std::shared_ptr<spdlog::logger> access_log;
-  ListenAddress address;
-  std::atomic<bool> stopping{false};
+  const Site& site() const { return *site_; }
+  const ListenAddress& address() const { return address_; }
+  spdlog::logger* access_log() const { return access_log_.get(); }
 
+  // What changes while serving, each safe to use from any loop: the memory that bodies being
+  // read hold (body_budget.h), whether the server is stopping, and the connection registry.
+  BodyBudget& body_budget() { return body_budget_; }
+  bool stopping() const { return stopping_; }
   // A connection counts from Register until Unregister; Unregister resumes accepting when
   // the count was at its cap.
   void Register(const std::shared_ptr<Connection>& connection);
@@ -79,15 +75,23 @@ class ServerCore {
     boost::asio::io_context io{1};
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep{
         io.get_executor()};
-    PageGate gate;
+    LoopState state;
   };
 
+  boost::asio::ip::tcp::endpoint Endpoint(const std::string& listen, const ListenAddress& address);
   void Accept();
-  void OnAccepted(Socket socket, const PageGate& gate);
+  void OnAccepted(Socket socket, LoopState& loop);
   void OnAcceptError(const boost::system::error_code& ec);
   void CloseListener();
   boost::asio::io_context& first_loop() { return loops_.front()->io; }
 
+  const PageHandler handler_;
+  const std::shared_ptr<Sessions> sessions_;  // the store given, or one in memory
+  std::optional<const Site> site_;
+  ListenAddress address_;
+  std::shared_ptr<spdlog::logger> access_log_;
+  BodyBudget body_budget_;
+  std::atomic<bool> stopping_{false};
   bool listening_ = false;
 
   // Declared before the loops: the handlers that they destroy last may still unregister.

@@ -89,21 +89,15 @@ bool ReadInfo(const fs::path& file, struct stat& info) {
 constexpr auto kResolutionLifetime = std::chrono::seconds(1);
 constexpr std::size_t kKeptResolutions = 256;
 
-struct KeptResolution {
-  fs::path resolved;
-  std::chrono::steady_clock::time_point until;
-};
-
 }  // namespace
 
-std::optional<StaticFile> ResolveStaticPath(const fs::path& root, std::string_view path) {
-  thread_local std::unordered_map<std::string, KeptResolution> kept;
+std::optional<StaticFile> StaticPaths::Resolve(const fs::path& root, std::string_view path) {
   std::string key = root.native();
   key.push_back('\0');
   key.append(path);
   const auto now = std::chrono::steady_clock::now();
   StaticFile file;
-  if (auto it = kept.find(key); it != kept.end() && now < it->second.until) {
+  if (auto it = kept_.find(key); it != kept_.end() && now < it->second.until) {
     if (ReadInfo(it->second.resolved, file.info)) {
       file.path = it->second.resolved;
       return file;
@@ -111,8 +105,8 @@ std::optional<StaticFile> ResolveStaticPath(const fs::path& root, std::string_vi
   }
   auto resolved = ResolveUncached(root, path);
   if (!resolved || !ReadInfo(*resolved, file.info)) return std::nullopt;
-  if (kept.size() >= kKeptResolutions) kept.clear();
-  kept.insert_or_assign(std::move(key), KeptResolution{*resolved, now + kResolutionLifetime});
+  if (kept_.size() >= kKeptResolutions) kept_.clear();
+  kept_.insert_or_assign(std::move(key), Kept{*resolved, now + kResolutionLifetime});
   file.path = std::move(*resolved);
   return file;
 }

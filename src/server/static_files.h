@@ -4,9 +4,12 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace tessaly::server {
 
@@ -22,11 +25,23 @@ struct StaticFile {
 // any other *.mdb), anything that does not exist, is not a regular file, or resolves (through
 // symbolic links) outside the root or onto a dotfile or database file. A directory serves its
 // index.html, or else its index.shtml. The path is joined segment by segment, so it can never
-// replace the root. What a path resolves to is kept per thread for a second (resolving costs a
-// system call or two per segment), checked on every call to be still a regular file: a change
-// of the site's symbolic links shows within that second, a change of a file at once.
-std::optional<StaticFile> ResolveStaticPath(const std::filesystem::path& root,
-                                            std::string_view path);
+// replace the root.
+//
+// What a path resolves to is kept for a second (resolving costs a system call or two per
+// segment), checked on every call to be still a regular file: a change of the site's symbolic
+// links shows within that second, a change of a file at once. One event loop's
+// (loop_state.h): not thread-safe.
+class StaticPaths {
+ public:
+  std::optional<StaticFile> Resolve(const std::filesystem::path& root, std::string_view path);
+
+ private:
+  struct Kept {
+    std::filesystem::path resolved;
+    std::chrono::steady_clock::time_point until;
+  };
+  std::unordered_map<std::string, Kept> kept_;
+};
 
 // The Content-Type for a file name by its extension; application/octet-stream when unknown.
 std::string_view ContentTypeFor(std::string_view name);

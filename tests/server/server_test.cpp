@@ -151,13 +151,15 @@ class StaticFilesTest : public ::testing::Test {
   }
 
   std::optional<fs::path> Resolve(std::string_view path) {
-    auto file = ResolveStaticPath(root_, path);
+    auto file = paths_.Resolve(root_, path);
     return file ? std::optional<fs::path>(file->path) : std::nullopt;
   }
 
   testing::TempDir dir_;
   fs::path site_ = dir_.path() / "site";
   fs::path root_;
+  StaticPaths paths_;
+  FileTexts texts_;
 };
 
 TEST_F(StaticFilesTest, ServesOnlyFilesInsideTheRootThatMayBeServed) {
@@ -181,8 +183,8 @@ TEST_F(StaticFilesTest, WhatIsKeptFollowsTheDisk) {
   const fs::path file = site_ / "a/page.txt";
   const auto an_hour_ago = fs::file_time_type::clock::now() - std::chrono::hours(1);
   auto text_now = [&] {
-    const auto resolved = ResolveStaticPath(root_, "/a/page.txt");
-    const auto text = resolved ? FileText(*resolved) : nullptr;
+    const auto resolved = paths_.Resolve(root_, "/a/page.txt");
+    const auto text = resolved ? texts_.Text(*resolved) : nullptr;
     return text ? *text : std::string("none");
   };
   dir_.Write("site/a/page.txt", "old!");
