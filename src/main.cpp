@@ -288,29 +288,32 @@ int RunServe(const ServeOptions& o) {
   pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config));
   // On a database server, a request takes the generation the node's lease knows; when the
   // lease does not hold, its loop reads the generation without waiting for it.
-  server::PageGates gates;
+  const data::Database* shared_database = nullptr;
   std::optional<data::NodeLease> lease;
   if (!config.database_url.empty()) {
-    const data::Database& database = *pool.Get(config.database_url);
-    const data::NodeLease& known = lease.emplace(config.database_url);
-    gates = [&database, &known](boost::asio::io_context& loop) {
-      auto feed = std::make_shared<data::GenerationFeed>(loop, database);
-      return server::PageGate([feed, &database, &known](std::function<void()> run) {
-        if (const std::optional<std::uint64_t> generation = known.Generation()) {
-          const data::StampLoan loan(database, data::GenerationStamp(*generation));
-          return run();
-        }
-        feed->Enter(std::move(run));
-      });
-    };
+    shared_database = pool.Get(config.database_url).get();
+    lease.emplace(config.database_url);
   }
-  server::WebServer web(
-      config,
-      [&pool, &texts, &logons, &cache](host::ScriptingContext& context,
-                                       const server::PageConfig& page) {
-        RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache);
-      },
-      sessions, gates);
+  // Each loop keeps the renderings of its own public pages.
+  const auto loop_pages = [&](boost::asio::io_context& loop) {
+    server::LoopPages made;
+    std::shared_ptr<pages::OutputCache> renderings = cache.NewRenderings();
+    made.handler = [&pool, &texts, &logons, &cache, renderings](host::ScriptingContext& context,
+                                                                const server::PageConfig& page) {
+      RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache, renderings.get());
+    };
+    if (!lease) return made;
+    auto feed = std::make_shared<data::GenerationFeed>(loop, *shared_database);
+    made.gate = [feed, &database = *shared_database, &known = *lease](std::function<void()> run) {
+      if (const std::optional<std::uint64_t> generation = known.Generation()) {
+        const data::StampLoan loan(database, data::GenerationStamp(*generation));
+        return run();
+      }
+      feed->Enter(std::move(run));
+    };
+    return made;
+  };
+  server::WebServer web(config, loop_pages, sessions);
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
   web.Run();

@@ -225,8 +225,8 @@ void Connection::OnReadError(beast::error_code ec) {
 }
 
 void Connection::PassGate() {
-  if (!loop_.gate || !request_.target.RunsPages()) return Respond();
-  loop_.gate([self = shared_from_this()] { self->Respond(); });
+  if (!loop_.pages.gate || !request_.target.RunsPages()) return Respond();
+  loop_.pages.gate([self = shared_from_this()] { self->Respond(); });
 }
 
 void Connection::Respond() {

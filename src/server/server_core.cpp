@@ -60,19 +60,18 @@ std::shared_ptr<spdlog::logger> OpenAccessLog(const std::string& file) {
 
 }  // namespace
 
-ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler,
-                       std::shared_ptr<Sessions> given_sessions, const PageGates& gates)
+ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
+                       std::shared_ptr<Sessions> given_sessions)
     : config(std::move(server_config)),
-      handler_(std::move(page_handler)),
       sessions_(given_sessions ? std::move(given_sessions)
                                : std::make_shared<SessionStore>(config.max_sessions,
                                                                 config.session_timeout_minutes)),
       body_budget_(config.max_body_memory_bytes),
-      loops_([count = ServingThreads(config), &gates] {
+      loops_([count = ServingThreads(config), &pages] {
         std::vector<std::unique_ptr<Loop>> loops;
         for (unsigned i = 0; i < count; ++i) {
           loops.push_back(std::make_unique<Loop>());
-          if (gates) loops.back()->state.gate = gates(loops.back()->io);
+          loops.back()->state.pages = pages(loops.back()->io);
         }
         return loops;
       }()),
@@ -99,7 +98,7 @@ tcp::endpoint ServerCore::Endpoint(const std::string& listen, const ListenAddres
 void ServerCore::Listen() {
   std::vector<PageConfig> pages = config.pages;
   if (pages.empty()) pages.emplace_back();
-  site_.emplace(std::move(pages), CanonicalRoot(config.root), handler_, *sessions_);
+  site_.emplace(std::move(pages), CanonicalRoot(config.root), *sessions_);
   address_ = ParseListenAddress(config.listen);
   const tcp::endpoint endpoint = Endpoint(config.listen, address_);
 

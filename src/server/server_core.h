@@ -43,8 +43,7 @@ using Socket =
 
 class ServerCore {
  public:
-  ServerCore(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions,
-             const PageGates& gates);
+  ServerCore(ServerConfig config, const LoopPagesMaker& pages, std::shared_ptr<Sessions> sessions);
   ~ServerCore();
 
   // See WebServer.
@@ -85,7 +84,6 @@ class ServerCore {
   void CloseListener();
   boost::asio::io_context& first_loop() { return loops_.front()->io; }
 
-  const PageHandler handler_;
   const std::shared_ptr<Sessions> sessions_;  // the store given, or one in memory
   std::optional<const Site> site_;
   ListenAddress address_;

@@ -21,9 +21,8 @@ bool Target::RunsPages() const {
   return page || (file && IsIncludingPage(file->path.filename().native()));
 }
 
-Site::Site(std::vector<PageConfig> pages, std::filesystem::path root, const PageHandler& handler,
-           Sessions& sessions)
-    : pages_(std::move(pages)), root_(std::move(root)), handler_(handler), sessions_(sessions) {}
+Site::Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions)
+    : pages_(std::move(pages)), root_(std::move(root)), sessions_(sessions) {}
 
 const PageConfig* Site::FindPage(std::string_view path) const {
   for (const PageConfig& page : pages_) {
@@ -40,7 +39,7 @@ Target Site::Find(std::string_view method, std::string_view path, LoopState& loo
 }
 
 PageHost Site::Host(LoopState& loop) const {
-  return PageHost{handler_, sessions_, root_.native(), loop.session_ids};
+  return PageHost{loop.pages.handler, sessions_, root_.native(), loop.session_ids};
 }
 
 void Site::Handle(const SiteRequest& request, const Target& target, LoopState& loop,

@@ -42,9 +42,9 @@ struct Target {
 
 class Site {
  public:
-  // `root` is canonical; `pages` is not empty. `handler` and `sessions` outlive the site.
-  Site(std::vector<PageConfig> pages, std::filesystem::path root, const PageHandler& handler,
-       Sessions& sessions);
+  // `root` is canonical; `pages` is not empty; `sessions` outlives the site. The pages run
+  // through the handler of the loop that answers (loop_state.h).
+  Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions);
 
   // The page whose path is `path` exactly, or null.
   const PageConfig* FindPage(std::string_view path) const;
@@ -77,7 +77,6 @@ class Site {
 
   const std::vector<PageConfig> pages_;
   const std::filesystem::path root_;
-  const PageHandler& handler_;
   Sessions& sessions_;
 };
 

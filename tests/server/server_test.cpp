@@ -307,10 +307,11 @@ TEST_F(WebServerTest, PagesAreMatchedExactlyAndCarryTheirSettings) {
   // A root that is no folder is refused before anything is served.
   ServerConfig file_as_root = config_;
   file_as_root.root += "/style.css";
-  EXPECT_THROW(WebServer(file_as_root, {}).Listen(), ConfigError);
+  EXPECT_THROW(WebServer(file_as_root, PageHandler()).Listen(), ConfigError);
 }
 
-TEST_F(WebServerTest, ServesFilesWithTheirTypeAndDateLargeOnesInPieces) {
+// What a file's answer holds is the site's (site_test.cpp); here, how answers travel.
+TEST_F(WebServerTest, SendsLargeFilesInPiecesAndPipelinedAnswersInTurn) {
   std::string large(kMaxKeptFileBytes + 100 * 1024, 'x');  // sent from the disk
   for (std::size_t i = 0; i < large.size(); i += 1000) large[i] = static_cast<char>('a' + i % 26);
   dir_.Write("site/large.bin", large);
@@ -319,10 +320,8 @@ TEST_F(WebServerTest, ServesFilesWithTheirTypeAndDateLargeOnesInPieces) {
   client.Send(Request("GET /style.css?v=1"));
   const HttpResponse css = client.Read();
   EXPECT_EQ(css.body, "body{}");
-  EXPECT_EQ(css.Header("Content-Type"), "text/css; charset=utf-8");
   client.Send(Request("GET /large.bin"));
   HttpResponse reply = client.Read();
-  EXPECT_EQ(reply.Header("Content-Type"), "application/octet-stream");
   EXPECT_EQ(reply.body, large);
 
   // Pipelined on the kept connection: a 304 for the date the client has, a HEAD of the large

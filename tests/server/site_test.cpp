@@ -22,6 +22,7 @@ class SiteTest : public ::testing::Test {
   SiteTest() {
     dir_.Write("style.css", "body{}");
     dir_.Write("log/logs.mdb", "db");
+    loop_.pages.handler = handler_;
   }
 
   // The answer to `method` of `path` (query `query`) with the request head `headers`.
@@ -48,7 +49,7 @@ class SiteTest : public ::testing::Test {
     context.response.Write(context.request.ServerVariable("REQUEST_METHOD") + " " +
                            context.request.QueryString());
   };
-  Site site_{{PageConfig{}}, std::filesystem::canonical(dir_.path()), handler_, sessions_};
+  Site site_{{PageConfig{}}, std::filesystem::canonical(dir_.path()), sessions_};
   LoopState loop_;
   Answer answer_;
 };
