@@ -52,7 +52,8 @@ class ServerCore {
   void Run();
   void Stop();
 
-  // Fixed by Listen(), before any connection: read-only while serving, from any loop.
+  // Fixed before the first connection (the settings when made, the rest by Listen()):
+  // read-only while serving, from any loop.
   const ServerConfig config;
   const Site& site() const { return *site_; }
   const ListenAddress& address() const { return address_; }
@@ -68,8 +69,8 @@ class ServerCore {
   void Unregister(Connection* connection);
 
  private:
-  // One thread's event loop, kept running while the server has not stopped, and the gate of
-  // its page requests (declared after the loop, so gone before it).
+  // One thread's event loop, kept running while the server has not stopped, and what it keeps
+  // for its requests (declared after the loop, so gone before it).
   struct Loop {
     boost::asio::io_context io{1};
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep{

@@ -18,7 +18,7 @@ namespace http = beast::http;
 }  // namespace
 
 bool Target::RunsPages() const {
-  return page || (file && IsIncludingPage(file->path.filename().native()));
+  return page || (file && IsIncludingPage(file->path.native()));
 }
 
 Site::Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions)
@@ -50,7 +50,7 @@ void Site::Handle(const SiteRequest& request, const Target& target, LoopState& l
     return answer.Refuse(http::status::method_not_allowed, "Allow", "GET, HEAD");
   }
   if (!target.file) return answer.Refuse(http::status::not_found);
-  if (IsIncludingPage(target.file->path.filename().native())) {
+  if (IsIncludingPage(target.file->path.native())) {
     return AnswerIncludingPage(request, *target.file, loop, answer);
   }
   AnswerFile(request, *target.file, loop, answer);
