@@ -33,6 +33,7 @@
 #include "server/config.h"
 #include "server/host_objects.h"
 #include "server/session_store.h"
+#include "server/static_files.h"
 #include "server/web_server.h"
 #include "text/markup.h"
 #include "text/visible_text.h"
@@ -95,6 +96,15 @@ class DatabaseSessions final : public server::Sessions {
     table_->SetValue(id, name, value);
   }
   void SetTimeout(std::string_view id, int minutes) override { table_->SetTimeout(id, minutes); }
+  std::string Renew(server::SessionIds& ids, std::string_view id,
+                    std::string_view account) override {
+    std::string renewed = ids.Next();
+    table_->Renew(id, renewed, account);
+    return renewed;
+  }
+  void EndAccount(std::string_view account, std::string_view keep) override {
+    table_->EndAccount(account, keep);
+  }
   void Remove(std::string_view id) override {
     try {
       table_->Remove(id);
@@ -117,7 +127,7 @@ class SessionSweeper {
           std::mutex mutex;
           while (!stop.stop_requested()) {
             try {
-              table->Sweep(keep, window);
+              table->Sweep(keep, server::kMaxAccountSessions, window);
             } catch (const std::exception& e) {
               spdlog::warn("sweeping sessions: {}", e.what());
             }
@@ -327,6 +337,22 @@ struct BackupOptions {
   bool force = false;
 };
 
+// Refuses a copy inside the site's folder under a name that a request could ask for: the
+// server would hand the whole database, password hashes included, to whoever guessed it.
+void RefuseServedTarget(const std::string& root, const std::string& to) {
+  std::error_code ec;
+  const fs::path site = fs::canonical(root, ec);
+  if (ec) return;
+  const fs::path target = fs::weakly_canonical(fs::absolute(to, ec), ec);
+  if (ec) return;
+  const fs::path inside = target.lexically_relative(site);
+  if (inside.empty() || *inside.begin() == "..") return;
+  if (server::IsNeverServedName("/" + inside.generic_string())) return;
+  throw std::runtime_error(to +
+                           " is inside the site folder, where it could be served: name it *.mdb "
+                           "or write it elsewhere");
+}
+
 int RunBackup(const BackupOptions& o) {
   if (!o.site.database.empty()) {
     throw std::runtime_error("backup copies a site's file; a PostgreSQL database has pg_dump");
@@ -334,6 +360,7 @@ int RunBackup(const BackupOptions& o) {
   if (!fs::is_directory(o.site.root)) {
     throw std::runtime_error("the site folder " + o.site.root + " does not exist");
   }
+  RefuseServedTarget(o.site.root, o.to);
   const std::string file = o.site.DatabaseFile();
   data::BackupOptions options;
   options.overwrite = o.force;

@@ -15,7 +15,7 @@ void WriteAddForm(const pages::PageContext& page) {
 }
 
 void DoAddEntry(const pages::PageContext& page) {
-  if (!pages::RequireLogin(page)) return;
+  if (!pages::RequireLogin(page) || !pages::RequireOwnOrigin(page)) return;
   if (!pages::RequirePost(page)) {
     page.session.Abandon();
     return;

@@ -1,7 +1,8 @@
 // The administration area: the "admin" action, dispatched further by the request item "do".
 // Every page is a bare HTML fragment. The pages that change the database, and the edit form,
-// ask for a logged-on administrator (a non-empty session item "username") and a real POST
-// first; the lists and the empty forms are shown to anybody.
+// ask for a logged-on administrator (a non-empty session item "username"), a request that no
+// page of another origin made, and (but for the password change) a real POST first; the lists
+// and the empty forms are shown to anybody.
 #ifndef TESSALY_ADMIN_ADMIN_H_
 #define TESSALY_ADMIN_ADMIN_H_
 
@@ -13,7 +14,8 @@ namespace tessaly::admin {
 // any other value.
 void AdminMain(const pages::PageContext& page);
 
-// "logon": checks "username" and "password" against USERTB and shows the control panel. Five
+// "logon": checks "username" and "password" against USERTB, logs the session on under a new id
+// (host::Session::LogOn) and shows the control panel. Five
 // failures from one client address (REMOTE_ADDR) within 15 minutes close it to further
 // attempts, which get the same answer as a wrong password without being checked. When every
 // hash slot is busy the logon is answered at once with a request to retry later.
@@ -41,7 +43,8 @@ void WriteEditForm(const pages::PageContext& page);
 void DoUpdateEntry(const pages::PageContext& page);
 
 // "password": the form for a new password. "dopassword": stores the hash of the new password
-// for the logged-on administrator when it was typed twice alike (a GET is enough).
+// for the logged-on administrator when it was typed twice alike and is not empty or spaces
+// only (a GET is enough), and ends the account's other sessions.
 void WritePasswordForm(const pages::PageContext& page);
 void DoChangePassword(const pages::PageContext& page);
 

@@ -19,15 +19,21 @@ void WritePasswordForm(const pages::PageContext& page) {
       "12px'><br><br></td></tr></table></td></tr></table></form>");
 }
 
-// No request-method guard: a link carrying both items changes the password too. The session
-// cookie is sent only with requests from this site, so another site cannot make that link work.
+// No request-method guard: a link carrying both items changes the password too, when it is
+// followed from this site's own pages; one on a page of another origin is refused. An empty
+// password is refused, as the logon would never accept it again.
 void DoChangePassword(const pages::PageContext& page) {
-  if (!pages::RequireLogin(page)) return;
+  if (!pages::RequireLogin(page) || !pages::RequireOwnOrigin(page)) return;
   constexpr std::string_view kChangeError = "密码更改错误";
   const std::string password = page.request.Item("password");
   if (pages::TrimSpaces(page.request.Item("chkpassword")) != pages::TrimSpaces(password)) {
     pages::ShowMessage(page.response, kChangeError,
                        "请核实 <b>密码</b> 和 <b>校验密码</b> 是否相同",
+                       pages::MessageButtons::kBack);
+    return;
+  }
+  if (pages::TrimSpaces(password).empty()) {
+    pages::ShowMessage(page.response, kChangeError, "请输入 <b>新的密码</b> ！",
                        pages::MessageButtons::kBack);
     return;
   }
@@ -37,9 +43,12 @@ void DoChangePassword(const pages::PageContext& page) {
     return;
   }
   const std::string hash = RunAtLowPriority([&] { return HashPassword(password); });
+  const std::string account = page.session.Value("username");
   page.database.Command().Execute("UPDATE USERTB SET PASSWORD = ? WHERE USERNAME = ?",
-                                  {hash, page.session.Value("username")});
+                                  {hash, account});
   page.session.SetValue("password", hash);
+  // Whoever held the old password holds no session of the account any longer.
+  page.session.EndOtherSessions(account);
   pages::ShowMessage(page.response, "成功更新", "密码已更新成功了！",
                      pages::MessageButtons::kBackToAndClose, AdminUrl(page, "control"));
 }

@@ -17,7 +17,9 @@ namespace {
 // `missing` when no entry has that id.
 std::unique_ptr<data::Recordset> ChosenEntry(const pages::PageContext& page,
                                              std::string_view missing) {
-  if (!pages::RequireLogin(page) || !pages::RequirePost(page)) return nullptr;
+  if (!pages::RequireLogin(page) || !pages::RequireOwnOrigin(page) || !pages::RequirePost(page)) {
+    return nullptr;
+  }
   const std::string item = page.request.Item("id");
   const std::string_view chosen = pages::TrimSpaces(item);
   if (chosen.empty()) {

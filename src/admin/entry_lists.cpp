@@ -67,7 +67,9 @@ void WriteDeleteList(const pages::PageContext& page) { WriteEntryList(page, kDel
 void WriteEditList(const pages::PageContext& page) { WriteEntryList(page, kEditList); }
 
 void DoDeleteEntries(const pages::PageContext& page) {
-  if (!pages::RequireLogin(page) || !pages::RequirePost(page)) return;
+  if (!pages::RequireLogin(page) || !pages::RequireOwnOrigin(page) || !pages::RequirePost(page)) {
+    return;
+  }
   const std::string checked = page.request.Item("id");
   if (pages::TrimSpaces(checked).empty()) return WriteControlPanel(page);
   const auto ids = pages::ParseIdList(checked);

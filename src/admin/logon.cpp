@@ -56,7 +56,7 @@ std::optional<std::string> CheckAndRehash(const Account& account, const std::str
 }  // namespace
 
 void DoLogon(const pages::PageContext& page) {
-  if (!pages::RequirePost(page)) return;
+  if (!pages::RequirePost(page) || !pages::RequireOwnOrigin(page)) return;
   const std::string name = page.request.Item("username");
   const std::string typed = page.request.Item("password");
   if (pages::TrimSpaces(name).empty() || pages::TrimSpaces(typed).empty()) {
@@ -84,6 +84,7 @@ void DoLogon(const pages::PageContext& page) {
         "UPDATE USERTB SET PASSWORD = ? WHERE USERNAME = ? AND PASSWORD = ?",
         {*stored, account.name, account.stored});
   }
+  page.session.LogOn(account.name);
   page.session.SetValue("username", account.name);
   page.session.SetValue("password", *stored);
   WriteControlPanel(page);

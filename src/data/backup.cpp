@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <memory>
+#include <vector>
 
 #include "base/errors.h"
 #include "data/database.h"
@@ -61,22 +65,111 @@ std::string FirstText(sqlite3* db, const char* sql, const std::string& what) {
   return text;
 }
 
-// Removes the temporary copy unless it was renamed into place.
+// The files SQLite keeps beside a database while it writes it.
+constexpr const char* kCompanionSuffixes[] = {"-journal", "-wal", "-shm"};
+
+// Takes the lock that marks a temporary file as a live run's: an exclusive lock on its first
+// byte, which SQLite's own locks never touch (on every file system, as a whole-file flock on
+// NFS would not), owned by the open file, so that it goes when the run closes the file or
+// ends in any way. False when another open file holds it.
+bool LockAsLive(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 1;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+void UnlinkWithCompanions(const std::string& path) {
+  ::unlink(path.c_str());
+  for (const char* suffix : kCompanionSuffixes) ::unlink((path + suffix).c_str());
+}
+
+// The temporary copy beside the target, ".NAME.partial-XXXXXX". It is held locked (LockAsLive)
+// for as long as this run may write it, so that a later run can tell it from the copy of
+// a run that still lives: a run that died (even by SIGKILL) has let its lock go. It is removed,
+// with SQLite's files beside it, unless it was renamed into place.
 class TemporaryFile {
  public:
-  explicit TemporaryFile(std::string path) : path_(std::move(path)) {}
+  // Makes and locks a new temporary file for `target`. Throws DataError.
+  explicit TemporaryFile(const std::filesystem::path& target) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      std::string pattern = (target.parent_path() / Prefix(target)).string() + "XXXXXX";
+      fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+      if (fd_ < 0) throw DataError("cannot write " + target.string() + ": " + std::strerror(errno));
+      // Another run's sweep may have locked and removed it between its making and our lock;
+      // it is ours once it is locked and still the file of that name.
+      struct stat held {
+      }, named{};
+      if (LockAsLive(fd_) && ::fstat(fd_, &held) == 0 && ::stat(pattern.c_str(), &named) == 0 &&
+          held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+        path_ = std::move(pattern);
+        return;
+      }
+      ::close(fd_);
+      fd_ = -1;
+    }
+    throw DataError("cannot write " + target.string() + ": its temporary file kept vanishing");
+  }
   ~TemporaryFile() {
-    if (path_.empty()) return;
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
+    if (!path_.empty()) UnlinkWithCompanions(path_);
+    if (fd_ >= 0) ::close(fd_);
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
   const std::string& path() const { return path_; }
   void Keep() { path_.clear(); }
 
+  // The start of every temporary file's name for `target`.
+  static std::string Prefix(const std::filesystem::path& target) {
+    return "." + target.filename().string() + ".partial-";
+  }
+
  private:
   std::string path_;
+  int fd_ = -1;
 };
+
+// Removes what earlier runs to `target` left behind when they died: each temporary file that
+// no live run holds locked (TemporaryFile), with SQLite's files beside it; and those files
+// alone, once their temporary file is gone. A file of a run that still lives stays.
+void RemoveLeftovers(const std::filesystem::path& target) {
+  namespace fs = std::filesystem;
+  const std::string prefix = TemporaryFile::Prefix(target);
+  constexpr std::size_t kUniqueChars = 6;  // what mkostemp puts in place of "XXXXXX"
+  std::error_code ec;
+  std::vector<std::string> leftovers;
+  for (const auto& entry : fs::directory_iterator(target.parent_path(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == prefix.size() + kUniqueChars && name.starts_with(prefix)) {
+      leftovers.push_back(entry.path().string());
+    }
+  }
+  for (const std::string& path : leftovers) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) continue;
+    struct stat held {
+    }, named{};
+    // Removed only while locked, and only the file that was locked.
+    if (LockAsLive(fd) && ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+        held.st_ino == named.st_ino && held.st_dev == named.st_dev) {
+      UnlinkWithCompanions(path);
+    }
+    ::close(fd);
+  }
+  // Companions whose temporary file is gone belong to no run: a live run keeps its file.
+  for (const auto& entry : fs::directory_iterator(target.parent_path(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with(prefix) || name.size() <= prefix.size() + kUniqueChars) continue;
+    const std::string_view suffix = std::string_view(name).substr(prefix.size() + kUniqueChars);
+    const bool companion = std::any_of(std::begin(kCompanionSuffixes), std::end(kCompanionSuffixes),
+                                       [suffix](const char* s) { return suffix == s; });
+    const fs::path owner =
+        entry.path().parent_path() / name.substr(0, prefix.size() + kUniqueChars);
+    if (companion && !fs::exists(fs::symlink_status(owner, ec))) ::unlink(entry.path().c_str());
+  }
+}
 
 void SyncFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -122,13 +215,8 @@ void BackupDatabase(const std::string& from, const std::string& to, const Backup
   Exec(source.get(), "SELECT count(*) FROM sqlite_schema", "cannot read " + from);
 
   const fs::path target_path = fs::absolute(to, ec);
-  std::string pattern =
-      (target_path.parent_path() / ("." + target_path.filename().string() + ".partial-XXXXXX"))
-          .string();
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) throw DataError("cannot write " + to + ": " + std::strerror(errno));
-  ::close(fd);
-  TemporaryFile temporary(pattern);
+  RemoveLeftovers(target_path);
+  TemporaryFile temporary(target_path);
 
   {
     Db target = OpenFile(temporary.path(), SQLITE_OPEN_READWRITE, "the copy");

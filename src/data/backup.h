@@ -19,7 +19,10 @@ struct BackupOptions {
 // that commits while it runs, and writers are never held up. The copy is written beside `to`
 // under a temporary name, checked (integrity check, and that it is one of ours), synced and
 // then renamed into place, so `to` is either the whole checked copy or untouched; nothing is
-// left behind on failure. Throws DataError with a one-line message.
+// left behind on failure. What a run that was killed left beside `to` (its temporary copy and
+// SQLite's files beside it) is removed by the next run to `to`, once no live run holds it: two
+// runs to one place at once leave each other's copies alone. Throws DataError with a one-line
+// message.
 void BackupDatabase(const std::string& from, const std::string& to,
                     const BackupOptions& options = {});
 

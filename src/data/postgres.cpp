@@ -1,6 +1,7 @@
 #include "data/postgres.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
@@ -77,6 +78,9 @@ CREATE TABLE IF NOT EXISTS WEB_SESSION (
   EXPIRES TIMESTAMPTZ NOT NULL
 );
 CREATE INDEX IF NOT EXISTS WEB_SESSION_EXPIRES ON WEB_SESSION (EXPIRES);
+-- The account a logged-on session belongs to; NULL for a visitor's session.
+ALTER TABLE WEB_SESSION ADD COLUMN IF NOT EXISTS ACCOUNT TEXT;
+CREATE INDEX IF NOT EXISTS WEB_SESSION_ACCOUNT ON WEB_SESSION (ACCOUNT) WHERE ACCOUNT IS NOT NULL;
 CREATE TABLE IF NOT EXISTS WEB_SESSION_ITEM (
   ID TEXT NOT NULL REFERENCES WEB_SESSION (ID) ON DELETE CASCADE,
   NAME TEXT NOT NULL,
@@ -115,6 +119,24 @@ BEGIN
   PERFORM TESSALY_SESSION_LIVE(SID, DEFAULT_MINUTES);
   UPDATE WEB_SESSION SET TIMEOUT_MINUTES = MINUTES, EXPIRES = now() + MINUTES * interval '1 minute'
     WHERE ID = SID;
+END $$;
+-- A logon: the items and time-out of a live session OLD_ID move to the new session NEW_ID of
+-- ACCOUNT_NAME, and OLD_ID ends.
+CREATE OR REPLACE FUNCTION TESSALY_SESSION_RENEW(OLD_ID TEXT, NEW_ID TEXT, ACCOUNT_NAME TEXT,
+                                                 DEFAULT_MINUTES BIGINT)
+RETURNS void LANGUAGE plpgsql AS $$
+DECLARE
+  KEPT_MINUTES BIGINT;
+BEGIN
+  SELECT TIMEOUT_MINUTES INTO KEPT_MINUTES FROM WEB_SESSION
+    WHERE ID = OLD_ID AND EXPIRES > now() FOR UPDATE;
+  INSERT INTO WEB_SESSION (ID, TIMEOUT_MINUTES, EXPIRES, ACCOUNT)
+    VALUES (NEW_ID, coalesce(KEPT_MINUTES, DEFAULT_MINUTES),
+            now() + coalesce(KEPT_MINUTES, DEFAULT_MINUTES) * interval '1 minute', ACCOUNT_NAME);
+  IF KEPT_MINUTES IS NOT NULL THEN
+    UPDATE WEB_SESSION_ITEM SET ID = NEW_ID WHERE ID = OLD_ID;
+  END IF;
+  DELETE FROM WEB_SESSION WHERE ID = OLD_ID;
 END $$;
 
 CREATE OR REPLACE FUNCTION TESSALY_COUNT_UP() RETURNS trigger LANGUAGE plpgsql AS $$
@@ -224,19 +246,20 @@ std::string Numbered(const std::string& sql) {
   return out;
 }
 
+// A statement sent on a connection that broke before its answer came: the server may have run
+// it, so it is never sent again.
+constexpr const char* kLostDuringStatement =
+    "the connection to the database broke during the statement, which may or may not have "
+    "taken effect";
+
+// A connection that the server closed while it lay idle (a restart of the server, an idle
+// time-out, an administrator's pg_terminate_backend) is made anew before the next statement
+// that starts outside a transaction, and so is one whose statement was refused before the
+// server could run it: no request fails for a connection that died in the pool. A statement
+// that may have reached the server is not sent again (kLostDuringStatement).
 class PostgresConnection final : public Connection {
  public:
-  explicit PostgresConnection(const std::string& url) : conn_(PQconnectdb(url.c_str())) {
-    if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-      std::string message = conn_ ? PQerrorMessage(conn_) : "out of memory";
-      PQfinish(conn_);
-      throw DataError("cannot connect to the database: " + Trimmed(message));
-    }
-    PQsetNoticeProcessor(
-        conn_, [](void*, const char*) {}, nullptr);
-    PQsetClientEncoding(conn_, "UTF8");
-    UseLocalTimeZone();
-  }
+  explicit PostgresConnection(const std::string& url) : url_(url) { Connect(); }
   ~PostgresConnection() override { PQfinish(conn_); }
 
   Engine engine() const override { return Engine::kPostgres; }
@@ -313,6 +336,46 @@ class PostgresConnection final : public Connection {
  private:
   using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
+  // A new session with the server, set up as every statement here expects. Throws DataError.
+  void Connect() {
+    conn_ = PQconnectdb(url_.c_str());
+    if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
+      std::string message = conn_ ? PQerrorMessage(conn_) : "out of memory";
+      PQfinish(std::exchange(conn_, nullptr));  // libpq takes a null connection as a broken one
+      broken_ = true;                           // and it is not lent again
+      throw DataError("cannot connect to the database: " + Trimmed(message));
+    }
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
+    PQsetClientEncoding(conn_, "UTF8");
+    UseLocalTimeZone();
+  }
+
+  // The session is replaced: its prepared statements went with the old one.
+  void Reconnect() {
+    spdlog::info("the database closed a connection that lay idle; connecting again");
+    PQfinish(std::exchange(conn_, nullptr));
+    statements_.clear();
+    broken_ = false;
+    Connect();
+  }
+
+  // True when no transaction is open, as far as the session knows (not when it already broke).
+  bool OutsideTransaction() const { return PQtransactionStatus(conn_) == PQTRANS_IDLE; }
+
+  // Before a statement that starts outside a transaction: reads what the server sent while the
+  // connection lay idle, without waiting, and makes the connection anew when the server has
+  // closed it. Nothing of the statement was sent yet, so nothing is repeated.
+  void ReviveIfClosed() {
+    if (!OutsideTransaction()) return;
+    pollfd ready{PQsocket(conn_), POLLIN, 0};
+    // A closing server sends its reason, then the end of the stream: two reads at most.
+    for (int reads = 0; reads < 4 && ::poll(&ready, 1, 0) > 0; ++reads) {
+      if (!PQconsumeInput(conn_)) break;
+    }
+    if (PQstatus(conn_) != CONNECTION_OK) Reconnect();
+  }
+
   // STIME is filled with the local time of the server that adds the row, as an SQLite file
   // is: the session takes this process's time zone (TZ, else the system's), when the database
   // server knows it; otherwise it keeps its own.
@@ -340,12 +403,17 @@ class PostgresConnection final : public Connection {
   }
 
   [[noreturn]] void Fail(const char* what, const PGresult* result) {
-    if (PQstatus(conn_) != CONNECTION_OK) broken_ = true;
     const char* message = result ? PQresultErrorMessage(result) : "";
-    throw DataError(std::string(what) + ": " + Trimmed(*message ? message : PQerrorMessage(conn_)));
+    std::string text = Trimmed(*message ? message : PQerrorMessage(conn_));
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      broken_ = true;
+      throw DataError(std::string(kLostDuringStatement) + ": " + text);
+    }
+    throw DataError(std::string(what) + ": " + text);
   }
 
   void Plain(const char* sql) {
+    ReviveIfClosed();
     Result result(PQexec(conn_, sql), &PQclear);
     const ExecStatusType status = PQresultStatus(result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
@@ -399,8 +467,19 @@ class PostgresConnection final : public Connection {
       values[i] = texts[i].c_str();
       lengths[i] = static_cast<int>(texts[i].size());
     }
-    const std::string& name = Prepared(sql, types);
-    Result result(PQexecPrepared(conn_, name.c_str(), static_cast<int>(n), values.data(),
+    ReviveIfClosed();
+    const bool outside = OutsideTransaction();
+    const std::string* name = nullptr;
+    try {
+      name = &Prepared(sql, types);
+    } catch (const DataError&) {
+      // Preparing runs nothing: on a connection that broke meanwhile, outside a transaction,
+      // the statement goes out on a new one.
+      if (!outside || PQstatus(conn_) == CONNECTION_OK) throw;
+      Reconnect();
+      name = &Prepared(sql, types);
+    }
+    Result result(PQexecPrepared(conn_, name->c_str(), static_cast<int>(n), values.data(),
                                  lengths.data(), formats.data(), 0),
                   &PQclear);
     if (PQresultStatus(result.get()) != expected) {
@@ -483,7 +562,8 @@ class PostgresConnection final : public Connection {
     }
   }
 
-  PGconn* conn_;
+  const std::string url_;
+  PGconn* conn_ = nullptr;
   bool broken_ = false;
   bool wrote_ = false;      // the open transaction has written
   bool has_nodes_ = false;  // the database has TESSALY_AWAIT_NODES: known once seen

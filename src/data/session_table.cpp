@@ -50,6 +50,16 @@ void SessionTable::Remove(std::string_view id) {
   Run("DELETE FROM WEB_SESSION WHERE ID = ?", {std::string(id)});
 }
 
+void SessionTable::Renew(std::string_view id, std::string_view renewed, std::string_view account) {
+  Run("SELECT TESSALY_SESSION_RENEW(?, ?, ?, ?)",
+      {std::string(id), std::string(renewed), std::string(account), default_minutes_});
+}
+
+void SessionTable::EndAccount(std::string_view account, std::string_view keep) {
+  Run("DELETE FROM WEB_SESSION WHERE ACCOUNT = ? AND ID <> ?",
+      {std::string(account), std::string(keep)});
+}
+
 std::int64_t SessionTable::RecentFailures(std::string_view address, std::chrono::seconds window) {
   std::vector<Row> rows;
   database_->Acquire()->Query(
@@ -73,11 +83,14 @@ void SessionTable::ForgetFailures(std::string_view address) {
   Run("DELETE FROM LOGON_FAILURE WHERE ADDRESS = ?", {std::string(address)});
 }
 
-void SessionTable::Sweep(std::size_t keep, std::chrono::seconds window) {
+void SessionTable::Sweep(std::size_t keep, std::size_t keep_accounts, std::chrono::seconds window) {
   Run("DELETE FROM WEB_SESSION WHERE EXPIRES <= now()", {});
-  Run("DELETE FROM WEB_SESSION WHERE ID IN (SELECT ID FROM WEB_SESSION ORDER BY EXPIRES DESC "
-      "OFFSET ?)",
+  Run("DELETE FROM WEB_SESSION WHERE ID IN (SELECT ID FROM WEB_SESSION WHERE ACCOUNT IS NULL "
+      "ORDER BY EXPIRES DESC OFFSET ?)",
       {static_cast<std::int64_t>(keep)});
+  Run("DELETE FROM WEB_SESSION WHERE ID IN (SELECT ID FROM WEB_SESSION WHERE ACCOUNT IS NOT NULL "
+      "ORDER BY EXPIRES DESC OFFSET ?)",
+      {static_cast<std::int64_t>(keep_accounts)});
   Run("DELETE FROM LOGON_FAILURE WHERE FAILED_AT <= now() - CAST(? AS BIGINT) * interval '1 "
       "second'",
       {static_cast<std::int64_t>(window.count())});

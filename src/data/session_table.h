@@ -31,6 +31,10 @@ class SessionTable {
   void SetValue(std::string_view id, std::string_view name, const std::string& value);
   void SetTimeout(std::string_view id, int minutes);
   void Remove(std::string_view id);
+  // Sessions that belong to an account: started by a logon (server::SessionStore::Renew, with
+  // `renewed` made by the caller), and ended together when the account's password changes.
+  void Renew(std::string_view id, std::string_view renewed, std::string_view account);
+  void EndAccount(std::string_view account, std::string_view keep);
 
   // Failed logons of `address` within the last `window`.
   std::int64_t RecentFailures(std::string_view address, std::chrono::seconds window);
@@ -38,9 +42,11 @@ class SessionTable {
   void RecordFailure(std::string_view address, std::chrono::seconds window);
   void ForgetFailures(std::string_view address);
 
-  // Removes the expired sessions, those closest to expiring beyond `keep`, and failures older
-  // than `window`. For a background thread.
-  void Sweep(std::size_t keep, std::chrono::seconds window);
+  // Removes the expired sessions; of the visitors' sessions those closest to expiring beyond
+  // `keep`, and of the sessions that belong to accounts those beyond `keep_accounts`, so that
+  // visitors never crowd out a logged-on session; and failures older than `window`. For a
+  // background thread.
+  void Sweep(std::size_t keep, std::size_t keep_accounts, std::chrono::seconds window);
 
  private:
   std::int64_t Run(const std::string& sql, std::vector<data::Value> params);

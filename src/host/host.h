@@ -34,6 +34,11 @@ class Request {
 
   // Up to `count` bytes of the raw body from where the last read stopped.
   virtual std::string BinaryRead(std::int64_t count) = 0;
+
+  // True when the browser tells that a page of another origin (another scheme, host or port,
+  // such as a sibling site or another port of this host) made the request. A request that tells
+  // nothing of where it was made, as a tool's, is not from another origin.
+  virtual bool FromOtherOrigin() const = 0;
 };
 
 class Response {
@@ -113,7 +118,22 @@ class Session {
 
   // The session and its items end when the request is done.
   virtual void Abandon() = 0;
+
+  // The visitor has logged on as `account`: the session goes on under a new id, with its items
+  // and time-out, and the old id ends, so that an id known before the logon never holds it.
+  // From then on the session belongs to `account`, and new visitors never end it to make room.
+  virtual void LogOn(std::string_view account) = 0;
+
+  // Ends every session that belongs to `account` except this one.
+  virtual void EndOtherSessions(std::string_view account) = 0;
 };
+
+// The page state of a visitor who has been shown the first page of a paged list: the session
+// item that the lists keep the page in, and the first page. A visitor who holds nothing else
+// has no stored session for it; the host remembers the state with the visitor's cookie, and a
+// session started later begins with it.
+inline constexpr std::string_view kPageItem = "tPage";
+inline constexpr std::string_view kFirstPage = "1";
 
 // Held and released, never called.
 class Application {

@@ -102,6 +102,7 @@ void WriteImageList(const PageContext& page) {
 }
 
 void DoDeleteImages(const PageContext& page) {
+  if (!pages::RequireOwnOrigin(page)) return;
   const bool post = page.request.ServerVariable("REQUEST_METHOD") == "POST";
   const auto ids = pages::ParseIdList(page.request.Item("id"));
   if (!post || !ids) return WriteImageList(page);

@@ -16,14 +16,16 @@ namespace tessaly::images {
 void WriteImageList(const pages::PageContext& page);
 
 // Deletes the pictures whose ids a POST names ("id": a comma-separated list of whole numbers)
-// and confirms it; any other request (not a POST by the request's own method, no ids, ids that
+// and confirms it. A request that a page of another origin made is refused (guards.h); any
+// other request (not a POST by the request's own method, no ids, ids that
 // are not whole numbers) deletes nothing and gets the list again.
 void DoDeleteImages(const pages::PageContext& page);
 
 // The form that posts one file, "image", to "for=doupload" as multipart form data.
 void WriteUploadForm(const pages::PageContext& page);
 
-// Takes the posted picture apart (upload_body.h), checks size, type, name and duplicates in
+// Refuses a request that a page of another origin made (guards.h), then takes the posted
+// picture apart (upload_body.h), checks size, type, name and duplicates in
 // that order, stores it and ends the response. A body that cannot be taken apart throws
 // InvalidArgument and stores nothing.
 void DoUpload(const pages::PageContext& page);

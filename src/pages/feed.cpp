@@ -6,6 +6,8 @@
 #include "pages/date_format.h"
 #include "pages/html.h"
 #include "pages/public_pages.h"
+#include "text/escape.h"
+#include "text/replace.h"
 
 namespace tessaly::pages {
 namespace {
@@ -47,6 +49,13 @@ std::string Fingerprint(std::string_view bytes) {
   return text;
 }
 
+// A stored content is HTML that shows every apostrophe its author typed as two: the feed is
+// read by programs, not pasted into our pages, so it gets them back as typed. The markup tags
+// never write two apostrophes in a row, so every pair is one the author typed.
+std::string TypedApostrophes(std::string_view content) {
+  return text::ReplaceAll(content, "''", "'");
+}
+
 }  // namespace
 
 void WriteFeed(const PageContext& page) {
@@ -63,12 +72,12 @@ void WriteFeed(const PageContext& page) {
     if (newest.empty()) newest = stime;
     const std::string link =
         EscapeXml(site + page.script_name + "?action=show&id=" + rs->Field("ID").ToText());
-    entries += "<entry><title type=\"html\">" + EscapeXml(rs->Field("TITLE").ToText()) +
+    entries += "<entry><title>" + EscapeXml(text::DecodeText(rs->Field("TITLE").ToText())) +
                "</title><id>" + link + "</id><link rel=\"alternate\" type=\"text/html\" href=\"" +
                link + "\"/><updated>" +
                (Rfc3339(stime).empty() ? "1970-01-01T00:00:00Z" : Rfc3339(stime)) +
-               "</updated><content type=\"html\">" + EscapeXml(rs->Field("CONTENT").ToText()) +
-               "</content></entry>\n";
+               "</updated><content type=\"html\">" +
+               EscapeXml(TypedApostrophes(rs->Field("CONTENT").ToText())) + "</content></entry>\n";
   }
   rs->Close();
   const std::string updated = Rfc3339(newest).empty() ? "1970-01-01T00:00:00Z" : Rfc3339(newest);

@@ -25,6 +25,12 @@ bool RequireLogin(const PageContext& page) {
   return false;
 }
 
+bool RequireOwnOrigin(const PageContext& page) {
+  if (!page.request.FromOtherOrigin()) return true;
+  ShowMessage(page.response, kRefusalTitle, kRefusalText, MessageButtons::kClose);
+  return false;
+}
+
 bool RequirePost(const PageContext& page) {
   if (page.request.ServerVariable("REQUEST_METHOD") == "POST") return true;
   ShowMessage(page.response, kRefusalTitle, kRefusalText, MessageButtons::kClose);

@@ -60,6 +60,13 @@ std::string EscapeXml(std::string_view text) {
       text.remove_prefix(1);
       continue;
     }
+    // U+FFFE and U+FFFF, the only characters past the surrogates that XML 1.0 leaves out.
+    if (length == 3 && text.substr(0, 2) == "\xEF\xBF" &&
+        static_cast<unsigned char>(text[2]) >= 0xBE) {
+      out += "\uFFFD";
+      text.remove_prefix(length);
+      continue;
+    }
     const char c = text.front();
     const auto code = static_cast<unsigned char>(c);
     if (length > 1) {

@@ -18,8 +18,8 @@ std::string EscapeHtml(std::string_view text);
 std::string EncodeForLink(std::string_view query);
 
 // Escapes text for XML element content and attributes: &, <, >, " and '; characters that XML
-// does not allow (control characters other than tab and line breaks) are dropped and bytes
-// that are not UTF-8 become U+FFFD, so the document always parses.
+// 1.0 does not allow are dropped (control characters other than tab and line breaks) or become
+// U+FFFD (U+FFFE and U+FFFF, and bytes that are not UTF-8), so the document always parses.
 std::string EscapeXml(std::string_view text);
 
 }  // namespace tessaly::pages

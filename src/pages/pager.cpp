@@ -23,9 +23,9 @@ PageChoice ChoosePage(std::int64_t page_count, const host::Request& request,
   choice.count = page_count;
   const std::string move = request.Item("move");
   if (move == "previous") {
-    choice.page = StoredPage(session.Value("tPage")) - 1;
+    choice.page = StoredPage(session.Value(host::kPageItem)) - 1;
   } else if (move == "next") {
-    choice.page = StoredPage(session.Value("tPage")) + 1;
+    choice.page = StoredPage(session.Value(host::kPageItem)) + 1;
   } else if (move == "last") {
     choice.page = choice.count;
   }
@@ -35,7 +35,7 @@ PageChoice ChoosePage(std::int64_t page_count, const host::Request& request,
 }
 
 void RememberPage(const PageChoice& choice, host::Session& session) {
-  session.SetValue("tPage", std::to_string(choice.page));
+  session.SetValue(host::kPageItem, std::to_string(choice.page));
 }
 
 PageChoice SelectPage(data::Recordset& rs, std::int64_t rows_per_page, const host::Request& request,

@@ -24,11 +24,16 @@ std::optional<std::string> Canonical(std::string_view text) {
 
 bool IsIpAddress(std::string_view text) { return Canonical(text).has_value(); }
 
+bool IsTrustedProxy(std::string_view peer, const std::vector<std::string>& trusted_proxies) {
+  const auto address = Canonical(peer);
+  return address && std::find(trusted_proxies.begin(), trusted_proxies.end(), *address) !=
+                        trusted_proxies.end();
+}
+
 std::string ClientAddress(std::string_view peer, std::string_view forwarded_for,
                           const std::vector<std::string>& trusted_proxies) {
   const auto trusted = [&trusted_proxies](const std::string& address) {
-    return std::find(trusted_proxies.begin(), trusted_proxies.end(), address) !=
-           trusted_proxies.end();
+    return IsTrustedProxy(address, trusted_proxies);
   };
   std::string client = Canonical(peer).value_or(std::string(peer));
   if (forwarded_for.empty() || !trusted(client)) return client;

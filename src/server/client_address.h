@@ -19,6 +19,9 @@ namespace tessaly::server {
 std::string ClientAddress(std::string_view peer, std::string_view forwarded_for,
                           const std::vector<std::string>& trusted_proxies);
 
+// True when `peer` is one of `trusted_proxies`, whose forwarded headers are believed.
+bool IsTrustedProxy(std::string_view peer, const std::vector<std::string>& trusted_proxies);
+
 // True when `text` is an IPv4 or IPv6 address.
 bool IsIpAddress(std::string_view text);
 

@@ -60,7 +60,8 @@ struct ServerConfig {
 //   threads = 0                    # 0: one per core
 //   access_log = "access.log"      # one line per request; absent or "": none
 //   trusted_proxies = ["127.0.0.1"]  # reverse proxies whose X-Forwarded-For names the
-//                                  # client (for the logon guard and the access log)
+//                                  # client (for the logon guard and the access log), and
+//                                  # whose X-Forwarded-Proto and -Host name the scheme and host
 //
 //   [limits]                       # max_header_bytes, max_body_bytes, max_body_memory_bytes,
 //   max_body_bytes = 16777216      # max_connections, read_timeout_seconds,

@@ -7,6 +7,7 @@
 
 #include "base/ascii.h"
 #include "server/client_address.h"
+#include "server/request_origin.h"
 #include "server/server_core.h"
 #include "server/url_encoding.h"
 
@@ -32,6 +33,17 @@ constexpr std::size_t kBodyReadBytes = 64 * 1024;
 
 // Connection buffers that grew beyond this for one large request are given back afterwards.
 constexpr std::size_t kKeptBufferBytes = 256 * 1024;
+
+// The values of every header `name` of `fields`, joined by ", " in order.
+std::string JoinedValues(const http::fields& fields, std::string_view name) {
+  std::string joined;
+  for (const auto& field : fields) {
+    if (!ascii::EqualsNoCase(field.name_string(), name)) continue;
+    if (!joined.empty()) joined += ", ";
+    joined.append(field.value());
+  }
+  return joined;
+}
 
 }  // namespace
 
@@ -121,14 +133,11 @@ void Connection::OnHeader(beast::error_code ec) {
     return SendError(http::status::bad_request, true);
   }
   request_.client = remote_address_;
-  if (!server_.config.trusted_proxies.empty()) {
-    std::string forwarded;
-    for (const auto& field : request) {
-      if (!ascii::EqualsNoCase(field.name_string(), "X-Forwarded-For")) continue;
-      if (!forwarded.empty()) forwarded += ", ";
-      forwarded.append(field.value());
-    }
-    request_.client = ClientAddress(remote_address_, forwarded, server_.config.trusted_proxies);
+  const auto& proxies = server_.config.trusted_proxies;
+  request_.proxied = !proxies.empty() && IsTrustedProxy(remote_address_, proxies);
+  if (request_.proxied) {
+    request_.client =
+        ClientAddress(remote_address_, JoinedValues(request, "X-Forwarded-For"), proxies);
   }
   Route();
 }
@@ -152,15 +161,8 @@ void Connection::Route() {
     request_.decoded_path = *PercentDecode(raw_path, false);
     request_.path = request_.decoded_path;
   }
-  request_.line = RequestLine{.method = request.method_string(),
-                              .script_name = {},
-                              .query = query,
-                              .version = request.version(),
-                              .remote_address = request_.client,
-                              .remote_port = remote_port_,
-                              .server_port = server_.address().port,
-                              .listen_host = server_.address().host};
-  request_.target = server_.site().Find(request_.line.method, request_.path, loop_);
+  request_.target = server_.site().Find(request.method_string(), request_.path, loop_);
+  request_.line = LineOf(query, request_.target.RunsPages());
   if (request_.target.page && body_pending) return StartBody();
   if (body_pending) {
     request_.keep_alive = false;
@@ -227,6 +229,26 @@ void Connection::OnReadError(beast::error_code ec) {
 void Connection::PassGate() {
   if (!loop_.pages.gate || !request_.target.RunsPages()) return Respond();
   loop_.pages.gate([self = shared_from_this()] { self->Respond(); });
+}
+
+RequestLine Connection::LineOf(std::string_view query, bool runs_pages) const {
+  const auto& request = parser_->get();
+  RequestLine line{.method = request.method_string(),
+                   .script_name = {},
+                   .query = query,
+                   .version = request.version(),
+                   .remote_address = request_.client,
+                   .remote_port = remote_port_,
+                   .server_port = server_.address().port,
+                   .listen_host = server_.address().host};
+  if (!runs_pages) return line;
+  const OwnOrigin own = RequestOrigin(request[http::field::host], request_.proxied,
+                                      JoinedValues(request, "X-Forwarded-Proto"),
+                                      JoinedValues(request, "X-Forwarded-Host"));
+  line.https = own.https;
+  line.other_origin = FromOtherOrigin(request["Sec-Fetch-Site"], request[http::field::origin],
+                                      request[http::field::referer], own);
+  return line;
 }
 
 void Connection::Respond() {

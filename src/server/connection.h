@@ -51,6 +51,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool linger = false;          // after the answer, drain what the client still sends, then close
     std::string decoded_path;     // the request path when it had escapes
     std::string client;           // the client's address (client_address.h)
+    bool proxied = false;         // from a trusted proxy, whose forwarded headers count
     std::string_view path;        // percent-decoded: in the parser's target or decoded_path
     RequestLine line;             // views the parser's head and `client`
     Target target;                // what the path leads to
@@ -72,6 +73,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Answers once the loop's gate lets the request in, when the answer runs pages; the
   // connection lives until then.
   void PassGate();
+  // The request line, assembled once: for an answer that runs pages, with the origin it came
+  // from (request_origin.h).
+  RequestLine LineOf(std::string_view query, bool runs_pages) const;
   void Respond();
   bool ReadFileChunk();
   // An answer of the server's own; `close` ends the connection after it (the request was not

@@ -14,15 +14,6 @@ namespace {
 constexpr std::size_t kKeptFiles = 32;
 constexpr std::time_t kSettledSeconds = 2;
 
-bool SameTime(const timespec& a, const timespec& b) {
-  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-bool SameVersion(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         SameTime(a.st_mtim, b.st_mtim) && SameTime(a.st_ctim, b.st_ctim);
-}
-
 // The file's bytes as one version, told in `version`; null when it cannot be read whole, is
 // larger than kMaxKeptFileBytes, or changed while it was read.
 std::shared_ptr<const std::string> ReadFile(const std::filesystem::path& path,
@@ -40,7 +31,7 @@ std::shared_ptr<const std::string> ReadFile(const std::filesystem::path& path,
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);
     }
-    if (got != text->size() || ::fstat(fd, &after) != 0 || !SameVersion(after, version)) {
+    if (got != text->size() || ::fstat(fd, &after) != 0 || !SameFileVersion(after, version)) {
       text.reset();
     }
   }
@@ -55,16 +46,18 @@ std::shared_ptr<const std::string> FileTexts::Text(const StaticFile& file) {
     return nullptr;
   }
   if (auto it = kept_.find(file.path.native());
-      it != kept_.end() && SameVersion(it->second.version, file.info)) {
+      it != kept_.end() && SameFileVersion(it->second.version, file.info)) {
     return it->second.text;
   }
   struct stat version {};
   auto text = ReadFile(file.path, version);
+  // Another version than the one resolved (replaced since): its first bytes were not read.
+  if (text && !SameFileVersion(version, file.info) && StartsAsDatabase(*text)) return nullptr;
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);
   const bool settled =
       now.tv_sec - std::max(version.st_mtim.tv_sec, version.st_ctim.tv_sec) >= kSettledSeconds;
-  if (text && settled && SameVersion(version, file.info)) {
+  if (text && settled && SameFileVersion(version, file.info)) {
     if (kept_.size() >= kKeptFiles) kept_.clear();
     kept_.insert_or_assign(file.path.native(), Kept{version, text});
   }

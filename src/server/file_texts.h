@@ -21,7 +21,8 @@ inline constexpr std::size_t kMaxKeptFileBytes = 1024 * 1024;
 class FileTexts {
  public:
   // The whole text of `file` when it is at most kMaxKeptFileBytes; null when it is larger or
-  // cannot be read whole. A file changed within the last two seconds is read but not kept:
+  // cannot be read whole, or when the file was replaced since it was resolved by a database
+  // file (static_files.h). A file changed within the last two seconds is read but not kept:
   // file times move in coarse steps, and a second change within one step would look like the
   // same version.
   std::shared_ptr<const std::string> Text(const StaticFile& file);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <boost/beast/http/status.hpp>
 #include <charconv>
+#include <utility>
 #include <vector>
 
 #include "base/ascii.h"
@@ -63,12 +64,6 @@ bool IsSessionId(std::string_view id) {
          });
 }
 
-std::string CookieValue(std::string_view value, std::string_view attributes) {
-  std::string cookie(kSessionCookie);
-  cookie.append("=").append(value).append(attributes);
-  return cookie.append("; Path=/; HttpOnly; SameSite=Strict");
-}
-
 }  // namespace
 
 PageRequest::PageRequest(const RequestLine& line, const http::fields& headers,
@@ -118,7 +113,7 @@ std::string PageRequest::ServerVariable(std::string_view name) const {
   if (name == "SERVER_PROTOCOL") return line_.version == 10 ? "HTTP/1.0" : "HTTP/1.1";
   if (name == "SERVER_SOFTWARE") return "Tessaly";
   if (name == "GATEWAY_INTERFACE") return "CGI/1.1";
-  if (name == "HTTPS") return "off";
+  if (name == "HTTPS") return line_.https ? "on" : "off";
   if (name == "CONTENT_TYPE") return JoinedHeaders(headers_, "Content-Type", ascii::EqualsNoCase);
   if (name == "CONTENT_LENGTH") return Decimal(body_.size());
   return {};
@@ -206,25 +201,38 @@ std::string PageServer::MapPath(std::string_view path) const {
   return MapVirtualPath(root_, script_name_, path);
 }
 
-PageSession::PageSession(Sessions& store, SessionIds& ids, std::string_view cookie_header)
-    : store_(store), ids_(ids) {
+PageSession::PageSession(Sessions& store, SessionIds& ids, std::string_view cookie_header,
+                         bool secure)
+    : store_(store), ids_(ids), secure_(secure) {
   auto cookie = FindCookie(cookie_header, kSessionCookie);
   if (!cookie) return;
   sent_cookie_ = true;
-  if (IsSessionId(*cookie) && store_.Touch(*cookie)) id_ = std::move(*cookie);
+  if (*cookie == kFirstPageMark) {
+    first_page_ = marked_ = true;
+  } else if (IsSessionId(*cookie) && store_.Touch(*cookie)) {
+    id_ = std::move(*cookie);
+  }
 }
 
 std::string PageSession::Value(std::string_view name) const {
-  return id_.empty() ? std::string() : store_.Value(id_, name);
+  if (!id_.empty()) return store_.Value(id_, name);
+  return first_page_ && name == host::kPageItem ? std::string(host::kFirstPage) : std::string();
 }
 
 void PageSession::EnsureSession() {
   if (!id_.empty()) return;
   id_ = store_.Create(ids_);
   issued_ = true;
+  if (std::exchange(first_page_, false)) {
+    store_.SetValue(id_, host::kPageItem, std::string(host::kFirstPage));
+  }
 }
 
 void PageSession::SetValue(std::string_view name, std::string value) {
+  if (id_.empty() && name == host::kPageItem && value == host::kFirstPage) {
+    first_page_ = true;
+    return;
+  }
   EnsureSession();
   store_.SetValue(id_, name, std::move(value));
 }
@@ -238,13 +246,31 @@ void PageSession::SetTimeout(int minutes) {
   store_.SetTimeout(id_, minutes);
 }
 
+void PageSession::LogOn(std::string_view account) {
+  const bool first_page = std::exchange(first_page_, false);
+  id_ = store_.Renew(ids_, id_, account);
+  issued_ = true;
+  if (first_page) store_.SetValue(id_, host::kPageItem, std::string(host::kFirstPage));
+}
+
+void PageSession::EndOtherSessions(std::string_view account) { store_.EndAccount(account, id_); }
+
+std::string PageSession::Cookie(std::string_view value, std::string_view attributes) const {
+  std::string cookie(kSessionCookie);
+  cookie.append("=").append(value).append(attributes);
+  cookie.append("; Path=/; HttpOnly; SameSite=Strict");
+  if (secure_) cookie.append("; Secure");
+  return cookie;
+}
+
 std::optional<std::string> PageSession::Finish() {
   if (abandoned_) {
     if (!id_.empty()) store_.Remove(id_);
-    if (sent_cookie_) return CookieValue("", "; Max-Age=0");
+    if (sent_cookie_) return Cookie("", "; Max-Age=0");
     return std::nullopt;
   }
-  if (issued_) return CookieValue(id_, "");
+  if (issued_) return Cookie(id_, "");
+  if (first_page_ && !marked_) return Cookie(kFirstPageMark, "");
   return std::nullopt;
 }
 

@@ -17,6 +17,9 @@ namespace tessaly::server {
 
 // Name of the session cookie.
 inline constexpr std::string_view kSessionCookie = "TSESSIONID";
+// The session cookie's value for a visitor who holds the first page of the lists
+// (host::kPageItem) and nothing else: no stored session stands behind it.
+inline constexpr std::string_view kFirstPageMark = "first-page";
 
 // What the connection knows about one request besides its headers and body.
 struct RequestLine {
@@ -28,6 +31,8 @@ struct RequestLine {
   std::uint16_t remote_port = 0;
   std::uint16_t server_port = 0;
   std::string_view listen_host;  // SERVER_NAME when the request has no Host header
+  bool https = false;            // the client reached the site over HTTPS (request_origin.h)
+  bool other_origin = false;     // a page of another origin made it (request_origin.h)
 };
 
 class PageRequest final : public host::Request {
@@ -42,6 +47,7 @@ class PageRequest final : public host::Request {
   std::string QueryString() const override;
   std::int64_t TotalBytes() const override;
   std::string BinaryRead(std::int64_t count) override;
+  bool FromOtherOrigin() const override { return line_.other_origin; }
 
  private:
   const RequestLine& line_;
@@ -97,17 +103,24 @@ std::string MapVirtualPath(std::string_view root, std::string_view script_name,
                            std::string_view path);
 
 // The visitor's session as one request sees it: found by the request's cookie, created at the
-// first write, ended by Abandon once the request is done (see Finish).
+// first write, ended by Abandon once the request is done (see Finish). A visitor without a
+// session who is only given the first page of the lists gets kFirstPageMark as the cookie
+// instead of a stored session, and sees that page item on the next requests; a session started
+// later begins with it.
 class PageSession final : public host::Session {
  public:
   // `cookie_header` is the request's Cookie header (may be empty). A cookie that names no live
-  // session is ignored. A new session takes the next of `ids`.
-  PageSession(Sessions& store, SessionIds& ids, std::string_view cookie_header);
+  // session is ignored. A new session takes the next of `ids`. `secure`: the visitor reached the
+  // site over HTTPS, and the cookie is to be sent back that way only.
+  PageSession(Sessions& store, SessionIds& ids, std::string_view cookie_header,
+              bool secure = false);
 
   std::string Value(std::string_view name) const override;
   void SetValue(std::string_view name, std::string value) override;
   void SetTimeout(int minutes) override;
   void Abandon() override { abandoned_ = true; }
+  void LogOn(std::string_view account) override;
+  void EndOtherSessions(std::string_view account) override;
 
   // Called once when the page is done: removes an abandoned session and gives the value of the
   // Set-Cookie header that the answer needs, if any.
@@ -115,11 +128,15 @@ class PageSession final : public host::Session {
 
  private:
   void EnsureSession();
+  std::string Cookie(std::string_view value, std::string_view attributes) const;
 
   Sessions& store_;
   SessionIds& ids_;
   std::string id_;  // empty: the visitor has no live session
+  const bool secure_;
   bool sent_cookie_ = false;
+  bool first_page_ = false;  // no live session, and the first page of the lists
+  bool marked_ = false;      // the request's cookie was kFirstPageMark
   bool issued_ = false;
   bool abandoned_ = false;
 };

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 namespace tessaly::server {
 namespace {
@@ -43,8 +44,10 @@ std::string SessionIds::Next() {
   return id;
 }
 
-SessionStore::SessionStore(std::size_t max_sessions, int default_timeout_minutes, Clock clock)
+SessionStore::SessionStore(std::size_t max_sessions, int default_timeout_minutes, Clock clock,
+                           std::size_t max_account_sessions)
     : max_sessions_(max_sessions == 0 ? 1 : max_sessions),
+      max_account_sessions_(max_account_sessions == 0 ? 1 : max_account_sessions),
       default_timeout_(default_timeout_minutes),
       clock_(std::move(clock)) {}
 
@@ -71,20 +74,24 @@ SessionStore::Map::iterator SessionStore::FindOrRevive(std::string_view id) {
   TimePoint now = Now();
   auto it = FindLive(id, now);
   if (it != sessions_.end()) return it;
-  MakeRoom(now);
-  return Insert(std::string(id), now);
+  MakeRoom(now, false);
+  return Insert(std::string(id), now, {}, default_timeout_);
 }
 
-SessionStore::Map::iterator SessionStore::Insert(std::string id, TimePoint now) {
+SessionStore::Map::iterator SessionStore::Insert(std::string id, TimePoint now,
+                                                 std::string_view account,
+                                                 std::chrono::minutes timeout) {
   auto it = sessions_.try_emplace(std::move(id)).first;
   it->second.last_used = now;
-  Enqueue(it, default_timeout_);
+  it->second.account = account;
+  if (!account.empty()) ++account_sessions_;
+  Enqueue(it, timeout);
   return it;
 }
 
-// Puts a session that is in no queue at the front of the queue of `timeout`.
+// Puts a session that is in no queue at the front of the queue of its budget and `timeout`.
 void SessionStore::Enqueue(Map::iterator it, std::chrono::minutes timeout) {
-  Queue& queue = queues_[timeout];
+  Queue& queue = queues_[{!it->second.account.empty(), timeout}];
   queue.push_front(&it->first);
   it->second.timeout = timeout;
   it->second.queue = &queue;
@@ -94,17 +101,19 @@ void SessionStore::Enqueue(Map::iterator it, std::chrono::minutes timeout) {
 void SessionStore::Dequeue(Map::iterator it) {
   Entry& entry = it->second;
   entry.queue->erase(entry.position);
-  if (entry.queue->empty()) queues_.erase(entry.timeout);
+  if (entry.queue->empty()) queues_.erase({!entry.account.empty(), entry.timeout});
 }
 
 void SessionStore::Erase(Map::iterator it) {
   Dequeue(it);
+  if (!it->second.account.empty()) --account_sessions_;
   sessions_.erase(it);
 }
 
 // Drops expired sessions from the backs of the queues, a few at most, then the least recently
-// used session if the store is still full: that one is at the back of one of the queues.
-void SessionStore::MakeRoom(TimePoint now) {
+// used session of the budget that a new session is to join, if it is still full: that one is at
+// the back of one of the budget's queues.
+void SessionStore::MakeRoom(TimePoint now, bool for_account) {
   int budget = kSweepPerCall;
   for (auto queue = queues_.begin(); queue != queues_.end() && budget > 0;) {
     auto next = std::next(queue);
@@ -116,9 +125,11 @@ void SessionStore::MakeRoom(TimePoint now) {
     }
     queue = next;
   }
-  if (sessions_.size() < max_sessions_) return;
+  const std::size_t held = for_account ? account_sessions_ : sessions_.size() - account_sessions_;
+  if (held < (for_account ? max_account_sessions_ : max_sessions_)) return;
   Map::iterator victim = sessions_.end();
-  for (auto& [timeout, queue] : queues_) {
+  for (auto& [key, queue] : queues_) {
+    if (key.first != for_account) continue;
     auto oldest = sessions_.find(*queue.back());
     if (victim == sessions_.end() || oldest->second.last_used < victim->second.last_used) {
       victim = oldest;
@@ -136,8 +147,8 @@ std::string SessionStore::Create(SessionIds& ids) {
   std::string id = ids.Next();
   std::lock_guard lock(mutex_);
   TimePoint now = Now();
-  MakeRoom(now);
-  Insert(id, now);
+  MakeRoom(now, false);
+  Insert(id, now, {}, default_timeout_);
   return id;
 }
 
@@ -172,6 +183,34 @@ void SessionStore::Remove(std::string_view id) {
   std::lock_guard lock(mutex_);
   auto it = sessions_.find(id);
   if (it != sessions_.end()) Erase(it);
+}
+
+std::string SessionStore::Renew(SessionIds& ids, std::string_view id, std::string_view account) {
+  std::string renewed = ids.Next();
+  std::lock_guard lock(mutex_);
+  TimePoint now = Now();
+  Entry kept;
+  kept.timeout = default_timeout_;
+  if (auto it = FindLive(id, now); it != sessions_.end()) {
+    kept.items = std::move(it->second.items);
+    kept.timeout = it->second.timeout;
+    Erase(it);
+  }
+  MakeRoom(now, !account.empty());
+  Insert(renewed, now, account, kept.timeout)->second.items = std::move(kept.items);
+  return renewed;
+}
+
+void SessionStore::EndAccount(std::string_view account, std::string_view keep) {
+  std::lock_guard lock(mutex_);
+  std::vector<const std::string*> ended;
+  for (const auto& [key, queue] : queues_) {
+    if (!key.first) continue;
+    for (const std::string* id : queue) {
+      if (*id != keep && sessions_.find(*id)->second.account == account) ended.push_back(id);
+    }
+  }
+  for (const std::string* id : ended) Erase(sessions_.find(*id));
 }
 
 std::size_t SessionStore::size() const {

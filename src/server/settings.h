@@ -39,8 +39,12 @@ inline constexpr Setting<std::size_t> kMaxConnections{"limits.max_connections", 
 // To receive one whole request, and to wait for the next one on a kept connection.
 inline constexpr Setting<int> kReadTimeoutSeconds{"limits.read_timeout_seconds", 30, 1, 86400};
 inline constexpr Setting<int> kIdleTimeoutSeconds{"limits.idle_timeout_seconds", 60, 1, 86400};
-// Sessions kept at once; beyond it the least recently used one ends.
+// Visitors' sessions kept at once; beyond it the least recently used one ends.
 inline constexpr Setting<std::size_t> kMaxSessions{"limits.max_sessions", 100'000, 1, 100'000'000};
+// Logged-on sessions kept at once, in a budget of their own that the visitors' sessions never
+// take from; beyond it the least recently used logged-on session ends. Only a right password
+// starts one, so this bounds what an administrator who logs on again and again leaves behind.
+inline constexpr std::size_t kMaxAccountSessions = 1000;
 // Bytes of public pages kept between requests (their text for the database state they show),
 // shared evenly by the server threads; 0 keeps none.
 inline constexpr Setting<std::size_t> kCacheMaxBytes{"cache.max_bytes", 64 * kMiB, 0,

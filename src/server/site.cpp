@@ -17,9 +17,7 @@ namespace http = beast::http;
 
 }  // namespace
 
-bool Target::RunsPages() const {
-  return page || (file && IsIncludingPage(file->path.native()));
-}
+bool Target::RunsPages() const { return page || (file && IsIncludingPage(file->path.native())); }
 
 Site::Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions)
     : pages_(std::move(pages)), root_(std::move(root)), sessions_(sessions) {}
@@ -105,7 +103,9 @@ void Site::AnswerFile(const SiteRequest& request, const StaticFile& file, LoopSt
   if (!text) {
     beast::error_code ec;
     answer.file.open(file.path.c_str(), beast::file_mode::scan, ec);
-    if (ec || ::fstat(answer.file.native_handle(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    // A file replaced since it was resolved has its first bytes read again.
+    if (ec || ::fstat(answer.file.native_handle(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        (!SameFileVersion(info, file.info) && HoldsDatabaseHeader(answer.file.native_handle()))) {
       return answer.Refuse(http::status::not_found);
     }
   }

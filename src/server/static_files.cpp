@@ -1,6 +1,8 @@
 #include "server/static_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
@@ -86,10 +88,38 @@ bool ReadInfo(const fs::path& file, struct stat& info) {
   return ::lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// True when `file` begins with a database file's header, or cannot be opened to tell.
+bool FileStartsAsDatabase(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return true;
+  const bool database = HoldsDatabaseHeader(fd);
+  ::close(fd);
+  return database;
+}
+
 constexpr auto kResolutionLifetime = std::chrono::seconds(1);
 constexpr std::size_t kKeptResolutions = 256;
 
 }  // namespace
+
+bool IsNeverServedName(std::string_view relative) { return !SegmentsAllowed(relative); }
+
+bool StartsAsDatabase(std::string_view bytes) { return bytes.starts_with(kDatabaseHeader); }
+
+bool HoldsDatabaseHeader(int fd) {
+  std::array<char, kDatabaseHeader.size()> head{};
+  const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
+  return got == static_cast<ssize_t>(head.size()) &&
+         StartsAsDatabase(std::string_view(head.data(), head.size()));
+}
+
+bool SameFileVersion(const struct stat& a, const struct stat& b) {
+  const auto same_time = [](const timespec& x, const timespec& y) {
+    return x.tv_sec == y.tv_sec && x.tv_nsec == y.tv_nsec;
+  };
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         same_time(a.st_mtim, b.st_mtim) && same_time(a.st_ctim, b.st_ctim);
+}
 
 std::optional<StaticFile> StaticPaths::Resolve(const fs::path& root, std::string_view path) {
   std::string key = root.native();
@@ -98,15 +128,25 @@ std::optional<StaticFile> StaticPaths::Resolve(const fs::path& root, std::string
   const auto now = std::chrono::steady_clock::now();
   StaticFile file;
   if (auto it = kept_.find(key); it != kept_.end() && now < it->second.until) {
-    if (ReadInfo(it->second.resolved, file.info)) {
-      file.path = it->second.resolved;
+    Kept& resolution = it->second;
+    if (ReadInfo(resolution.resolved, file.info)) {
+      if (!SameFileVersion(file.info, resolution.checked)) {
+        if (FileStartsAsDatabase(resolution.resolved)) {
+          kept_.erase(it);
+          return std::nullopt;
+        }
+        resolution.checked = file.info;
+      }
+      file.path = resolution.resolved;
       return file;
     }
   }
   auto resolved = ResolveUncached(root, path);
-  if (!resolved || !ReadInfo(*resolved, file.info)) return std::nullopt;
+  if (!resolved || !ReadInfo(*resolved, file.info) || FileStartsAsDatabase(*resolved)) {
+    return std::nullopt;
+  }
   if (kept_.size() >= kKeptResolutions) kept_.clear();
-  kept_.insert_or_assign(std::move(key), Kept{*resolved, now + kResolutionLifetime});
+  kept_.insert_or_assign(std::move(key), Kept{*resolved, now + kResolutionLifetime, file.info});
   file.path = std::move(*resolved);
   return file;
 }

@@ -10,6 +10,7 @@
 #include "admin/passwords.h"
 #include "base/errors.h"
 #include "pages/logon_guard.h"
+#include "pages/message.h"
 #include "support/entries.h"
 #include "support/golden.h"
 #include "support/page_fixture.h"
@@ -136,6 +137,66 @@ TEST_F(AdminPagesTest, LogonFindingEveryHashSlotTakenAsksToRetryAndCountsNoFailu
     EXPECT_NE(f_.host.response.body.find("服务器繁忙，请稍后再试。"), std::string::npos);
   }
   EXPECT_FALSE(f_.logons.Closed("10.0.0.1"));
+}
+
+// A page of another origin (another port, a sibling host) cannot act through the session: each
+// page that changes something refuses its request, and nothing changes, the session included.
+TEST_F(AdminPagesTest, ARequestThatAPageOfAnotherOriginMadeChangesNothing) {
+  testing::FillEntries(file_, 2);
+  testing::Sql(file_, "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('admin', 'secret')");
+  const std::string before = testing::Sql(file_, "SELECT PASSWORD FROM USERTB");
+  const struct {
+    pages::PageFunction page;
+    testing::Items form, query;
+    const char* method;
+  } requests[] = {
+      {&DoLogon, {{"username", "admin"}, {"password", "secret"}}, {}, "POST"},
+      {&DoAddEntry, {{"title", "t"}, {"content", "c"}}, {}, "POST"},
+      {&DoAddEntry, {}, {{"title", "t"}, {"content", "c"}}, "GET"},
+      {&DoDeleteEntries, {{"id", "1"}}, {}, "POST"},
+      {&DoUpdateEntry, {{"title", "x"}, {"content", "y"}}, {{"id", "1"}}, "POST"},
+      {&DoChangePassword, {}, {{"password", "hacked1"}, {"chkpassword", "hacked1"}}, "GET"},
+      {&DoChangePassword, {{"password", "hacked1"}, {"chkpassword", "hacked1"}}, {}, "POST"},
+  };
+  for (const auto& request : requests) {
+    f_.NewRequest(request.query, request.method);
+    f_.host.request.form = request.form;
+    f_.host.request.other_origin = true;
+    EXPECT_NE(Render(request.page).find(pages::kRefusalText), std::string::npos);
+    EXPECT_FALSE(f_.host.session.abandoned);
+  }
+  EXPECT_EQ(f_.host.session.logged_on_as, "");
+  EXPECT_EQ(f_.host.session.ended_others_of, "");
+  EXPECT_EQ(testing::Sql(file_, "SELECT count(*) FROM MESSAGE WHERE TITLE IN ('t1', 't2')"), "2");
+  EXPECT_EQ(testing::Sql(file_, "SELECT count(*) FROM MESSAGE"), "2");
+  EXPECT_EQ(testing::Sql(file_, "SELECT PASSWORD FROM USERTB"), before);
+}
+
+// A new password of nothing or of spaces would shut the account out: it is refused. A change
+// ends the account's other sessions; a logon starts the session anew for the account.
+TEST_F(AdminPagesTest, PasswordChangeRefusesEmptyAndEndsTheOtherSessions) {
+  testing::Sql(file_, "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('admin', 'secret')");
+  const std::string before = testing::Sql(file_, "SELECT PASSWORD FROM USERTB");
+  for (const auto& [password, check] : {std::pair{"", ""}, {"   ", " "}}) {
+    Post({{"password", password}, {"chkpassword", check}});
+    ExpectGolden(Render(DoChangePassword), "admin_password_empty.html");
+  }
+  f_.NewRequest({{"do", "dopassword"}});  // the bare link
+  ExpectGolden(Render(DoChangePassword), "admin_password_empty.html");
+  EXPECT_EQ(testing::Sql(file_, "SELECT PASSWORD FROM USERTB"), before);
+  EXPECT_EQ(f_.host.session.ended_others_of, "");
+
+  Post({{"password", " new "}, {"chkpassword", "new"}});
+  EXPECT_NE(Render(DoChangePassword).find("密码已更新成功了！"), std::string::npos);
+  EXPECT_EQ(f_.host.session.ended_others_of, "admin");
+  EXPECT_EQ(CheckPassword(testing::Sql(file_, "SELECT PASSWORD FROM USERTB"), " new "),
+            PasswordCheck::kRight);
+
+  f_.host.session.values.clear();
+  Post({{"username", "admin"}, {"password", " new "}});
+  EXPECT_NE(Render(DoLogon).find("控制面板"), std::string::npos);
+  EXPECT_EQ(f_.host.session.logged_on_as, "admin");
+  EXPECT_EQ(f_.host.session.Value("username"), "admin");
 }
 
 TEST(PasswordsTest, HashesAreSaltedAndClearOrWeakRowsAreToBeStoredAgain) {

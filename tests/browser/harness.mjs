@@ -8,6 +8,7 @@
 // /usr/bin/chromium.
 import { spawn, execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -140,4 +141,18 @@ export async function opensWindow(context, action) {
 // collapse the spaces, so "确 定" finds either spacing.
 export function button(frame, label) {
   return frame.getByRole('button', { name: label, exact: true });
+}
+
+// Serves `html` at every path from a free port of the loopback address: a page of another origin
+// of the same site. Resolves to { url, close }.
+export async function servePage(html) {
+  const server = http.createServer((request, response) => {
+    response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
+    response.end(html);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return {
+    url: `http://127.0.0.1:${server.address().port}/`,
+    close: () => new Promise((resolve) => server.close(resolve)),
+  };
 }

@@ -7,8 +7,9 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { after, before, describe } from 'node:test';
 
-import { Site, Walk, button, launchChromium, navigates, newVisitor, opensWindow, shotDir }
-  from './harness.mjs';
+import {
+  Site, Walk, button, launchChromium, navigates, newVisitor, opensWindow, servePage, shotDir,
+} from './harness.mjs';
 import { gif, jpeg } from './pictures.mjs';
 
 const admin = { user: 'admin', password: 'first-Secret' };
@@ -269,6 +270,47 @@ const edited = { title: "Tom's 日志", content: '\n示例：</textarea>之后 &
     assert.equal(await press('返 回'), '图片名称');
     assert.deepEqual(await adminPage.getByRole('link').allInnerTexts(), [gif.name]);
     assert.deepEqual(site.sql('SELECT NAME FROM IMAGE'), [{ NAME: gif.name }]);
+  });
+
+  // A page on another port of this host is the same site to the browser, which sends it the
+  // webmaster's cookie; what it makes the browser ask for (an image that is a password change,
+  // a form that posts itself) is refused and changes nothing, and the real forms still work.
+  walk.step('another-origin-changes-nothing', async () => {
+    const stored = () => ({
+      password: site.sql('SELECT PASSWORD FROM USERTB')[0].PASSWORD,
+      entries: site.sql('SELECT count(*) AS N FROM MESSAGE')[0].N,
+    });
+    const before = stored();
+    const board = `${site.url}/log/board?action=admin`;
+    const hostile = await servePage(`<!DOCTYPE html><html><body>
+      <img src="${board}&do=dopassword&password=hacked1&chkpassword=hacked1">
+      <form method="POST" action="${board}&do=doadd">
+        <input name="title" value="hacked"><input name="content" value="hacked"></form>
+      <script>
+        document.querySelector('img').addEventListener('error', () =>
+          document.forms[0].submit());
+      </script></body></html>`);
+    try {
+      const page = walk.page = await visitor.newPage();
+      // The browser may block the answer as no image (ORB); the request went out either way.
+      const image = new Promise((resolve) => {
+        const done = (request) => request.url().includes('dopassword') && resolve();
+        page.on('requestfinished', done);
+        page.on('requestfailed', done);
+      });
+      const posted = page.waitForEvent('framenavigated',
+        (frame) => frame === page.mainFrame() && frame.url().includes('doadd'));
+      await page.goto(hostile.url);
+      await image;
+      await posted;
+      await page.waitForLoadState('load');
+      assert.equal(await titleBar(page), '非法调试');
+      assert.deepEqual(stored(), before);
+      await page.close();
+    } finally {
+      await hostile.close();
+    }
+    walk.page = adminPage;
   });
 
   walk.step('change-password', async () => {

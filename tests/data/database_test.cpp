@@ -1,5 +1,6 @@
 // The data layer on a real file: recordsets as the pages walk them, values always bound, the
 // stamps that caches are kept under, opening a database, and what may be shown of a URL.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
@@ -8,6 +9,7 @@
 #include <filesystem>
 
 #include "base/errors.h"
+#include "data/backup.h"
 #include "data/change_watch.h"
 #include "data/database.h"
 #include "data/postgres.h"
@@ -204,6 +206,54 @@ TEST(OpenTest, RefusesForeignFilesAndNamesAFolderItCannotWrite) {
   EXPECT_EQ(message, "cannot write " + file +
                          ": attempt to write a readonly database; the server needs to write the "
                          "folder of its database");
+}
+
+// Each run holds its temporary copy locked while it writes; a killed run has let go of it.
+TEST(BackupTest, RemovesWhatDeadRunsLeftAndLeavesALiveRunsCopy) {
+  namespace fs = std::filesystem;
+  testing::TempDir dir;
+  const std::string file = testing::MakeDatabase(dir.path() / "log");
+  InsertEntry(file, "kept", "c", "2026-01-01 00:00:00");
+  const fs::path copies = dir.path() / "copies";
+  const auto write = [&](const std::string& name) { return dir.Write("copies/" + name, "x"); };
+  // A run's lock, as a live run holds it: while `fd` stays open.
+  const auto lock = [](int fd) {
+    struct flock first_byte {};
+    first_byte.l_type = F_WRLCK;
+    first_byte.l_whence = SEEK_SET;
+    first_byte.l_len = 1;
+    return ::fcntl(fd, F_OFD_SETLK, &first_byte) == 0;
+  };
+  // Killed: its lock went with it.
+  for (const char* name : {".b.mdb.partial-Dead01", ".b.mdb.partial-Dead01-journal",
+                           ".b.mdb.partial-Dead02", ".b.mdb.partial-Gone03-journal"}) {
+    write(name);
+  }
+  {
+    const int fd = ::open((copies / ".b.mdb.partial-Dead02").c_str(), O_RDWR);
+    ASSERT_TRUE(lock(fd));
+    ::close(fd);
+  }
+  // Alive, and names that are not leftovers of a run to b.mdb.
+  const std::vector<std::string> stay = {".b.mdb.partial-Live01", ".b.mdb.partial-Live01-journal",
+                                         ".b.mdb.partial-Longer1", ".c.mdb.partial-Other1",
+                                         "b.mdb.partial-Plain1"};
+  for (const std::string& name : stay) write(name);
+  const int live = ::open((copies / stay[0]).c_str(), O_RDWR);
+  ASSERT_TRUE(lock(live));
+
+  BackupDatabase(file, (copies / "b.mdb").string());
+  ::close(live);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(copies)) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  std::vector<std::string> expected = stay;
+  expected.push_back("b.mdb");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
+  EXPECT_EQ(Sql((copies / "b.mdb").string(), "SELECT TITLE FROM MESSAGE"), "kept");
 }
 
 TEST(DisplayUrlTest, HidesThePasswordOnly) {

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 
 #include "e2e/harness.h"
 #include "images/pictures.h"
@@ -159,6 +160,122 @@ TEST(AdminLogonTest, ExactMatchesHashesPasswordChangeAndTheShutOut) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(guessing.LogOn("hand", "guess"), wrong);
   EXPECT_EQ(guessing.LogOn("hand", "third"), wrong);  // shut out, unchecked
   EXPECT_TRUE(IsControlPanel(other.LogOn("hand", "third")));
+}
+
+// What a browser sends for `visitor` when a page asks it to: the visitor's cookie, the Host that
+// names this server, and the `headers` that tell where the page was.
+HttpResponse FromPage(const Server& server, const Visitor& visitor, const std::string& method,
+                      const std::string& target, const std::string& headers,
+                      const std::string& body = {}) {
+  std::string request = method + " " + target +
+                        " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+                        "\r\nCookie: " + visitor.cookie + "\r\n" + headers;
+  if (method == "POST") {
+    request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n";
+  }
+  return Fetch(server.port(), request + "Connection: close\r\n\r\n" + body);
+}
+
+// A page of another port of this host is the same site to the browser, which sends it the
+// session cookie: whether by Fetch Metadata, Origin or Referer, its requests change nothing,
+// while the site's own pages and tools that say nothing go on working.
+TEST(AdminSessionTest, APageOfAnotherOriginChangesNothing) {
+  Site site;
+  const Server server(site);
+  Visitor admin(server);
+  ASSERT_TRUE(IsControlPanel(admin.LogOn()));
+  const std::string own = "http://127.0.0.1:" + std::to_string(server.port());
+  const std::string other = "http://127.0.0.1:" + std::to_string(server.port() + 1);
+  const std::string password = StoredPassword(site, "admin");
+  for (const std::string& from :
+       {"Sec-Fetch-Site: same-site\r\nOrigin: " + other + "\r\n", "Origin: " + other + "\r\n",
+        "Referer: " + other + "/hostile.html\r\n", "Origin: null\r\nReferer: " + own + "/\r\n"}) {
+    EXPECT_TRUE(Has(FromPage(server, admin, "GET",
+                             AdminPage("dopassword&password=hacked1&chkpassword=hacked1"), from)
+                        .body,
+                    "非法调试"))
+        << from;
+    EXPECT_TRUE(Has(FromPage(server, admin, "POST", AdminPage("doadd"), from,
+                             Form({{"title", "t"}, {"content", "c"}}))
+                        .body,
+                    "非法调试"))
+        << from;
+  }
+  EXPECT_EQ(StoredPassword(site, "admin"), password);
+  EXPECT_EQ(Count(site), "0");
+  for (const std::string& from :
+       {"Sec-Fetch-Site: same-origin\r\nOrigin: " + own + "\r\n", "Origin: " + own + "\r\n",
+        "Referer: " + own + "/log/board\r\n", std::string()}) {
+    EXPECT_TRUE(Has(FromPage(server, admin, "POST", AdminPage("doadd"), from,
+                             Form({{"title", "t" + std::to_string(from.size())}, {"content", "c"}}))
+                        .body,
+                    "成功增加日志"))
+        << from;
+  }
+  EXPECT_EQ(Count(site), "4");
+}
+
+// A session id known before the logon (here one planted in the administrator's browser) never
+// holds the logon; a password change refuses an empty password and ends the other sessions of
+// the account, the changing one staying logged on.
+TEST(AdminSessionTest, ALogonIsANewSessionAndAPasswordChangeEndsTheOthers) {
+  Site site;
+  const Server server(site);
+  Visitor planted(server);
+  planted.Get(AdminPage("add"));  // a form that anybody is shown starts a session
+  ASSERT_EQ(planted.cookie.size(), 43u) << planted.cookie;
+  Visitor admin = planted;
+  ASSERT_TRUE(IsControlPanel(admin.LogOn()));
+  EXPECT_NE(admin.cookie, planted.cookie);
+  EXPECT_TRUE(IsLoginForm(planted.Post(AdminPage("dodel"), "id=").body));
+
+  Visitor second(server, "127.0.0.5");
+  ASSERT_TRUE(IsControlPanel(second.LogOn()));
+  const std::string password = StoredPassword(site, "admin");
+  for (const std::string& empty :
+       {Form({{"password", "  "}, {"chkpassword", " "}}), std::string()}) {
+    EXPECT_TRUE(Has(admin.Post(AdminPage("dopassword"), empty).body, "请输入 <b>新的密码</b> ！"));
+  }
+  EXPECT_TRUE(Has(admin.Get(AdminPage("dopassword")).body, "请输入 <b>新的密码</b> ！"));
+  EXPECT_EQ(StoredPassword(site, "admin"), password);
+  EXPECT_TRUE(IsControlPanel(second.Post(AdminPage("dodel"), "id=").body));
+
+  EXPECT_TRUE(Has(
+      admin.Post(AdminPage("dopassword"), Form({{"password", "new"}, {"chkpassword", "new"}})).body,
+      "密码已更新成功了！"));
+  EXPECT_TRUE(IsControlPanel(admin.Post(AdminPage("dodel"), "id=").body));
+  EXPECT_TRUE(IsLoginForm(second.Post(AdminPage("dodel"), "id=").body));
+  EXPECT_TRUE(IsControlPanel(second.LogOn("admin", "new")));
+}
+
+// Readers who stay on the first page are kept by their cookie alone, and those who page on,
+// however many, cannot crowd out a logged-on session. Behind a trusted proxy that the visitor
+// reached over HTTPS, the cookie is sent back that way only.
+TEST(AdminSessionTest, AFloodOfVisitorsNeverEndsALogonAndHttpsCookiesAreSecure) {
+  Site site;
+  testing::FillEntries(site.database(), 60);
+  const std::string config = (site.root() / "small.toml").string();
+  std::ofstream(config) << "trusted_proxies = [\"127.0.0.1\"]\n[limits]\nmax_sessions = 5\n";
+  const Server server(site, {"--config", config});
+  Visitor admin(server);
+  ASSERT_TRUE(IsControlPanel(admin.LogOn()));
+
+  EXPECT_EQ(server.Get("/log/board?action=list").Header("set-cookie"),
+            "TSESSIONID=first-page; Path=/; HttpOnly; SameSite=Strict");
+  Visitor reader(server);
+  EXPECT_TRUE(Has(reader.Get("/log/board?action=list").body, ">1/3<"));
+  EXPECT_TRUE(Has(reader.Get("/log/board?action=list&move=next").body, ">2/3<"));
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_TRUE(Has(server.Get("/log/board?action=list&move=last").body, ">3/3<"));
+  }
+  EXPECT_TRUE(IsControlPanel(admin.Post(AdminPage("dodel"), "id=").body));
+
+  const std::string https =
+      GetRequest("/log/board?action=list&move=last", "X-Forwarded-Proto: https\r\n");
+  EXPECT_TRUE(Has(Fetch(server.port(), https).Header("set-cookie"), "; SameSite=Strict; Secure"));
+  EXPECT_FALSE(Has(Fetch(server.port(), https, "127.0.0.2").Header("set-cookie"), "Secure"));
+  EXPECT_FALSE(Has(server.Get("/log/board?action=list&move=last").Header("set-cookie"), "Secure"));
 }
 
 // A picture uploaded as a browser sends the form, served with the headers a browser relies on,

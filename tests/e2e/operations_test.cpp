@@ -1,7 +1,8 @@
 // Running a site: the command line (clear errors with their exit status, `init` on a site that
 // exists, the markup converter's options, whose conversions are pinned in tests/text),
 // `tessaly backup` while writers commit, `tessaly migrate` from the SQLite file to PostgreSQL,
-// and deploy/nginx.conf in front of the server.
+// a PostgreSQL pool whose connections the server closed, and deploy/nginx.conf in front of the
+// server.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +10,8 @@
 #include <regex>
 #include <thread>
 
+#include "base/errors.h"
+#include "data/database.h"
 #include "e2e/harness.h"
 
 namespace tessaly::e2e {
@@ -84,8 +87,17 @@ TEST(BackupTest, ConsistentCopyWhileWritersRunThatServes) {
   const int copied = std::stoi(testing::Sql(copy, "SELECT count(*) FROM MESSAGE"));
   EXPECT_GE(copied, before);
   EXPECT_LE(copied, committed.load());
+  // A copy under a name that the server would serve is refused inside the site's folder; a
+  // database copied there by other means is never served, whatever its name.
+  r = RunTessaly(site.Command("backup", {"--to", (restored / "log" / "backup.db").string()}));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "inside the site folder")) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(restored / "log" / "backup.db"));
+  std::filesystem::copy_file(copy, restored / "log" / "backup.db");
   const Server server({"serve", "--root", restored.string()});
   EXPECT_TRUE(Has(server.Get("/log/board?action=show&id=1").body, "<b>t1</b>"));
+  EXPECT_EQ(server.Get("/log/backup.db").status, 404);
 
   // An existing file is kept unless --force; an unwritable place leaves nothing behind.
   r = RunTessaly(site.Command("backup", {"--to", copy}));
@@ -98,6 +110,59 @@ TEST(BackupTest, ConsistentCopyWhileWritersRunThatServes) {
   for (const auto& entry : std::filesystem::directory_iterator(site.root())) {
     EXPECT_FALSE(Has(entry.path().filename().string(), "partial")) << entry.path();
   }
+}
+
+// Closes every session that others hold on the database at `url`, as a restart of the server
+// does (this database's alone: other tests share the server); returns once they have ended.
+void CloseOtherSessions(const std::string& url) {
+  testing::Sql(url,
+               "SELECT count(pg_terminate_backend(pid, 5000)) FROM pg_stat_activity "
+               "WHERE datname = current_database() AND pid <> pg_backend_pid()");
+}
+
+// A connection that the server closed while it lay in the pool is made anew before a statement
+// goes out on it; a statement that may have reached the server is not sent again, and says so;
+// nor is a connection made anew inside a transaction, whose earlier statements went with it.
+// (A whole node through the same: SeveralNodesTest.ANodeConnectsAgainWhenItsConnectionsAreLost.)
+TEST(PostgresPoolTest, ConnectionsClosedInThePoolAreMadeAnewAndNoStatementRunsTwice) {
+  if (!OnPostgres()) GTEST_SKIP() << "a PostgreSQL server's connections";
+  Site site;
+  testing::Script(site.database(), "CREATE SEQUENCE TRIES; CREATE TABLE T (X BIGINT)");
+  const auto database = data::Database::Open(site.database());
+  const auto backend = [&database] {
+    std::vector<data::Row> rows;
+    database->Acquire()->Query("SELECT pg_backend_pid()", {}, rows);
+    return rows.at(0).at(0).ToInt();
+  };
+  const std::int64_t first = backend();
+  CloseOtherSessions(site.database());
+  std::int64_t second = 0;
+  EXPECT_NO_THROW(second = backend());
+  EXPECT_NE(second, first);
+
+  {
+    data::Lease lease = database->Acquire();
+    std::vector<data::Row> rows;
+    try {
+      lease->Query("SELECT nextval('tries'), pg_terminate_backend(pg_backend_pid()), pg_sleep(10)",
+                   {}, rows);
+      ADD_FAILURE() << "the statement returned";
+    } catch (const DataError& error) {
+      EXPECT_TRUE(Has(error.what(), "may or may not have taken effect")) << error.what();
+    }
+  }
+  EXPECT_EQ(testing::Sql(site.database(), "SELECT last_value FROM TRIES"), "1");
+
+  {
+    data::Lease lease = database->Acquire();
+    lease->Begin();
+    lease->Execute("INSERT INTO T (X) VALUES (1)");
+    CloseOtherSessions(site.database());
+    EXPECT_THROW(lease->Execute("INSERT INTO T (X) VALUES (2)"), DataError);
+    lease->Rollback();
+  }
+  EXPECT_EQ(testing::Sql(site.database(), "SELECT count(*) FROM T"), "0");
+  EXPECT_NO_THROW(backend());
 }
 
 // Everything copied as stored, the pages the same bytes as before, and a target that holds
@@ -193,6 +258,7 @@ TEST(NginxTest, DeployedConfigurationInFront) {
       << "<h1>home</h1><!--#include virtual=\"/log/board?action=hotnews\" -->"
          "<!--#include virtual=\"/style.css\" -->";
   std::filesystem::copy_file(site.database(), site.root() / "log" / "LOGS.MDB.bak");
+  std::filesystem::copy_file(site.database(), site.root() / "log" / "before-upgrade.MDB");
   const std::string log = (site.root() / "access.log").string();
   const std::string config = (site.root() / "tessaly.toml").string();
   std::ofstream(config) << "access_log = \"" << log << "\"\ntrusted_proxies = [\"127.0.0.1\"]\n";
@@ -205,8 +271,8 @@ TEST(NginxTest, DeployedConfigurationInFront) {
     EXPECT_EQ(proxied.status, 200) << target;
     EXPECT_EQ(proxied.body, tessaly.Get(target).body) << target;
   }
-  for (const char* refused :
-       {"/log/logs.mdb", "/log/LOGS.MDB.bak", "/log/logs.mdb-wal", "/log/%6Cogs.mdb"}) {
+  for (const char* refused : {"/log/logs.mdb", "/log/LOGS.MDB.bak", "/log/logs.mdb-wal",
+                              "/log/%6Cogs.mdb", "/log/before-upgrade.MDB"}) {
     EXPECT_EQ(Get10(nginx.port(), refused).status, 404) << refused;
   }
   // nginx's own includes instead.

@@ -98,20 +98,23 @@ TEST(FeedTest, ReadByAFeedParserFieldByFieldAndAnswers304) {
                  "Connection: close\r\n" +
                      headers + "\r\n");
   };
-  testing::InsertEntry(site.database(), "A&nbsp;&amp;&nbsp;B", "第一行<br><b>粗</b>\x01",
+  // As the add form stores them: what the author typed was "it's A &lt; B" and U+FFFE.
+  testing::InsertEntry(site.database(), "it''s&nbsp;A&nbsp;&amp;lt;&nbsp;B\xEF\xBF\xBE",
+                       "第一行<br><b>粗</b>\x01it''s&nbsp;''\xEF\xBF\xBF",
                        "2026-07-01 08:30:00.250");
   testing::InsertEntry(site.database(), "second", "c", "2026-07-02 09:00:00");
   const HttpResponse r = fetch("");
   EXPECT_EQ(r.Header("content-type"), "application/atom+xml; charset=utf-8");
-  // Newest first. The stored HTML arrives as HTML; the control character, which XML cannot
-  // hold, is gone.
+  // Newest first. A title arrives as the text its author typed, apostrophes single and the
+  // entity text as typed; the stored HTML of a content arrives as HTML, its apostrophes single.
+  // The control character, which XML cannot hold, is gone; U+FFFE and U+FFFF became U+FFFD.
   EXPECT_EQ(ReadAsFeedReader(r.body),
             "feed\tatom10\tTessaly 网站日志\thttp://example.org:8080/log/board?action=list\n"
             "entry\tsecond\thttp://example.org:8080/log/board?action=show&id=2\t"
             "http://example.org:8080/log/board?action=show&id=2\t2026-07-02T01:00:00Z\tc\n"
-            "entry\tA&nbsp;&amp;&nbsp;B\thttp://example.org:8080/log/board?action=show&id=1\t"
+            "entry\tit's A &lt; B\uFFFD\thttp://example.org:8080/log/board?action=show&id=1\t"
             "http://example.org:8080/log/board?action=show&id=1\t2026-07-01T00:30:00Z\t"
-            "第一行<br /><b>粗</b>\n");
+            "第一行<br /><b>粗</b>it's&nbsp;'\uFFFD\n");
 
   // A reader that has this feed gets a 304, by tag or by date; a changed feed has a new tag.
   const std::string tag = r.Header("etag");

@@ -159,6 +159,22 @@ TEST(ImageAdminTest, LoginFirstThenTheExactForAndOnlyAPostOfWholeNumbersDeletes)
   EXPECT_EQ(f.Pictures(), "1");
 }
 
+// A page of another origin can neither delete nor upload a picture through the session.
+TEST(ImageAdminTest, ARequestThatAPageOfAnotherOriginMadeChangesNothing) {
+  Admin f;
+  InsertPicture(f.file, "a.gif", "image/gif", "x");
+  f.NewRequest({{"for", "delimage"}, {"id", "1"}}, "POST");
+  f.host.request.other_origin = true;
+  EXPECT_EQ(Title(f.Run(ImageAdmin)), "非法调试");
+  f.NewRequest({{"for", "doupload"}}, "POST");
+  f.host.request.body = FormUpload().Body();
+  f.host.request.other_origin = true;
+  EXPECT_EQ(Title(f.Run(ImageAdmin)), "非法调试");
+  EXPECT_EQ(f.Pictures(), "1");
+  f.Upload(FormUpload());
+  EXPECT_EQ(f.Pictures(), "2");
+}
+
 TEST(ImageListTest, FifteenAPageThenThePagerWithDoInItsLinksOnce) {
   Admin f;
   ExpectGolden(f.Page({}), "image_list_empty.html");
@@ -245,11 +261,39 @@ TEST(UploadTest, SizeTypeNameAndDuplicateChecksInThatOrder) {
   add("no name", f.Serve(""));
   ExpectGolden(messages, "image_messages.html");
 
-  // A body the parser cannot take apart stores nothing.
+  // An empty name could never be asked for, and a name is at most 255 bytes: each passes the
+  // characters' check.
+  for (const std::string& name : {std::string(), std::string(256, 'a')}) {
+    form.file_name = name;
+    EXPECT_EQ(Title(upload()), "文件错误") << name.size();
+  }
+  form.file_name = std::string(251, 'a') + ".gif";
+  EXPECT_EQ(Title(upload()), "图片上传成功");
+  EXPECT_EQ(f.Pictures(), "5");
+
+  // A body the parser cannot take apart is answered with the form's own messages and stores
+  // nothing: no type declared is no picture type; a body that has no name, no blank line after
+  // the first part's headers, or no part after the file is refused as a bad request.
+  f.image_size = 1 << 20;
+  const std::string delimiter = "--" + form.boundary + "\r\n";
   form.file_name = "new.gif";
   form.submit_button = false;
-  EXPECT_THROW(upload(), InvalidArgument);
-  EXPECT_EQ(f.Pictures(), "4");
+  const std::pair<std::string, std::string> bodies[] = {
+      {form.Body(), "文件错误"},
+      {"", "该图像文件类型不被支持"},
+      {delimiter + "Content-Disposition: form-data; filename=\"x.gif\"\r\n\r\nGIF\r\n" + delimiter,
+       "该图像文件类型不被支持"},
+      {delimiter + "Content-Type: image/gif\r\n\r\nGIF\r\n" + delimiter, "文件错误"},
+      {delimiter + "filename=\"x.gif\"\r\nContent-Type: image/gif\r\nGIF\r\n" + delimiter,
+       "文件错误"},
+  };
+  for (const auto& [body, title] : bodies) {
+    f.NewRequest({{"for", "doupload"}}, "POST");
+    f.host.request.body = body;
+    EXPECT_EQ(Title(f.Run(ImageAdmin)), title) << body;
+    EXPECT_EQ(f.host.response.status, title == "文件错误" ? 400 : 200) << body;
+  }
+  EXPECT_EQ(f.Pictures(), "5");
 }
 
 TEST(UploadTest, OfTwoSimultaneousUploadsOfOneNameTheLaterGetsTheDuplicateMessage) {

@@ -8,6 +8,7 @@
 #include "server/client_address.h"
 #include "server/host_objects.h"
 #include "server/page_run.h"
+#include "server/request_origin.h"
 #include "server/session_store.h"
 #include "server/url_encoding.h"
 
@@ -52,6 +53,49 @@ TEST(ClientAddressTest, ForwardedForIsBelievedOnlyFromTrustedProxies) {
   EXPECT_EQ(ClientAddress("127.0.0.1", "198.51.100.4, junk", proxies), "127.0.0.1");
   EXPECT_EQ(ClientAddress("::ffff:127.0.0.1", " 2001:DB8::1 ", proxies), "2001:db8::1");
   EXPECT_EQ(ClientAddress("127.0.0.1", "", proxies), "127.0.0.1");
+}
+
+// The scheme and host are a proxy's word only when the settings trust it; the browser's word on
+// who made a request is Sec-Fetch-Site, else Origin, else Referer, and a tool says nothing.
+TEST(RequestOriginTest, OwnOriginFromTheHostOrATrustedProxyAndWhoMadeTheRequest) {
+  const std::vector<std::string> proxies = {"127.0.0.1"};
+  EXPECT_TRUE(IsTrustedProxy("::ffff:127.0.0.1", proxies));
+  EXPECT_FALSE(IsTrustedProxy("127.0.0.2", proxies));
+  OwnOrigin own = RequestOrigin("127.0.0.1:18083", false, "https", "evil.example");
+  EXPECT_FALSE(own.https);
+  EXPECT_EQ(own.host, "127.0.0.1:18083");
+  own = RequestOrigin("backend:8080", true, "http, HTTPS", "a.example, Site.example");
+  EXPECT_TRUE(own.https);
+  EXPECT_EQ(own.host, "Site.example");
+  EXPECT_FALSE(RequestOrigin("backend", true, "", "").https);
+
+  const OwnOrigin plain{false, "127.0.0.1:18083"};
+  // Sec-Fetch-Site decides alone when it is sent.
+  for (const char* site : {"same-origin", "none"}) {
+    EXPECT_FALSE(FromOtherOrigin(site, "http://127.0.0.1:18090", "", plain)) << site;
+  }
+  for (const char* site : {"same-site", "cross-site", "whatever"}) {
+    EXPECT_TRUE(FromOtherOrigin(site, "http://127.0.0.1:18083", "", plain)) << site;
+  }
+  // Then the Origin header, then the Referer: scheme, host and port must all be the request's.
+  EXPECT_FALSE(FromOtherOrigin("", "", "", plain));
+  EXPECT_FALSE(FromOtherOrigin("", "HTTP://127.0.0.1:18083", "", plain));
+  EXPECT_FALSE(FromOtherOrigin("", "", "http://127.0.0.1:18083/log/board?action=list", plain));
+  for (const char* origin :
+       {"http://127.0.0.1:18090", "https://127.0.0.1:18083", "http://127.0.0.2:18083", "null",
+        "http://127.0.0.1", "http://x@127.0.0.1:18083", "127.0.0.1:18083",
+        "ftp://127.0.0.1:18083"}) {
+    EXPECT_TRUE(FromOtherOrigin("", origin, "", plain)) << origin;
+    EXPECT_TRUE(FromOtherOrigin("", "", std::string(origin) + "/log/board", plain)) << origin;
+  }
+  EXPECT_TRUE(FromOtherOrigin("", "http://127.0.0.1:18090", "http://127.0.0.1:18083/", plain));
+  // A port left out is the scheme's own, on either side.
+  const OwnOrigin https{true, "Site.Example"};
+  EXPECT_FALSE(FromOtherOrigin("", "https://site.example:443", "", https));
+  EXPECT_FALSE(FromOtherOrigin("", "", "https://site.example/log/board", https));
+  EXPECT_TRUE(FromOtherOrigin("", "http://site.example", "", https));
+  EXPECT_FALSE(FromOtherOrigin("", "http://[::1]:80", "", OwnOrigin{false, "[::1]"}));
+  EXPECT_TRUE(FromOtherOrigin("", "http://[::1]:80", "", OwnOrigin{false, ""}));
 }
 
 // Items come from the query, then from the form, which only a url-encoded POST has, then from
@@ -123,6 +167,73 @@ TEST(PageSessionTest, CreatedAtFirstWriteAndAbandonedAtTheEnd) {
   EXPECT_EQ(store.size(), 0u);
 }
 
+// A visitor who is only shown the first page of the lists costs the store nothing: the cookie
+// carries that page, and a session started later begins with it.
+TEST(PageSessionTest, TheFirstPageAloneIsKeptWithoutAStoredSession) {
+  SessionStore store(10, 20);
+  SessionIds ids;
+  std::string cookie;
+  {
+    PageSession session(store, ids, "");
+    EXPECT_EQ(session.Value(host::kPageItem), "");
+    session.SetValue(host::kPageItem, "1");
+    EXPECT_EQ(session.Value(host::kPageItem), "1");
+    cookie = session.Finish().value_or("");
+  }
+  EXPECT_EQ(cookie, "TSESSIONID=first-page; Path=/; HttpOnly; SameSite=Strict");
+  EXPECT_EQ(store.size(), 0u);
+  {
+    PageSession again(store, ids, "TSESSIONID=first-page");
+    EXPECT_EQ(again.Value(host::kPageItem), "1");  // so that "next" shows the second page
+    EXPECT_EQ(again.Value("username"), "");
+    again.SetValue(host::kPageItem, "1");
+    EXPECT_EQ(again.Finish(), std::nullopt);  // it holds the mark already
+  }
+  EXPECT_EQ(store.size(), 0u);
+  PageSession next(store, ids, "TSESSIONID=first-page");
+  next.SetValue("other", "x");
+  cookie = next.Finish().value_or("");
+  const std::string id = cookie.substr(cookie.find('=') + 1, 32);
+  EXPECT_EQ(store.Value(id, host::kPageItem), "1");
+  EXPECT_EQ(store.Value(id, "other"), "x");
+
+  // Abandoned, the mark goes too.
+  PageSession ended(store, ids, "TSESSIONID=first-page");
+  ended.Abandon();
+  EXPECT_EQ(ended.Finish(), "TSESSIONID=; Max-Age=0; Path=/; HttpOnly; SameSite=Strict");
+}
+
+// A logon never keeps an id that was known before it, from the cookie or the mark; over HTTPS
+// the cookie says so.
+TEST(PageSessionTest, ALogonIssuesANewIdAndOverHttpsTheCookieIsSecure) {
+  SessionStore store(10, 20);
+  SessionIds ids;
+  const std::string planted = store.Create(ids);
+  store.SetValue(planted, "tPage", "3");
+  store.SetTimeout(planted, 120);
+  PageSession session(store, ids, "TSESSIONID=" + planted, true);
+  session.LogOn("admin");
+  session.SetValue("username", "admin");
+  const std::string cookie = session.Finish().value_or("");
+  const std::string id = cookie.substr(cookie.find('=') + 1, 32);
+  EXPECT_NE(id, planted);
+  EXPECT_EQ(cookie, "TSESSIONID=" + id + "; Path=/; HttpOnly; SameSite=Strict; Secure");
+  EXPECT_FALSE(store.Touch(planted));
+  EXPECT_EQ(store.Value(id, "tPage"), "3");
+  EXPECT_EQ(store.Value(id, "username"), "admin");
+
+  PageSession marked(store, ids, "TSESSIONID=first-page");
+  marked.LogOn("admin");
+  const std::string other = marked.Finish().value_or("").substr(11, 32);
+  EXPECT_EQ(store.Value(other, "tPage"), "1");
+  // A password change ends the account's other sessions.
+  PageSession changing(store, ids, "TSESSIONID=" + id);
+  changing.EndOtherSessions("admin");
+  EXPECT_EQ(changing.Finish(), std::nullopt);
+  EXPECT_TRUE(store.Touch(id));
+  EXPECT_FALSE(store.Touch(other));
+}
+
 // Time passes when a test says so.
 class SessionStoreTest : public ::testing::Test {
  protected:
@@ -176,6 +287,101 @@ TEST_F(SessionStoreTest, SweepsExpiredSessionsAFewAtATime) {
   EXPECT_TRUE(store.Touch(longer));
   for (int i = 0; i < 300; ++i) store.Create(ids_);
   EXPECT_LT(store.size(), 1000u);  // sweeping outpaces creation once the way is clear
+}
+
+// A flood of new visitors ends visitors' sessions only; logged-on sessions make room among
+// themselves. A logon moves the items and the time-out to the new id.
+TEST_F(SessionStoreTest, LoggedOnSessionsHaveABudgetOfTheirOwn) {
+  SessionStore store(3, 20, clock_, 2);
+  const std::string visitor = store.Create(ids_);
+  store.SetValue(visitor, "tPage", "2");
+  store.SetTimeout(visitor, 120);
+  const std::string admin = store.Renew(ids_, visitor, "admin");
+  EXPECT_FALSE(store.Touch(visitor));
+  EXPECT_EQ(store.Value(admin, "tPage"), "2");
+  now_ += minutes(100);
+  EXPECT_TRUE(store.Touch(admin));  // 120 minutes, as before the logon
+  for (int i = 0; i < 1000; ++i) store.Create(ids_);
+  EXPECT_EQ(store.size(), 4u);
+  EXPECT_TRUE(store.Touch(admin));
+
+  const std::string editor = store.Renew(ids_, "", "editor");
+  EXPECT_TRUE(store.Touch(admin));
+  const std::string third = store.Renew(ids_, "", "admin");  // the accounts' budget is full
+  EXPECT_FALSE(store.Touch(editor));
+  EXPECT_EQ(store.size(), 5u);
+  store.EndAccount("admin", third);
+  EXPECT_FALSE(store.Touch(admin));
+  EXPECT_TRUE(store.Touch(third));
+  EXPECT_EQ(store.size(), 4u);
+}
+
+// The store against a naive model: two budgets, each a list of ids, most recently used first,
+// of which the last goes when a new session would pass the budget. Time stands still, so
+// nothing expires.
+TEST_F(SessionStoreTest, BudgetsAgreeWithANaiveModel) {
+  constexpr std::size_t kVisitors = 5, kAccounts = 3;
+  SessionStore store(kVisitors, 20, clock_, kAccounts);
+  struct Session {
+    std::string id, account;
+  };
+  std::vector<Session> model;  // most recently used first
+  const auto find = [&model](const std::string& id) {
+    return std::find_if(model.begin(), model.end(), [&id](const Session& s) { return s.id == id; });
+  };
+  const auto use = [&](const std::string& id) {
+    auto it = find(id);
+    if (it == model.end()) return false;
+    std::rotate(model.begin(), it, std::next(it));
+    return true;
+  };
+  const auto make_room = [&](bool account) {
+    std::size_t held = 0;
+    for (const Session& s : model) held += s.account.empty() != account;
+    if (held < (account ? kAccounts : kVisitors)) return;
+    for (auto it = model.rbegin(); it != model.rend(); ++it) {
+      if (it->account.empty() != account) {
+        model.erase(std::next(it).base());
+        return;
+      }
+    }
+  };
+  std::vector<std::string> ids;  // every id ever issued, live or not
+  std::uint32_t random = 12345;
+  const auto next = [&random](std::uint32_t bound) {
+    random = random * 1103515245 + 12345;
+    return (random >> 16) % bound;
+  };
+  const std::string accounts[] = {"a", "b"};
+  for (int step = 0; step < 3000; ++step) {
+    const std::string some = ids.empty() ? std::string() : ids[next(ids.size())];
+    switch (next(5)) {
+      case 0: {
+        make_room(false);
+        ids.push_back(store.Create(ids_));
+        model.insert(model.begin(), {ids.back(), ""});
+        break;
+      }
+      case 1: {
+        const std::string& account = accounts[next(2)];
+        if (auto it = find(some); it != model.end()) model.erase(it);
+        make_room(true);
+        ids.push_back(store.Renew(ids_, some, account));
+        model.insert(model.begin(), {ids.back(), account});
+        break;
+      }
+      case 2: {
+        const std::string& account = accounts[next(2)];
+        store.EndAccount(account, some);
+        std::erase_if(model,
+                      [&](const Session& s) { return s.account == account && s.id != some; });
+        break;
+      }
+      default:
+        ASSERT_EQ(store.Touch(some), use(some)) << step;
+    }
+    ASSERT_EQ(store.size(), model.size()) << step;
+  }
 }
 
 TEST(PageRunTest, ThePageAndItsHeadersGoOutButNotAFailuresHeadersOrDetail) {

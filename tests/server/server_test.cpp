@@ -178,6 +178,46 @@ TEST_F(StaticFilesTest, ServesOnlyFilesInsideTheRootThatMayBeServed) {
   EXPECT_FALSE(Resolve("/" + root_.string() + "/index.html"));
 }
 
+// A database copied under any name: its first bytes tell, at resolution and at every change.
+TEST_F(StaticFilesTest, AFileThatStartsAsADatabaseIsNeverServed) {
+  const std::string header(kDatabaseHeader);
+  for (const char* file : {"log/backup-2026.db", "logs.sqlite3", "copy-of-logs.mdb.gz", "x.txt"}) {
+    dir_.Write(std::string("site/") + file, header + "rest of the file");
+    EXPECT_FALSE(Resolve(std::string("/") + file)) << file;
+  }
+  dir_.Write("site/big.bin", header + std::string(kMaxKeptFileBytes, 'x'));
+  EXPECT_FALSE(Resolve("/big.bin"));
+  // Only the whole header counts.
+  dir_.Write("site/short.txt", header.substr(0, 15));
+  EXPECT_EQ(Resolve("/short.txt"), root_ / "short.txt");
+
+  // Overwritten while its resolution is kept, or replaced by a rename: refused at once.
+  dir_.Write("site/a/page.txt", "page");
+  EXPECT_EQ(Resolve("/a/page.txt"), root_ / "a/page.txt");
+  dir_.Write("site/a/page.txt", header);
+  EXPECT_FALSE(Resolve("/a/page.txt"));
+  dir_.Write("site/a/page.txt", "page again");
+  EXPECT_EQ(Resolve("/a/page.txt"), root_ / "a/page.txt");
+  dir_.Write("site/a/next.txt", header);
+  fs::rename(site_ / "a/next.txt", site_ / "a/page.txt");
+  EXPECT_FALSE(Resolve("/a/page.txt"));
+
+  // A text read after it was resolved is checked too, when it is another version.
+  dir_.Write("site/a/late.txt", "late");
+  const auto resolved = paths_.Resolve(root_, "/a/late.txt");
+  ASSERT_TRUE(resolved);
+  dir_.Write("site/a/other.txt", header + "x");
+  fs::rename(site_ / "a/other.txt", site_ / "a/late.txt");
+  EXPECT_EQ(texts_.Text(*resolved), nullptr);
+
+  for (const char* name : {"/log/logs.mdb", "/x/.y/z.db", "/.backup", "/a/b.MDB-journal"}) {
+    EXPECT_TRUE(IsNeverServedName(name)) << name;
+  }
+  for (const char* name : {"/log/backup.db", "/logs.sqlite3", "/a/b.mdb.gz", "/x"}) {
+    EXPECT_FALSE(IsNeverServedName(name)) << name;
+  }
+}
+
 // Files and resolutions are kept between requests; neither may outlive what is on the disk.
 TEST_F(StaticFilesTest, WhatIsKeptFollowsTheDisk) {
   const fs::path file = site_ / "a/page.txt";

@@ -19,6 +19,7 @@ class FakeRequest : public host::Request {
   Items query, form, cookies;
   std::map<std::string, std::string> server_variables;
   std::string raw_query, body;
+  bool other_origin = false;
 
   std::string Item(std::string_view name) const override {
     for (const Items* items : {&query, &form, &cookies}) {
@@ -41,6 +42,7 @@ class FakeRequest : public host::Request {
     read_ += out.size();
     return out;
   }
+  bool FromOtherOrigin() const override { return other_origin; }
 
  private:
   std::size_t read_ = 0;
@@ -92,6 +94,8 @@ class FakeSession : public host::Session {
   std::map<std::string, std::string> values;
   int timeout = 20;
   bool abandoned = false;
+  std::string logged_on_as;     // the account of the last LogOn
+  std::string ended_others_of;  // the account of the last EndOtherSessions
 
   std::string Value(std::string_view name) const override {
     auto it = values.find(std::string(name));
@@ -102,6 +106,8 @@ class FakeSession : public host::Session {
   }
   void SetTimeout(int minutes) override { timeout = minutes; }
   void Abandon() override { abandoned = true; }
+  void LogOn(std::string_view account) override { logged_on_as = account; }
+  void EndOtherSessions(std::string_view account) override { ended_others_of = account; }
 };
 
 // One request's worth of host objects.
