@@ -99,6 +99,10 @@ void ReadLimits(const Reader& reader, const toml::table& table, ServerConfig& co
         ReadSetting(reader, key, node, kMaxBodyBytes, config.max_body_bytes) ||
         ReadSetting(reader, key, node, kMaxBodyMemoryBytes, config.max_body_memory_bytes) ||
         ReadSetting(reader, key, node, kMaxConnections, config.max_connections) ||
+        ReadSetting(reader, key, node, kMaxConnectionsPerAddress,
+                    config.max_connections_per_address) ||
+        ReadSetting(reader, key, node, kMaxIncludes, config.max_includes) ||
+        ReadSetting(reader, key, node, kMaxIncludeBytes, config.max_include_bytes) ||
         ReadSetting(reader, key, node, kReadTimeoutSeconds, config.read_timeout_seconds) ||
         ReadSetting(reader, key, node, kIdleTimeoutSeconds, config.idle_timeout_seconds) ||
         ReadSetting(reader, key, node, kMaxSessions, config.max_sessions);

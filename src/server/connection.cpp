@@ -45,19 +45,68 @@ std::string JoinedValues(const http::fields& fields, std::string_view name) {
   return joined;
 }
 
+// Why a body whose Transfer-Encoding ends in chunked cannot be read: 501 for a coding under the
+// chunks (as in "gzip, chunked"), which this server does not implement; 400 for chunked applied
+// twice, which no sender may do. Nothing for chunked alone.
+std::optional<http::status> UnreadableCodings(const http::fields& fields) {
+  int chunked = 0;
+  for (const auto& field : fields) {
+    if (field.name() != http::field::transfer_encoding) continue;
+    std::string_view list = field.value();
+    while (!list.empty()) {
+      const std::size_t comma = list.find(',');
+      std::string_view coding = list.substr(0, comma);
+      list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+      const std::size_t first = coding.find_first_not_of(" \t");
+      if (first == std::string_view::npos) continue;  // an empty element of the list
+      coding = coding.substr(first, coding.find_last_not_of(" \t") - first + 1);
+      if (!ascii::EqualsNoCase(coding, "chunked")) return http::status::not_implemented;
+      ++chunked;
+    }
+  }
+  if (chunked > 1) return http::status::bad_request;
+  return std::nullopt;
+}
+
 }  // namespace
 
 Connection::Connection(ServerCore& server, Socket socket, LoopState& loop)
-    : server_(server), loop_(loop), stream_(std::move(socket)) {}
+    : server_(server), loop_(loop), stream_(std::move(socket)) {
+  ReadPeer();
+}
 
-Connection::~Connection() { server_.Unregister(this); }
+Connection::~Connection() {
+  if (handle_) server_.Unregister(*handle_);
+}
 
-void Connection::Start() {
-  server_.Register(shared_from_this());
+void Connection::Start(ConnectionTable::Handle handle) {
+  handle_ = handle;
   net::dispatch(stream_.get_executor(), [self = shared_from_this()] {
-    self->ReadPeer();
     self->WaitForRequest(std::chrono::seconds(self->server_.config.read_timeout_seconds));
   });
+}
+
+// Runs before the connection is served, on the listener's thread: nothing else uses the socket
+// yet, and a write that would block is not made.
+void Connection::Refuse() {
+  // Not the loop's answer or Date clock: this runs on another loop's thread.
+  static const std::string kAnswer = [] {
+    Answer answer;
+    answer.Refuse(http::status::service_unavailable, "Retry-After", "1");
+    char date[32];
+    std::string text;
+    WriteHead(answer.head, HttpDate(std::time(nullptr), date), answer.content_length, false, 11,
+              text);
+    return text + answer.body;
+  }();
+  beast::error_code ec;
+  stream_.socket().non_blocking(true, ec);
+  if (!ec) stream_.socket().write_some(net::buffer(kAnswer), ec);
+  Close();
+}
+
+void Connection::Evict() {
+  net::post(stream_.get_executor(), [self = shared_from_this()] { self->Close(); });
 }
 
 void Connection::Shutdown() {
@@ -112,6 +161,7 @@ void Connection::ReadHeader() {
 }
 
 void Connection::OnHeader(beast::error_code ec) {
+  if (!server_.MarkBusy(*handle_)) return Close();  // it gave its place to a new connection
   if (ec) return OnReadError(ec);
   const auto& request = parser_->get();
   request_.keep_alive = request.keep_alive();
@@ -125,9 +175,11 @@ void Connection::OnHeader(beast::error_code ec) {
       return SendError(http::status::method_not_allowed, true, "Allow", "GET, HEAD, POST");
   }
   // A body whose last coding is not chunked has no end this server can find, and reading on
-  // would take it for the next request (RFC 9112 6.3); a proxy may read it otherwise.
-  if (request.count(http::field::transfer_encoding) > 0 && !parser_->chunked()) {
-    return SendError(http::status::bad_request, true);
+  // would take it for the next request (RFC 9112 6.3); a proxy may read it otherwise. One whose
+  // chunks carry another coding could be read, but not understood.
+  if (request.count(http::field::transfer_encoding) > 0) {
+    if (!parser_->chunked()) return SendError(http::status::bad_request, true);
+    if (auto status = UnreadableCodings(request)) return SendError(*status, true);
   }
   if (request.version() >= 11 && request.count(http::field::host) != 1) {
     return SendError(http::status::bad_request, true);
@@ -147,12 +199,12 @@ void Connection::OnHeader(beast::error_code ec) {
 void Connection::Route() {
   const auto& request = parser_->get();
   const bool body_pending = !parser_->is_done();
-  std::string_view target = request.target();
-  if (target.empty() || target.front() != '/') return SendError(http::status::bad_request, true);
-  std::size_t question = target.find('?');
-  std::string_view raw_path = target.substr(0, question);
-  std::string_view query =
-      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
+  const auto target = SplitRequestTarget(request.target());
+  if (!target) return SendError(http::status::bad_request, true);
+  // The host of an absolute target is the one the request is for, whatever Host says.
+  if (!target->authority.empty()) parser_->get().set(http::field::host, target->authority);
+  const std::string_view raw_path = target->path;
+  const std::string_view query = target->query;
   if (!HasValidEscapes(raw_path) || !HasValidEscapes(query)) {
     return SendError(http::status::bad_request, body_pending);
   }
@@ -346,6 +398,7 @@ void Connection::FinishRequest() {
   if (!keep_alive) return Close();
   if (buffer_.size() == 0 && buffer_.capacity() > kKeptBufferBytes) buffer_.shrink_to_fit();
   if (answer_.body.capacity() > kKeptBufferBytes) std::string().swap(answer_.body);
+  server_.MarkWaiting(*handle_);
   WaitForRequest(std::chrono::seconds(server_.config.idle_timeout_seconds));
 }
 

@@ -19,6 +19,7 @@
 
 #include "server/answer.h"
 #include "server/body_budget.h"
+#include "server/connection_table.h"
 #include "server/loop_state.h"
 #include "server/server_core.h"
 #include "server/site.h"
@@ -33,7 +34,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection(ServerCore& server, Socket socket, LoopState& loop);
   ~Connection();
 
-  void Start();
+  // The client's address (canonical text), or "" when the client has gone already.
+  const std::string& remote_address() const { return remote_address_; }
+
+  // Serves the connection, admitted as `handle`.
+  void Start(ConnectionTable::Handle handle);
+  // Answers 503 at once, without reading anything, and closes: the client's address holds its
+  // share of connections. Best effort: a client that sent its request already may see a reset.
+  void Refuse();
+  // Closes the connection, which waits for a request, to make room for a new one.
+  void Evict();
 
   // The server is stopping: a connection waiting for a request or still reading one (the
   // client may never finish it) closes now; one that is answering finishes and then closes.
@@ -94,6 +104,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   ServerCore& server_;
   LoopState& loop_;
+  std::optional<ConnectionTable::Handle> handle_;  // from Start on
   boost::beast::basic_stream<boost::asio::ip::tcp, boost::asio::io_context::executor_type> stream_;
   boost::beast::flat_buffer buffer_;
   std::optional<Parser> parser_;

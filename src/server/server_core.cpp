@@ -5,12 +5,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/asio/post.hpp>
 #include <csignal>
 #include <stdexcept>
 #include <thread>
 
 #include "base/errors.h"
+#include "server/client_address.h"
 #include "server/connection.h"
 
 namespace tessaly::server {
@@ -67,6 +69,7 @@ ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
                                : std::make_shared<SessionStore>(config.max_sessions,
                                                                 config.session_timeout_minutes)),
       body_budget_(config.max_body_memory_bytes),
+      connections_(config.max_connections, config.max_connections_per_address),
       loops_([count = ServingThreads(config), &pages] {
         std::vector<std::unique_ptr<Loop>> loops;
         for (unsigned i = 0; i < count; ++i) {
@@ -98,7 +101,8 @@ tcp::endpoint ServerCore::Endpoint(const std::string& listen, const ListenAddres
 void ServerCore::Listen() {
   std::vector<PageConfig> pages = config.pages;
   if (pages.empty()) pages.emplace_back();
-  site_.emplace(std::move(pages), CanonicalRoot(config.root), *sessions_);
+  site_.emplace(std::move(pages), CanonicalRoot(config.root), *sessions_,
+                IncludeLimits{config.max_includes, config.max_include_bytes});
   address_ = ParseListenAddress(config.listen);
   const tcp::endpoint endpoint = Endpoint(config.listen, address_);
 
@@ -150,20 +154,48 @@ void ServerCore::Accept() {
   });
 }
 
-// At the cap the listener stops accepting, so that new clients wait in the kernel's queue
-// rather than in memory; the connection that closes next resumes it.
 void ServerCore::OnAccepted(Socket socket, LoopState& loop) {
   boost::system::error_code ignored;
   socket.set_option(tcp::no_delay(true), ignored);
-  std::make_shared<Connection>(*this, std::move(socket), loop)->Start();
+  Admit(std::make_shared<Connection>(*this, std::move(socket), loop));
+}
+
+// A connection is admitted or refused as the table decides, and may take the place of one that
+// waits. When the table is full of connections at work, the connection just accepted is held
+// unserved and the listener stops accepting, so that new clients wait in the kernel's queue
+// rather than in memory, until there is room again.
+void ServerCore::Admit(std::shared_ptr<Connection> connection) {
+  const std::string& peer = connection->remote_address();
+  const auto& proxies = config.trusted_proxies;
+  std::string group = std::find(proxies.begin(), proxies.end(), peer) != proxies.end()
+                          ? std::string()
+                          : AddressGroup(peer);
+  ConnectionTable::Admission admission;
+  bool accept_more = true;
   {
     std::lock_guard lock(connections_mutex_);
-    if (connections_.size() >= config.max_connections) {
-      accept_paused_ = true;
-      return;
+    if (!peer.empty()) {
+      if (connections_.Full()) {
+        held_ = std::move(connection);
+        pause_ = Pause::kFull;
+        return;
+      }
+      admission = connections_.Admit(connection, std::move(group));
+    }
+    if (connections_.Full()) {
+      pause_ = Pause::kFull;
+      accept_more = false;
     }
   }
-  Accept();
+  if (admission.handle) {
+    connection->Start(*admission.handle);
+  } else {
+    connection->Refuse();  // or the client is gone already: no address
+  }
+  if (auto evicted = std::static_pointer_cast<Connection>(admission.evict.lock())) {
+    evicted->Evict();
+  }
+  if (accept_more) Accept();
 }
 
 // Out of descriptors and the like: wait for a connection to close, or a moment when there is
@@ -172,8 +204,8 @@ void ServerCore::OnAcceptError(const boost::system::error_code& ec) {
   spdlog::warn("accept: {}", ec.message());
   {
     std::lock_guard lock(connections_mutex_);
-    if (!connections_.empty()) {
-      accept_paused_ = true;
+    if (connections_.size() > 0) {
+      pause_ = Pause::kOutOfDescriptors;
       return;
     }
   }
@@ -210,6 +242,7 @@ void ServerCore::CloseListener() {
   boost::system::error_code ec;
   acceptor_.close(ec);
   accept_retry_.cancel();
+  held_.reset();
   if (signals_) signals_->cancel(ec);
 }
 
@@ -217,33 +250,46 @@ void ServerCore::CloseListener() {
 void ServerCore::Stop() {
   if (stopping_.exchange(true)) return;
   net::post(first_loop(), [this] { CloseListener(); });
-  std::vector<std::shared_ptr<Connection>> live;
+  std::vector<std::weak_ptr<void>> live;
   {
     std::lock_guard lock(connections_mutex_);
-    for (auto& [pointer, weak] : connections_) {
-      if (auto connection = weak.lock()) live.push_back(std::move(connection));
+    live = connections_.Owners();
+  }
+  for (const auto& owner : live) {
+    if (auto connection = std::static_pointer_cast<Connection>(owner.lock())) {
+      connection->Shutdown();
     }
   }
-  for (auto& connection : live) connection->Shutdown();
   for (auto& loop : loops_) {
     net::post(loop->io, [&loop = *loop] { loop.keep.reset(); });
   }
 }
 
-void ServerCore::Register(const std::shared_ptr<Connection>& connection) {
+void ServerCore::MarkWaiting(ConnectionTable::Handle handle) {
   std::lock_guard lock(connections_mutex_);
-  connections_.emplace(connection.get(), connection);
+  connections_.Waiting(handle);
+  ResumeAccepting(false);
 }
 
-void ServerCore::Unregister(Connection* connection) {
-  {
-    std::lock_guard lock(connections_mutex_);
-    connections_.erase(connection);
-    if (!accept_paused_ || stopping_) return;
-    accept_paused_ = false;
-  }
+bool ServerCore::MarkBusy(ConnectionTable::Handle handle) {
+  std::lock_guard lock(connections_mutex_);
+  return connections_.Busy(handle);
+}
+
+void ServerCore::Unregister(ConnectionTable::Handle handle) {
+  std::lock_guard lock(connections_mutex_);
+  connections_.Remove(handle);
+  ResumeAccepting(true);
+}
+
+void ServerCore::ResumeAccepting(bool closed) {
+  if (pause_ == Pause::kNone || stopping_ || connections_.Full()) return;
+  if (pause_ == Pause::kOutOfDescriptors && !closed) return;
+  pause_ = Pause::kNone;
   net::post(first_loop(), [this] {
-    if (acceptor_.is_open()) Accept();
+    if (!acceptor_.is_open()) return;
+    if (held_) return Admit(std::move(held_));
+    Accept();
   });
 }
 

@@ -3,9 +3,10 @@
 //
 // Each thread runs an event loop of its own, and each connection lives on one loop from its
 // accept to its close: nothing on the way of a request is shared between threads but the
-// site (read-only), the session store and the database pool, and no thread wakes another.
-// What a loop keeps for its requests is its LoopState. The listener, the signals
-// and the registry's wake-ups of the listener run on the first loop.
+// site (read-only), the session store, the database pool and the table of connections (a short
+// lock when a head arrives and when an answer is done), and no thread wakes another but to
+// close a connection that makes room. What a loop keeps for its requests is its LoopState. The
+// listener, the signals and the table's wake-ups of the listener run on the first loop.
 #ifndef TESSALY_SERVER_SERVER_CORE_H_
 #define TESSALY_SERVER_SERVER_CORE_H_
 
@@ -22,11 +23,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "server/body_budget.h"
 #include "server/config.h"
+#include "server/connection_table.h"
 #include "server/listen_address.h"
 #include "server/loop_state.h"
 #include "server/page_run.h"
@@ -60,13 +61,14 @@ class ServerCore {
   spdlog::logger* access_log() const { return access_log_.get(); }
 
   // What changes while serving, each safe to use from any loop: the memory that bodies being
-  // read hold (body_budget.h), whether the server is stopping, and the connection registry.
+  // read hold (body_budget.h), whether the server is stopping, and the table of connections.
   BodyBudget& body_budget() { return body_budget_; }
   bool stopping() const { return stopping_; }
-  // A connection counts from Register until Unregister; Unregister resumes accepting when
-  // the count was at its cap.
-  void Register(const std::shared_ptr<Connection>& connection);
-  void Unregister(Connection* connection);
+  // A connection's passage through the table of connections (connection_table.h), from its
+  // admission when accepted to Unregister. Accepting resumes when the table has room again.
+  void MarkWaiting(ConnectionTable::Handle handle);
+  bool MarkBusy(ConnectionTable::Handle handle);  // false: it was chosen to close
+  void Unregister(ConnectionTable::Handle handle);
 
  private:
   // One thread's event loop, kept running while the server has not stopped, and what it keeps
@@ -81,6 +83,8 @@ class ServerCore {
   boost::asio::ip::tcp::endpoint Endpoint(const std::string& listen, const ListenAddress& address);
   void Accept();
   void OnAccepted(Socket socket, LoopState& loop);
+  void Admit(std::shared_ptr<Connection> connection);
+  void ResumeAccepting(bool closed);  // under connections_mutex_
   void OnAcceptError(const boost::system::error_code& ec);
   void CloseListener();
   boost::asio::io_context& first_loop() { return loops_.front()->io; }
@@ -95,8 +99,12 @@ class ServerCore {
 
   // Declared before the loops: the handlers that they destroy last may still unregister.
   std::mutex connections_mutex_;
-  std::unordered_map<Connection*, std::weak_ptr<Connection>> connections_;
-  bool accept_paused_ = false;  // waiting for a connection to close before accepting again
+  ConnectionTable connections_;
+  // Why the listener waits before accepting again: for room in the table, which a connection
+  // that closes or waits for a request makes, or for a descriptor, which only one that closes
+  // gives back.
+  enum class Pause { kNone, kFull, kOutOfDescriptors };
+  Pause pause_ = Pause::kNone;
 
   std::vector<std::unique_ptr<Loop>> loops_;
   std::size_t next_loop_ = 0;  // of the next connection accepted; on the first loop only
@@ -104,6 +112,8 @@ class ServerCore {
   boost::asio::ip::tcp::acceptor acceptor_;
   boost::asio::steady_timer accept_retry_;
   std::optional<boost::asio::signal_set> signals_;
+  // The connection accepted when the table was full, admitted once there is room.
+  std::shared_ptr<Connection> held_;
 };
 
 }  // namespace tessaly::server

@@ -19,8 +19,12 @@ namespace http = beast::http;
 
 bool Target::RunsPages() const { return page || (file && IsIncludingPage(file->path.native())); }
 
-Site::Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions)
-    : pages_(std::move(pages)), root_(std::move(root)), sessions_(sessions) {}
+Site::Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions,
+           IncludeLimits include_limits)
+    : pages_(std::move(pages)),
+      root_(std::move(root)),
+      sessions_(sessions),
+      include_limits_(include_limits) {}
 
 const PageConfig* Site::FindPage(std::string_view path) const {
   for (const PageConfig& page : pages_) {
@@ -78,7 +82,8 @@ void Site::AnswerIncludingPage(const SiteRequest& request, const StaticFile& fil
                            request.line,
                            request.headers,
                            loop.paths,
-                           loop.texts};
+                           loop.texts,
+                           include_limits_};
   ShtmlAnswer rendered;
   try {
     rendered = RenderShtml(shtml, file);

@@ -15,6 +15,7 @@
 #include "server/answer.h"
 #include "server/config.h"
 #include "server/host_objects.h"
+#include "server/includes.h"
 #include "server/loop_state.h"
 #include "server/page_run.h"
 #include "server/session_store.h"
@@ -43,8 +44,10 @@ struct Target {
 class Site {
  public:
   // `root` is canonical; `pages` is not empty; `sessions` outlives the site. The pages run
-  // through the handler of the loop that answers (loop_state.h).
-  Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions);
+  // through the handler of the loop that answers (loop_state.h). A page with includes expands
+  // them within `include_limits` (includes.h).
+  Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions,
+       IncludeLimits include_limits);
 
   // The page whose path is `path` exactly, or null.
   const PageConfig* FindPage(std::string_view path) const;
@@ -57,7 +60,8 @@ class Site {
   // The answer to `request` for its `target`:
   // - a page: what the page writes (page_run.h); 400 for a form body with a bad escape;
   // - a POST to anything else: 405, with Allow: GET, HEAD; no file: 404;
-  // - a file whose includes are expanded (shtml.h): 200, Cache-Control: private, no
+  // - a file whose includes are expanded (shtml.h, within the include limits): 200,
+  //   Cache-Control: private, no
   //   Last-Modified, and the session cookie that an include issued; 500 when it fails;
   // - another file: 200 with its Content-Type (by extension) and Last-Modified; 304 without a
   //   body when If-Modified-Since is exactly that date. A small file comes from the loop's
@@ -78,6 +82,7 @@ class Site {
   const std::vector<PageConfig> pages_;
   const std::filesystem::path root_;
   Sessions& sessions_;
+  const IncludeLimits include_limits_;
 };
 
 }  // namespace tessaly::server

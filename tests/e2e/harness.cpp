@@ -99,21 +99,26 @@ CommandResult RunTessaly(const std::vector<std::string>& args, const std::string
   return {status, testing::ReadFile(out), testing::ReadFile(err)};
 }
 
+std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in source = Loopback(from, 0), to = Loopback("127.0.0.1", port);
+  auto c = std::make_unique<Connection>(Connection::Socket{fd});  // closes it
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
+      connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    throw std::runtime_error("cannot connect from " + from);
+  }
+  return c;
+}
+
 HttpResponse Fetch(int port, const std::string& request, const std::string& from) {
   if (from.empty()) {
     Connection c(port);
     c.Send(request);
     return c.Read();
   }
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const sockaddr_in source = Loopback(from, 0), to = Loopback("127.0.0.1", port);
-  Connection c(Connection::Socket{fd});  // closes it
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
-      connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-    throw std::runtime_error("cannot connect from " + from);
-  }
-  c.Send(request);
-  return c.Read();
+  const auto c = ConnectFrom(port, from);
+  c->Send(request);
+  return c->Read();
 }
 
 std::string GetRequest(const std::string& target, const std::string& headers) {

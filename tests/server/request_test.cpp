@@ -53,6 +53,29 @@ TEST(ClientAddressTest, ForwardedForIsBelievedOnlyFromTrustedProxies) {
   EXPECT_EQ(ClientAddress("127.0.0.1", "198.51.100.4, junk", proxies), "127.0.0.1");
   EXPECT_EQ(ClientAddress("::ffff:127.0.0.1", " 2001:DB8::1 ", proxies), "2001:db8::1");
   EXPECT_EQ(ClientAddress("127.0.0.1", "", proxies), "127.0.0.1");
+  // Connections are counted per IPv4 address, per IPv6 /64 network.
+  EXPECT_EQ(AddressGroup("192.0.2.7"), "192.0.2.7");
+  EXPECT_EQ(AddressGroup("2001:db8:1:2:aaaa::1"), "2001:db8:1:2::/64");
+  EXPECT_EQ(AddressGroup("2001:db8:1:2:bbbb:1:2:3"), "2001:db8:1:2::/64");
+  EXPECT_EQ(AddressGroup("::1"), "::/64");
+}
+
+TEST(RequestTargetTest, OriginAndAbsoluteFormsAndNothingElse) {
+  const auto parts = [](std::string_view target) {
+    const auto split = SplitRequestTarget(target);
+    if (!split) return std::string("refused");
+    return std::string(split->authority) + " " + std::string(split->path) + " " +
+           std::string(split->query);
+  };
+  EXPECT_EQ(parts("/log/board?action=list"), " /log/board action=list");
+  EXPECT_EQ(parts("/a?"), " /a ");
+  EXPECT_EQ(parts("http://example.org:8080/log/board?x=1"), "example.org:8080 /log/board x=1");
+  EXPECT_EQ(parts("HTTPS://[2001:db8::1]"), "[2001:db8::1] / ");
+  EXPECT_EQ(parts("http://h?q"), "h / q");
+  for (const char* bad : {"", "log/board", "*", "example.org:80", "ftp://h/x", "http:/h/x",
+                          "http:///x", "http://user@h/x", "http://h\\x/", "http://h\"/"}) {
+    EXPECT_EQ(parts(bad), "refused") << bad;
+  }
 }
 
 // The scheme and host are a proxy's word only when the settings trust it; the browser's word on

@@ -49,7 +49,7 @@ class SiteTest : public ::testing::Test {
     context.response.Write(context.request.ServerVariable("REQUEST_METHOD") + " " +
                            context.request.QueryString());
   };
-  Site site_{{PageConfig{}}, std::filesystem::canonical(dir_.path()), sessions_};
+  Site site_{{PageConfig{}}, std::filesystem::canonical(dir_.path()), sessions_, {100, kMiB}};
   LoopState loop_;
   Answer answer_;
 };
