@@ -18,8 +18,8 @@ bool DatabaseSessions::Touch(std::string_view id) {
   }
 }
 
-std::string DatabaseSessions::Create() {
-  std::string id = server::NewSessionId();
+std::string DatabaseSessions::Create(server::SessionIds& ids) {
+  std::string id = ids.Next();
   tables_->Create(id);
   return id;
 }
@@ -36,8 +36,9 @@ void DatabaseSessions::SetTimeout(std::string_view id, int minutes) {
   tables_->SetTimeout(id, minutes);
 }
 
-std::string DatabaseSessions::Renew(std::string_view id, std::string_view account) {
-  std::string renewed = server::NewSessionId();
+std::string DatabaseSessions::Renew(server::SessionIds& ids, std::string_view id,
+                                    std::string_view account) {
+  std::string renewed = ids.Next();
   tables_->Renew(id, renewed, account);
   return renewed;
 }

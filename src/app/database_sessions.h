@@ -23,11 +23,12 @@ class DatabaseSessions final : public server::Sessions {
   explicit DatabaseSessions(std::shared_ptr<data::VisitorTables> tables);
 
   bool Touch(std::string_view id) override;
-  std::string Create() override;
+  std::string Create(server::SessionIds& ids) override;
   std::string Value(std::string_view id, std::string_view name) override;
   void SetValue(std::string_view id, std::string_view name, std::string value) override;
   void SetTimeout(std::string_view id, int minutes) override;
-  std::string Renew(std::string_view id, std::string_view account) override;
+  std::string Renew(server::SessionIds& ids, std::string_view id,
+                    std::string_view account) override;
   void EndAccount(std::string_view account, std::string_view keep) override;
   void Remove(std::string_view id) override;
 

@@ -56,7 +56,6 @@ struct ServerWiring {
   std::shared_ptr<server::Sessions> sessions;
   std::optional<SessionSweeper> sweeper;
   std::unique_ptr<data::RequestStamps> stamps;
-  server::PageGates gates;
 };
 
 void Wire(const server::ServerConfig& config, data::Pool& pool, const pages::LogonLimits& limits,
@@ -73,9 +72,6 @@ void Wire(const server::ServerConfig& config, data::Pool& pool, const pages::Log
   // On a database server, a request learns the newest state from what the node keeps rather
   // than from a round trip of its own.
   wiring.stamps = pool.Get(config.database_url)->ServeRequests();
-  if (data::RequestStamps* stamps = wiring.stamps.get()) {
-    wiring.gates = [stamps](boost::asio::io_context& loop) { return stamps->GateFor(loop); };
-  }
 }
 
 }  // namespace
@@ -111,13 +107,19 @@ int RunServe(const ServeFlags& flags) {
   Wire(config, pool, limits, wiring);
   pages::LogonGuard logons(limits, std::chrono::steady_clock::now, wiring.visitors);
   pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config));
-  server::WebServer web(
-      config,
-      [&pool, &texts, &logons, &cache](host::ScriptingContext& context,
-                                       const server::PageConfig& page) {
-        RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache);
-      },
-      wiring.sessions, wiring.gates);
+  // Each loop keeps the renderings of its own public pages, and lets its page requests in with
+  // a fresh stamp where stamps are not free.
+  const auto loop_pages = [&](boost::asio::io_context& loop) {
+    server::LoopPages made;
+    std::shared_ptr<pages::OutputCache> renderings = cache.NewRenderings();
+    made.handler = [&pool, &texts, &logons, &cache, renderings](host::ScriptingContext& context,
+                                                                const server::PageConfig& page) {
+      RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache, renderings.get());
+    };
+    if (wiring.stamps) made.gate = wiring.stamps->GateFor(loop);
+    return made;
+  };
+  server::WebServer web(config, loop_pages, wiring.sessions);
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
   web.Run();

@@ -68,6 +68,7 @@ class PageDatabase {
   mutable bool wrote_ = false;                   // a stamp lent to the request is too old now
 };
 
+class OutputCache;
 class PublicCache;
 
 struct PageContext {
@@ -87,8 +88,10 @@ struct PageContext {
   const PageDatabase& database;
   LogonGuard& logons;
 
-  // What the public pages keep between requests; null keeps nothing.
+  // What the public pages keep between requests: what the server's loops share, and the
+  // renderings of the loop that runs this request (output_cache.h); null keeps nothing.
   PublicCache* cache = nullptr;
+  OutputCache* renderings = nullptr;
 };
 
 // A page: writes the whole answer for one request.

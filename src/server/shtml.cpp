@@ -60,9 +60,9 @@ class Expansion {
  private:
   Fetched Fetch(const IncludeTarget& target) {
     if (const PageConfig* page = request_.find_page(target.path)) return RunInclude(*page, target);
-    const auto file = ResolveStaticPath(request_.root, target.path);
+    const auto file = request_.paths.Resolve(request_.root, target.path);
     if (!file) return {false, "not found"};
-    const auto text = FileText(*file);
+    const auto text = request_.texts.Text(*file);
     if (!text) return {false, "cannot read"};
     if (!IsIncludingPage(file->path.filename().native())) return {true, *text};
     return {true, *text, SitePath(file->path)};
@@ -76,7 +76,7 @@ class Expansion {
     ResponseHead head;
     std::string body;
     RunPage(request_.pages, page, line, headers_, {}, head, body);
-    TakeSessionCookie(head.text());
+    TakeSessionCookie(head.lines());
     if (head.status() != 200) return {false, "status " + std::to_string(head.status())};
     return {true, std::move(body)};
   }
@@ -112,7 +112,7 @@ class Expansion {
 }  // namespace
 
 ShtmlAnswer RenderShtml(const ShtmlRequest& request, const StaticFile& file) {
-  const auto text = FileText(file);
+  const auto text = request.texts.Text(file);
   if (!text) throw std::runtime_error("cannot read " + file.path.native() + " whole");
   Expansion expansion(request);
   ShtmlAnswer answer;

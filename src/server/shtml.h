@@ -14,6 +14,7 @@
 
 #include "base/ascii.h"
 #include "server/config.h"
+#include "server/file_texts.h"
 #include "server/host_objects.h"
 #include "server/includes.h"
 #include "server/page_run.h"
@@ -30,8 +31,10 @@ struct ShtmlRequest {
   const PageHost& pages;
   std::function<const PageConfig*(std::string_view path)> find_page;
   const std::filesystem::path& root;          // canonical
-  RequestLine line;                           // the visitor's request: address, port, version
+  const RequestLine& line;                    // the visitor's request: address, port, version
   const boost::beast::http::fields& headers;  // the visitor's request headers
+  StaticPaths& paths;                         // the event loop's (loop_state.h)
+  FileTexts& texts;
   IncludeLimits limits;
 };
 

@@ -3,6 +3,7 @@
 #ifndef TESSALY_TESTS_SUPPORT_PAGE_FIXTURE_H_
 #define TESSALY_TESTS_SUPPORT_PAGE_FIXTURE_H_
 
+#include <memory>
 #include <string>
 
 #include "data/database.h"
@@ -47,8 +48,9 @@ class PageFixture {
 
   // The pages keep what they read in `cache`, as they do in the server.
   pages::PageContext Context() {
-    return {host.request, host.response, host.server, host.session, script_name, web_path,
-            hot_news,     image_size,    texts,       database,     logons,      &cache};
+    return {host.request, host.response, host.server,     host.session, script_name,
+            web_path,     hot_news,      image_size,      texts,        database,
+            logons,       &cache,        renderings.get()};
   }
 
   TempDir dir;
@@ -62,6 +64,7 @@ class PageFixture {
   pages::PageDatabase database{pool, host.server, web_path};
   pages::LogonGuard logons;
   pages::PublicCache cache{1024 * 1024, 1};
+  std::unique_ptr<pages::OutputCache> renderings = cache.NewRenderings();
 };
 
 }  // namespace tessaly::support
