@@ -28,7 +28,7 @@ std::string RandomBytes(std::size_t size) {
 }
 
 std::string Body(const std::string& shape, std::size_t size) {
-  tessaly::testing::FormUpload form;
+  tessaly::support::FormUpload form;
   if (shape == "LongFirstLine") {
     form.boundary = std::string(size / 4, 'a');
     form.bytes = std::string(size / 2, 'a');

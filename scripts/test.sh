@@ -5,7 +5,8 @@
 # converters.
 # The end-to-end suites run twice, the second time on a throwaway PostgreSQL cluster that this
 # script starts (a Unix socket in a temporary folder) and removes at the end.
-# Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
+# Usage: scripts/test.sh [--quick]   (--quick: the normal build, its tests, clang-format and
+# clang-tidy only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -20,6 +21,11 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_WERROR=
 cmake --build build -j "$jobs"
 echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== clang-format (check) on the C++ of the repository"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+echo "== clang-tidy over src/, from the build's compile database"
+scripts/tidy.sh build "$jobs"
 
 [[ ${1:-} == --quick ]] && exit 0
 

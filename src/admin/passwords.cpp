@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "base/errors.h"
+#include "data/database.h"
+#include "data/recordset.h"
 
 namespace tessaly::admin {
 namespace {
@@ -40,6 +42,15 @@ std::string HashPassword(std::string_view password) {
     throw Error("the password could not be hashed (out of memory)");
   }
   return hash;
+}
+
+void StoreAdministrator(data::Database& database, const std::string& user,
+                        std::string_view password) {
+  data::Command(database.Acquire())
+      .Execute(
+          "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES (?, ?) "
+          "ON CONFLICT (USERNAME) DO UPDATE SET PASSWORD = excluded.PASSWORD",
+          {user, HashPassword(password)});
 }
 
 PasswordCheck CheckPassword(std::string_view stored, std::string_view typed) {

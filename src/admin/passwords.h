@@ -9,6 +9,10 @@
 #include <string>
 #include <string_view>
 
+namespace tessaly::data {
+class Database;
+}  // namespace tessaly::data
+
 namespace tessaly::admin {
 
 // The stored form of `password`. Throws Error when libsodium cannot start or the hash cannot
@@ -20,6 +24,11 @@ enum class PasswordCheck {
   kRight,
   kRightStoreAgain,  // right, but stored in clear or with other limits: store a new hash
 };
+
+// Creates the administrator `user` with `password`, or gives an existing one that password
+// (`tessaly init`). Throws DataError, or Error as HashPassword does.
+void StoreAdministrator(data::Database& database, const std::string& user,
+                        std::string_view password);
 
 // Checks a typed password against a stored value (a hash, or a clear password made by hand).
 PasswordCheck CheckPassword(std::string_view stored, std::string_view typed);

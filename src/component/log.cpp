@@ -40,9 +40,9 @@ void LOG::Main() {
   const std::string script_name = host.request.ServerVariable("SCRIPT_NAME");
   const std::string action = host.request.Item("action");
   const pages::PageDatabase database(pool_, host.server, web_path_);
-  const pages::PageContext page{host.request, host.response, host.server,   host.session,
-                                script_name,  web_path_,     hot_news_rcs_, image_size_,
-                                texts_,       database,      logons_,       cache_};
+  const pages::PageContext page{host.request, host.response, host.server, host.session, script_name,
+                                web_path_,    hot_news_rcs_, image_size_, texts_,       database,
+                                logons_,      cache_,        renderings_};
   PageFor(action)(page);
 }
 

@@ -23,11 +23,12 @@ namespace tessaly {
 
 class LOG {
  public:
-  // `pool`, `texts`, `logons` and `cache` (what the public pages keep; null: nothing) must
+  // `pool`, `texts`, `logons`, `cache` and `renderings` (what the public pages keep: what the
+  // server shares, and the renderings of the event loop that runs the page; null: nothing) must
   // outlive the object.
   LOG(data::Pool& pool, const SiteTexts& texts, pages::LogonGuard& logons,
-      pages::PublicCache* cache = nullptr)
-      : pool_(pool), texts_(texts), logons_(logons), cache_(cache) {}
+      pages::PublicCache* cache = nullptr, pages::OutputCache* renderings = nullptr)
+      : pool_(pool), texts_(texts), logons_(logons), cache_(cache), renderings_(renderings) {}
 
   // Keeps the context's host objects until OnEndPage; `context` must outlive that.
   void OnStartPage(host::ScriptingContext& context) { context_ = &context; }
@@ -52,6 +53,7 @@ class LOG {
   const SiteTexts& texts_;
   pages::LogonGuard& logons_;
   pages::PublicCache* cache_;
+  pages::OutputCache* renderings_;
   host::ScriptingContext* context_ = nullptr;
   std::string web_path_;
   std::int32_t hot_news_rcs_ = 0;

@@ -27,8 +27,8 @@ class StartedPage {
 
 void RunLogPage(data::Pool& pool, const SiteTexts& texts, pages::LogonGuard& logons,
                 host::ScriptingContext& context, const PageProperties& properties,
-                pages::PublicCache* cache) {
-  LOG log(pool, texts, logons, cache);
+                pages::PublicCache* cache, pages::OutputCache* renderings) {
+  LOG log(pool, texts, logons, cache, renderings);
   StartedPage started(log, context);
   SetProperties(log, properties);
   log.Main();

@@ -20,11 +20,12 @@ struct PageProperties {
 };
 
 // Runs one page; the page is ended (OnEndPage) on every path. `pool`, `logons` and `cache`
-// (null: nothing kept) are the server's, shared by all its requests. Throws what the component
+// (null: nothing kept) are the server's, shared by all its requests; `renderings` (null:
+// nothing kept) are those of the event loop that runs the page. Throws what the component
 // throws: ConversionError for a property that does not convert, Error for a failing page.
 void RunLogPage(data::Pool& pool, const SiteTexts& texts, pages::LogonGuard& logons,
                 host::ScriptingContext& context, const PageProperties& properties,
-                pages::PublicCache* cache = nullptr);
+                pages::PublicCache* cache = nullptr, pages::OutputCache* renderings = nullptr);
 
 // Sets the properties on a component that serves nothing, so that a bad setting is found when
 // the server starts rather than at a visitor's request. Throws ConversionError.

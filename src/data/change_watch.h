@@ -2,20 +2,18 @@
 // last looked: the stamp of the newest committed state, cheap enough to read on every request.
 // Caches of what was read from the database are kept per stamp.
 //
-// The contract a backend keeps (SQLite here; another backend supplies its own ChangeWatch):
+// The contract that each engine's watch keeps (Backend::Watch):
 // - Two stamps read at two moments are equal only if no commit became visible between them.
 // - A read that starts after Current() returned sees at least the state that stamp names; so
 //   a result read between two equal stamps is exactly the state they name.
 // - A commit that has returned to its writer, in any process, changes every later stamp (on a
-//   database server: a writer that waits for the nodes, postgres.h).
+//   database server: a writer that waits for the nodes, postgres/connection.h).
 // A stamp that is not `known` names no state: nothing may be served or kept for it.
 #ifndef TESSALY_DATA_CHANGE_WATCH_H_
 #define TESSALY_DATA_CHANGE_WATCH_H_
 
 #include <array>
 #include <cstdint>
-#include <memory>
-#include <string>
 
 namespace tessaly::data {
 
@@ -33,14 +31,6 @@ class ChangeWatch {
   // The stamp of the newest committed state. Thread-safe, takes no lock, never throws.
   virtual Stamp Current() const = 0;
 };
-
-// The watch of an SQLite database in write-ahead-log mode: the header of the WAL index (the
-// "-shm" file), which every commit rewrites before it returns, read from the memory that
-// SQLite itself maps. The header's format is shared by every SQLite version that opens the
-// file at once, so it is read as those versions read it: two copies, equal when whole.
-// A database in another journal mode gives stamps that are never known.
-// Throws DataError when the file cannot be opened.
-std::unique_ptr<ChangeWatch> WatchSqliteFile(const std::string& path);
 
 }  // namespace tessaly::data
 

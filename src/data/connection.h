@@ -1,8 +1,8 @@
-// One connection to a log database, whatever engine keeps it. The pages write their SQL in the
-// subset that every backend reads alike, with "?" for each bound value; where the engines
+// One connection to a log database, whatever engine keeps it (backend.h). The pages write their SQL
+// in the subset that every backend reads alike, with "?" for each bound value; where the engines
 // differ, the connection offers a named operation instead.
 //
-// A connection is used by one thread at a time (a Lease lends it). Every method throws
+// A connection is used by one thread at a time (a PooledConnection lends it). Every method throws
 // DataError on failure; a connection that lost its server says so through Broken() and is
 // never lent again.
 #ifndef TESSALY_DATA_CONNECTION_H_
@@ -20,13 +20,9 @@ namespace tessaly::data {
 
 using Row = std::vector<Value>;
 
-enum class Engine { kSqlite, kPostgres };
-
 class Connection {
  public:
   virtual ~Connection() = default;
-
-  virtual Engine engine() const = 0;
 
   // Runs the query `sql` with `params` bound in order to its "?" marks and appends its rows to
   // `rows`; when `names` is given and empty, it receives the column names. No statement stays

@@ -1,15 +1,10 @@
 #include "data/database.h"
 
-#include <sqlite3.h>
-#include <sys/stat.h>
-
 #include <atomic>
 #include <chrono>
 
 #include "base/errors.h"
-#include "data/postgres.h"
-#include "data/schema.h"
-#include "data/sqlite_connection.h"
+#include "data/recordset.h"
 
 namespace tessaly::data {
 namespace {
@@ -17,34 +12,23 @@ namespace {
 // Idle connections kept per database; more are closed when returned.
 constexpr std::size_t kMaxIdle = 32;
 
-// Connections to a PostgreSQL server, per database and process: every node of a site holds
-// this many at most, so that several nodes stay within the server's max_connections (100 by
-// default). A request holds two at most, and a server thread serves one request at a time.
-// Each server thread holds one more for the stamps of its requests (generation_feed.h).
-constexpr std::size_t kMaxPostgresConnections = 16;
 // How long a request waits for a connection when all are lent before it fails.
 constexpr auto kAcquireTimeout = std::chrono::seconds(10);
 
-// The databases a thread has reached, most recent last; a few, since a server has a few pages.
-constexpr std::size_t kReachedPerThread = 8;
+}  // namespace
 
-std::uint64_t NextId() {
+std::uint64_t Database::NextId() {
   static std::atomic<std::uint64_t> next{1};
   return next.fetch_add(1, std::memory_order_relaxed);
 }
 
-}  // namespace
-
-bool IsDatabaseUrl(std::string_view location) {
-  return location.starts_with("postgresql://") || location.starts_with("postgres://");
-}
-
-Lease::Lease(std::shared_ptr<Database> owner, std::unique_ptr<Connection> connection)
+PooledConnection::PooledConnection(std::shared_ptr<Database> owner,
+                                   std::unique_ptr<Connection> connection)
     : owner_(std::move(owner)), connection_(std::move(connection)) {}
 
-Lease::~Lease() { Release(); }
+PooledConnection::~PooledConnection() { Release(); }
 
-Lease& Lease::operator=(Lease&& other) noexcept {
+PooledConnection& PooledConnection::operator=(PooledConnection&& other) noexcept {
   if (this != &other) {
     Release();
     owner_ = std::move(other.owner_);
@@ -53,78 +37,31 @@ Lease& Lease::operator=(Lease&& other) noexcept {
   return *this;
 }
 
-void Lease::Release() {
+void PooledConnection::Release() {
   if (owner_ && connection_) owner_->Return(std::move(connection_));
   connection_.reset();
   owner_.reset();
 }
 
-Database::Database(std::string location, Engine engine, Connector connect, std::size_t max_open)
+Database::Database(std::string location, std::unique_ptr<Backend> backend)
     : location_(std::move(location)),
-      engine_(engine),
+      backend_(std::move(backend)),
       id_(NextId()),
-      connect_(std::move(connect)),
-      max_open_(max_open) {}
+      max_open_(backend_->MaxConnections()) {}
 
-std::shared_ptr<Database> Database::Open(const std::string& location) {
-  if (IsDatabaseUrl(location)) {
-    auto database = std::shared_ptr<Database>(new Database(
-        location, Engine::kPostgres, [location] { return ConnectPostgres(location); },
-        kMaxPostgresConnections));
-    {
-      Lease lease = database->Acquire();
-      CheckPostgresSchema(*lease, location);
-      CreatePostgresSchema(*lease);
-    }
-    database->watch_ = WatchPostgres(*database);
-    return database;
-  }
-  struct stat st {};
-  if (::stat(location.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    throw DataError("no database at " + location);
-  }
-  auto database = std::shared_ptr<Database>(new Database(
-      location, Engine::kSqlite,
-      [location] { return std::make_unique<SqliteConnection>(location); }, 0));
+std::shared_ptr<Database> Database::Start(std::string location, std::unique_ptr<Backend> backend) {
+  backend->CheckPresent();
+  auto database = std::shared_ptr<Database>(new Database(std::move(location), std::move(backend)));
   {
-    Lease lease = database->Acquire();
-    sqlite3* db = AsSqlite(*lease).handle();
-    CheckSchema(db, location);
-    // A file made by an older version gets what it lacks (tables, indexes, triggers).
-    CreateSchema(db);
+    PooledConnection connection = database->Acquire();
+    database->backend_->CheckAndUpdateSchema(*connection);
   }
-  // Watched once the file is surely in WAL mode, which the schema sets.
-  database->watch_ = WatchSqliteFile(location);
+  // Watched once the schema is surely in place (a file's journal mode is one of its settings).
+  database->watch_ = database->backend_->Watch(*database);
   return database;
 }
 
-void Database::Create(const std::string& location) {
-  if (IsDatabaseUrl(location)) {
-    std::unique_ptr<Connection> connection = ConnectPostgres(location);
-    CreatePostgresSchema(*connection);
-    return;
-  }
-  sqlite3* db = OpenSqliteHandle(location, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-  try {
-    sqlite3_stmt* stmt = nullptr;
-    // A file with tables of another program is refused rather than mixed into.
-    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_schema", -1, &stmt, nullptr) !=
-        SQLITE_OK) {
-      CheckSchema(db, location);  // names the cause: a folder it cannot write, or not SQLite
-      throw DataError("cannot read " + location + ": " + sqlite3_errmsg(db));
-    }
-    int objects = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : 0;
-    sqlite3_finalize(stmt);
-    if (objects > 0) CheckSchema(db, location);
-    CreateSchema(db);
-  } catch (...) {
-    sqlite3_close(db);
-    throw;
-  }
-  sqlite3_close(db);
-}
-
-Lease Database::Acquire() {
+PooledConnection Database::Acquire() {
   std::unique_ptr<Connection> connection;
   {
     std::unique_lock lock(mutex_);
@@ -143,7 +80,7 @@ Lease Database::Acquire() {
   }
   if (!connection) {
     try {
-      connection = connect_();
+      connection = backend_->Connect();
     } catch (...) {
       if (max_open_ > 0) {
         std::lock_guard lock(mutex_);
@@ -153,7 +90,7 @@ Lease Database::Acquire() {
       throw;
     }
   }
-  return Lease(shared_from_this(), std::move(connection));
+  return PooledConnection(shared_from_this(), std::move(connection));
 }
 
 void Database::Return(std::unique_ptr<Connection> connection) {
@@ -199,44 +136,38 @@ Stamp Database::RequestStamp() const {
 }
 
 Stamp Database::ReadOneState(const std::function<void(Connection&, const Stamp&)>& read) {
-  Lease lease = Acquire();
-  const Stamp state = lease->BeginReadState(*watch_);
+  PooledConnection connection = Acquire();
+  const Stamp state = connection->BeginReadState(*watch_);
   try {
-    read(*lease, state);
-    lease->Commit();
+    read(*connection, state);
+    connection->Commit();
   } catch (...) {
-    lease->Rollback();
+    connection->Rollback();
     throw;
   }
   return state;
 }
 
-Pool::Pool(std::string url) : id_(NextId()), url_(std::move(url)) {}
-
-Database& Pool::Reach(const std::string& path) {
-  struct Reached {
-    std::uint64_t pool;
-    std::string path;
-    Database* database;
-  };
-  thread_local std::vector<Reached> reached;
-  for (const Reached& r : reached) {
-    if (r.pool == id_ && r.path == path) return *r.database;
-  }
-  Database& database = *Get(path);
-  if (reached.size() == kReachedPerThread) reached.erase(reached.begin());
-  reached.push_back({id_, path, &database});
-  return database;
+std::unique_ptr<RequestStamps> Database::ServeRequests() const {
+  return backend_->ServeRequests(*this);
 }
 
-std::shared_ptr<Database> Pool::Get(const std::string& path) {
-  const std::string& location = url_.empty() ? path : url_;
-  std::lock_guard lock(mutex_);
-  auto it = databases_.find(location);
-  if (it != databases_.end()) return it->second;
-  auto database = Database::Open(location);
-  databases_.emplace(location, database);
-  return database;
+Query Database::SearchCountQuery(const std::vector<std::string>& words) const {
+  return backend_->SearchCountQuery(words);
+}
+
+Query Database::SearchPageQuery(const std::vector<std::string>& words, std::int64_t first,
+                                std::int64_t rows, std::int64_t total) const {
+  return backend_->SearchPageQuery(words, first, rows, total);
+}
+
+void Database::CatchUpSearchIndex(Connection& connection, VisibleTextFn visible_text,
+                                  const ProgressFn& progress) const {
+  backend_->CatchUpSearchIndex(connection, visible_text, progress);
+}
+
+std::shared_ptr<VisitorTables> Database::Visitors(int default_timeout_minutes) {
+  return backend_->Visitors(shared_from_this(), default_timeout_minutes);
 }
 
 }  // namespace tessaly::data

@@ -1,7 +1,8 @@
-// Connections to one log database, pooled. A database is an SQLite file (named by its path) or
-// a PostgreSQL database (named by a "postgresql://" URL); everything above this layer works on
-// either through Connection. A Lease is one connection lent to one user at a time; it goes back
-// to the pool when the lease ends.
+// Connections to one log database, pooled. A database is a site's file or a database on a
+// server, named by its location (location.h); its engine (backend.h) is chosen once, when it is
+// opened, and everything above this layer works on either through Connection and the
+// operations below. A PooledConnection is one connection lent to one user at a time; it goes
+// back to the pool when it is destroyed.
 #ifndef TESSALY_DATA_DATABASE_H_
 #define TESSALY_DATA_DATABASE_H_
 
@@ -15,6 +16,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "data/backend.h"
 #include "data/change_watch.h"
 #include "data/connection.h"
 
@@ -22,13 +24,13 @@ namespace tessaly::data {
 
 class Database;
 
-class Lease {
+class PooledConnection {
  public:
-  Lease() = default;
-  Lease(std::shared_ptr<Database> owner, std::unique_ptr<Connection> connection);
-  ~Lease();
-  Lease(Lease&&) noexcept = default;
-  Lease& operator=(Lease&& other) noexcept;
+  PooledConnection() = default;
+  PooledConnection(std::shared_ptr<Database> owner, std::unique_ptr<Connection> connection);
+  ~PooledConnection();
+  PooledConnection(PooledConnection&&) noexcept = default;
+  PooledConnection& operator=(PooledConnection&& other) noexcept;
 
   Connection& operator*() const { return *connection_; }
   Connection* operator->() const { return connection_.get(); }
@@ -40,9 +42,6 @@ class Lease {
   std::unique_ptr<Connection> connection_;
 };
 
-// True when `location` names a PostgreSQL database rather than a file.
-bool IsDatabaseUrl(std::string_view location);
-
 class Database : public std::enable_shared_from_this<Database> {
  public:
   // Opens an existing database and checks that it is one of ours, bringing its schema up to
@@ -53,12 +52,16 @@ class Database : public std::enable_shared_from_this<Database> {
   // Creates the database's schema if needed; keeps every existing row.
   static void Create(const std::string& location);
 
-  const std::string& path() const { return location_; }
-  Engine engine() const { return engine_; }
+  // Copies the live database at `location` to the file `to` (Backend::Backup). Throws
+  // DataError; for a database on a server, says what to use instead.
+  static void Backup(const std::string& location, const std::string& to,
+                     const CopyOptions& options);
 
-  // A connection of the pool, or a new one. A PostgreSQL database keeps at most a bounded
+  const std::string& location() const { return location_; }
+
+  // A connection of the pool, or a new one. A database on a server keeps at most a bounded
   // number open and waits for one to come back beyond it. Throws DataError.
-  Lease Acquire();
+  PooledConnection Acquire();
 
   // A number that no other Database of this process has, for keys of what is kept per database.
   std::uint64_t id() const { return id_; }
@@ -76,16 +79,40 @@ class Database : public std::enable_shared_from_this<Database> {
   // known exactly, otherwise not known. Throws DataError, and what `read` throws.
   Stamp ReadOneState(const std::function<void(Connection&, const Stamp& state)>& read);
 
+  // True when CurrentStamp costs no round trip, so that a page reads it each time rather than
+  // keeping the one its request began with.
+  bool StampsAreFree() const { return backend_->StampsAreFree(); }
+
+  // What a serving process holds so that its requests learn the newest state cheaply
+  // (Backend::ServeRequests); null when CurrentStamp is free. Must not outlive the database.
+  std::unique_ptr<RequestStamps> ServeRequests() const;
+
+  // The search of the entries (search.h) and its index's upkeep, on a connection of this
+  // database. Throws DataError.
+  Query SearchCountQuery(const std::vector<std::string>& words) const;
+  Query SearchPageQuery(const std::vector<std::string>& words, std::int64_t first,
+                        std::int64_t rows, std::int64_t total) const;
+  void CatchUpSearchIndex(Connection& connection, VisibleTextFn visible_text,
+                          const ProgressFn& progress = {}) const;
+
+  // The visitors' sessions and failed logons of every node, kept in this database. Throws
+  // DataError where its engine keeps none.
+  std::shared_ptr<VisitorTables> Visitors(int default_timeout_minutes);
+
  private:
-  friend class Lease;
-  using Connector = std::function<std::unique_ptr<Connection>()>;
-  Database(std::string location, Engine engine, Connector connect, std::size_t max_open);
+  friend class PooledConnection;
+  friend class Pool;
+  // A number that no other Database or Pool of this process has.
+  static std::uint64_t NextId();
+  Database(std::string location, std::unique_ptr<Backend> backend);
+  // Opens the database that `backend` keeps at `location`: checks it and brings its schema up
+  // to date on a first connection, then watches it.
+  static std::shared_ptr<Database> Start(std::string location, std::unique_ptr<Backend> backend);
   void Return(std::unique_ptr<Connection> connection);
 
   const std::string location_;
-  const Engine engine_;
+  const std::unique_ptr<Backend> backend_;
   const std::uint64_t id_;
-  const Connector connect_;
   const std::size_t max_open_;  // 0: no bound
   std::unique_ptr<ChangeWatch> watch_;
   std::mutex mutex_;
@@ -115,7 +142,7 @@ class StampLoan {
 
 // Databases by location, opened on first use and kept for the life of the pool. A pool made
 // with a URL serves that one database for every location it is asked for: every page of the
-// server then shares it.
+// server then shares it. (Defined with Open, where the engines are chosen.)
 class Pool {
  public:
   explicit Pool(std::string url = {});

@@ -2,7 +2,9 @@
 
 #include "base/errors.h"
 #include "data/database.h"
-#include "data/postgres.h"
+#include "data/location.h"
+#include "data/postgres/connection.h"
+#include "data/postgres/schema.h"
 
 namespace tessaly::data {
 namespace {
@@ -75,14 +77,14 @@ void CopyPictures(Connection& from, Connection& to, const auto& progress) {
 
 }  // namespace
 
-Migrated MigrateToPostgres(
+Migrated MigrateSite(
     const std::string& file, const std::string& url,
     const std::function<void(std::string_view, std::int64_t, std::int64_t)>& progress) {
   if (IsDatabaseUrl(file)) throw DataError("the source must be a site's SQLite file");
   if (!IsDatabaseUrl(url)) throw DataError(url + " is not a postgresql:// URL");
   auto source = Database::Open(file);
   Database::Create(url);
-  Lease from = source->Acquire();
+  PooledConnection from = source->Acquire();
   std::unique_ptr<Connection> to = ConnectPostgres(url);
   to->Begin();
   try {

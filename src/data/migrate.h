@@ -1,5 +1,5 @@
 // Moving a site from its SQLite file to a PostgreSQL database, for a site that grows to
-// several nodes.
+// several nodes. Beside the engines' choice (open.cpp): the one other place that knows both.
 #ifndef TESSALY_DATA_MIGRATE_H_
 #define TESSALY_DATA_MIGRATE_H_
 
@@ -20,9 +20,9 @@ struct Migrated {
 // target that already holds an entry, an account or a picture. `progress`, when given, is
 // called with what is being copied ("entries", "accounts", "pictures"), the rows done and the
 // rows in all.
-Migrated MigrateToPostgres(const std::string& file, const std::string& url,
-                           const std::function<void(std::string_view what, std::int64_t done,
-                                                    std::int64_t total)>& progress = {});
+Migrated MigrateSite(const std::string& file, const std::string& url,
+                     const std::function<void(std::string_view what, std::int64_t done,
+                                              std::int64_t total)>& progress = {});
 
 }  // namespace tessaly::data
 

@@ -32,8 +32,8 @@ std::int64_t StepScalar(Connection& connection, const std::string& sql,
 // entries without paging, small enough to cost nothing when a page then moves elsewhere.
 constexpr std::int64_t kUnpagedBatchRows = 64;
 
-Recordset::Recordset(Lease lease, Query query) : Recordset(*lease, std::move(query)) {
-  lease_ = std::move(lease);
+Recordset::Recordset(PooledConnection pooled, Query query) : Recordset(*pooled, std::move(query)) {
+  pooled_ = std::move(pooled);
 }
 
 Recordset::Recordset(Connection& connection, Query query)
@@ -184,7 +184,7 @@ void Recordset::Close() {
   if (!open_) return;
   open_ = false;
   batch_.clear();
-  lease_ = Lease();
+  pooled_ = PooledConnection();
   connection_ = nullptr;
 }
 
@@ -199,7 +199,7 @@ std::optional<std::vector<Value>> RowAt(Connection& connection, const Query& que
 }
 
 std::int64_t Command::Execute(const std::string& sql, const std::vector<Value>& params) {
-  return lease_->Execute(sql, params);
+  return pooled_->Execute(sql, params);
 }
 
 std::int64_t Command::DeleteIds(const std::string& table, const std::vector<std::int64_t>& ids) {
@@ -209,7 +209,7 @@ std::int64_t Command::DeleteIds(const std::string& table, const std::vector<std:
     json += std::to_string(id);
   }
   json += "]";
-  return Execute("DELETE FROM " + Identifier(table) + " WHERE " + lease_->InIdList("ID"), {json});
+  return Execute("DELETE FROM " + Identifier(table) + " WHERE " + pooled_->InIdList("ID"), {json});
 }
 
 }  // namespace tessaly::data

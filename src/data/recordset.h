@@ -30,8 +30,8 @@ struct Query {
 
 class Recordset {
  public:
-  // Opens `query` on `lease`, positioned on the first row. Throws DataError.
-  Recordset(Lease lease, Query query);
+  // Opens `query` on `pooled`, positioned on the first row. Throws DataError.
+  Recordset(PooledConnection pooled, Query query);
   // Opens `query` on a connection that the caller holds for longer than the recordset (one
   // read transaction for several recordsets). Throws DataError.
   Recordset(Connection& connection, Query query);
@@ -75,7 +75,7 @@ class Recordset {
   }
   const std::vector<Value>& Row() const { return batch_[position_ - first_in_batch_]; }
 
-  Lease lease_;  // empty when the connection is the caller's
+  PooledConnection pooled_;  // empty when the connection is the caller's
   Connection* connection_ = nullptr;
   Query query_;
   std::string paged_sql_;  // query_.sql with LIMIT and OFFSET parameters
@@ -102,7 +102,7 @@ std::optional<std::vector<Value>> RowAt(Connection& connection, const Query& que
 // A Delete or Update statement on its own connection.
 class Command {
  public:
-  explicit Command(Lease lease) : lease_(std::move(lease)) {}
+  explicit Command(PooledConnection pooled) : pooled_(std::move(pooled)) {}
   // Runs `sql` with `params` bound in order; returns the number of rows changed.
   std::int64_t Execute(const std::string& sql, const std::vector<Value>& params = {});
   // Deletes the rows of `table` whose ID is one of `ids`, in one statement whatever their
@@ -110,7 +110,7 @@ class Command {
   std::int64_t DeleteIds(const std::string& table, const std::vector<std::int64_t>& ids);
 
  private:
-  Lease lease_;
+  PooledConnection pooled_;
 };
 
 }  // namespace tessaly::data

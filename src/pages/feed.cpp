@@ -72,12 +72,17 @@ void WriteFeed(const PageContext& page) {
     if (newest.empty()) newest = stime;
     const std::string link =
         EscapeXml(site + page.script_name + "?action=show&id=" + rs->Field("ID").ToText());
-    entries += "<entry><title>" + EscapeXml(text::DecodeText(rs->Field("TITLE").ToText())) +
-               "</title><id>" + link + "</id><link rel=\"alternate\" type=\"text/html\" href=\"" +
-               link + "\"/><updated>" +
-               (Rfc3339(stime).empty() ? "1970-01-01T00:00:00Z" : Rfc3339(stime)) +
-               "</updated><content type=\"html\">" +
-               EscapeXml(TypedApostrophes(rs->Field("CONTENT").ToText())) + "</content></entry>\n";
+    entries.append("<entry><title>")
+        .append(EscapeXml(text::DecodeText(rs->Field("TITLE").ToText())))
+        .append("</title><id>")
+        .append(link)
+        .append("</id><link rel=\"alternate\" type=\"text/html\" href=\"")
+        .append(link)
+        .append("\"/><updated>")
+        .append(Rfc3339(stime).empty() ? "1970-01-01T00:00:00Z" : Rfc3339(stime))
+        .append("</updated><content type=\"html\">")
+        .append(EscapeXml(TypedApostrophes(rs->Field("CONTENT").ToText())))
+        .append("</content></entry>\n");
   }
   rs->Close();
   const std::string updated = Rfc3339(newest).empty() ? "1970-01-01T00:00:00Z" : Rfc3339(newest);

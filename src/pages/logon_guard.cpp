@@ -12,7 +12,7 @@ unsigned LogonGuard::HashSlotsFor(unsigned server_threads) {
   return std::max(1u, threads - 1);
 }
 
-LogonGuard::LogonGuard(LogonLimits limits, Clock clock, std::shared_ptr<data::SessionTable> shared)
+LogonGuard::LogonGuard(LogonLimits limits, Clock clock, std::shared_ptr<data::VisitorTables> shared)
     : limits_(limits), clock_(std::move(clock)), shared_(std::move(shared)) {}
 
 LogonGuard::Failures* LogonGuard::Recent(const std::string& address,

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "data/session_table.h"
+#include "data/backend.h"
 
 namespace tessaly::pages {
 
@@ -43,7 +43,7 @@ class LogonGuard {
   // With `shared`, failures are counted in the database that every node of the site uses
   // (by the database's clock, not `clock`); without it, in this process.
   explicit LogonGuard(LogonLimits limits = {}, Clock clock = std::chrono::steady_clock::now,
-                      std::shared_ptr<data::SessionTable> shared = nullptr);
+                      std::shared_ptr<data::VisitorTables> shared = nullptr);
 
   // True while `address` has `failures` failed logons within the window: its logons are
   // refused without checking until the oldest of them leaves the window.
@@ -80,7 +80,7 @@ class LogonGuard {
 
   const LogonLimits limits_;
   const Clock clock_;
-  const std::shared_ptr<data::SessionTable> shared_;
+  const std::shared_ptr<data::VisitorTables> shared_;
   std::mutex mutex_;
   std::unordered_map<std::string, Failures> failures_;
   std::list<std::string> recency_;  // addresses, the latest to fail first

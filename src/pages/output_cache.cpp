@@ -1,6 +1,5 @@
 #include "pages/output_cache.h"
 
-#include <atomic>
 #include <charconv>
 
 namespace tessaly::pages {
@@ -9,11 +8,6 @@ namespace {
 // What an entry costs besides its key and text: its map node, its place in the use order and
 // the strings' own bookkeeping, roughly.
 constexpr std::size_t kEntryOverhead = 160;
-
-std::uint64_t NextCacheId() {
-  static std::atomic<std::uint64_t> next{1};
-  return next.fetch_add(1, std::memory_order_relaxed);
-}
 
 // Collects what a page writes, to keep it and to write it once.
 class CapturedResponse final : public host::Response {
@@ -85,9 +79,8 @@ void OutputCache::EraseLeastRecent() {
   use.section->entries.erase(it);
 }
 
-PublicCache::PublicCache(std::size_t max_bytes, unsigned threads, std::size_t max_searches)
-    : id_(NextCacheId()),
-      bytes_per_thread_(max_bytes / std::max(1u, threads)),
+PublicCache::PublicCache(std::size_t max_bytes, unsigned loops, std::size_t max_searches)
+    : bytes_per_loop_(max_bytes / std::max(1u, loops)),
       max_searches_(std::max<std::size_t>(max_searches, 1)) {}
 
 PublicCache::~PublicCache() = default;
@@ -102,19 +95,9 @@ bool PublicCache::TryStartSearch() {
 
 void PublicCache::EndSearch() { searches_.fetch_sub(1); }
 
-OutputCache* PublicCache::ThisThread() {
-  if (bytes_per_thread_ == 0) return nullptr;
-  // One server per process in practice; a thread that serves another cache (tests) starts over.
-  struct Slot {
-    std::uint64_t owner = 0;
-    std::unique_ptr<OutputCache> cache;
-  };
-  thread_local Slot slot;
-  if (slot.owner != id_) {
-    slot.cache = std::make_unique<OutputCache>(bytes_per_thread_);
-    slot.owner = id_;
-  }
-  return slot.cache.get();
+std::unique_ptr<OutputCache> PublicCache::NewRenderings() const {
+  if (bytes_per_loop_ == 0) return nullptr;
+  return std::make_unique<OutputCache>(bytes_per_loop_);
 }
 
 std::shared_ptr<const ListAnchors> PublicCache::Anchors(std::uint64_t database,
@@ -131,7 +114,7 @@ std::shared_ptr<const ListAnchors> PublicCache::Anchors(std::uint64_t database,
 }
 
 void WriteCached(const PageContext& page, std::string_view key, const RenderFunction& render) {
-  OutputCache* cache = page.cache ? page.cache->ThisThread() : nullptr;
+  OutputCache* cache = page.renderings;
   const std::uint64_t database = page.database.Id();
   if (cache) {
     if (const std::string* kept = cache->Find(database, page.database.CurrentStamp(), key)) {
@@ -144,7 +127,8 @@ void WriteCached(const PageContext& page, std::string_view key, const RenderFunc
   // The context holds references: the one that writes elsewhere is built member by member.
   const PageContext writer{page.request,     captured,      page.server,       page.session,
                            page.script_name, page.web_path, page.hot_news_rcs, page.image_size,
-                           page.texts,       page.database, page.logons,       page.cache};
+                           page.texts,       page.database, page.logons,       page.cache,
+                           page.renderings};
   data::Stamp state;
   try {
     state = page.database.ReadOneState([&](data::Connection& connection, const data::Stamp& stamp) {
@@ -159,13 +143,13 @@ void WriteCached(const PageContext& page, std::string_view key, const RenderFunc
 }
 
 bool IsKept(const PageContext& page, std::string_view key) {
-  OutputCache* cache = page.cache ? page.cache->ThisThread() : nullptr;
+  OutputCache* cache = page.renderings;
   return cache && cache->Find(page.database.Id(), page.database.CurrentStamp(), key) != nullptr;
 }
 
 std::string CachedText(const PageContext& page, std::string_view key,
                        const std::function<std::string(const OneState& state)>& read) {
-  OutputCache* cache = page.cache ? page.cache->ThisThread() : nullptr;
+  OutputCache* cache = page.renderings;
   const std::uint64_t database = page.database.Id();
   if (cache) {
     if (const std::string* kept = cache->Find(database, page.database.CurrentStamp(), key)) {

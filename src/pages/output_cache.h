@@ -6,9 +6,10 @@
 // stamp, which every commit changes before it returns (data/change_watch.h). So a request
 // that starts after a commit returned never gets a page from before it.
 //
-// Each server thread has its own renderings, so a cached page takes no lock; their bytes are
-// bounded by a cap shared evenly among the threads. What the log list's deep pages need, the
-// anchors of its pages, is read once per state and shared read-only by the threads.
+// Each event loop of the server has its own renderings, which its page handler holds, so a
+// cached page takes no lock; their bytes are bounded by a cap shared evenly among the loops.
+// What the log list's deep pages need, the anchors of its pages, is read once per state and
+// shared read-only by the loops.
 #ifndef TESSALY_PAGES_OUTPUT_CACHE_H_
 #define TESSALY_PAGES_OUTPUT_CACHE_H_
 
@@ -83,19 +84,20 @@ class OutputCache {
   std::list<Use> lru_;  // most recently used first
 };
 
-// The caches of one server: an OutputCache per thread and the shared list anchors. The site's
-// texts are the same for every request of one server, so keys do not name them.
+// What the public pages of one server keep: the share of the cap that each loop's renderings
+// get, and the anchors that all loops share. The site's texts are the same for every request of
+// one server, so keys do not name them.
 class PublicCache {
  public:
-  // `max_bytes` of renderings in all, shared evenly by `threads` threads; 0 keeps none.
+  // `max_bytes` of renderings in all, shared evenly by `loops` event loops; 0 keeps none.
   // At most `max_searches` searches read the index at once (TryStartSearch).
-  PublicCache(std::size_t max_bytes, unsigned threads, std::size_t max_searches = 1);
+  PublicCache(std::size_t max_bytes, unsigned loops, std::size_t max_searches = 1);
   ~PublicCache();
   PublicCache(const PublicCache&) = delete;
   PublicCache& operator=(const PublicCache&) = delete;
 
-  // The calling thread's renderings; null when nothing is to be kept.
-  OutputCache* ThisThread();
+  // The renderings of one more loop, holding its share of the cap; null when nothing is kept.
+  std::unique_ptr<OutputCache> NewRenderings() const;
 
   // The log list's anchors for state `stamp` of `database`: those kept for it, or those that
   // `read` returns, kept when the stamp is known. Threads that need them at once wait for one
@@ -114,8 +116,7 @@ class PublicCache {
     std::shared_ptr<const ListAnchors> anchors;
   };
 
-  const std::uint64_t id_;
-  const std::size_t bytes_per_thread_;
+  const std::size_t bytes_per_loop_;
   std::mutex anchors_mutex_;
   std::unordered_map<std::uint64_t, KeptAnchors> anchors_;  // by database
   const std::size_t max_searches_;

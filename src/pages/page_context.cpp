@@ -1,7 +1,6 @@
 #include "pages/page_context.h"
 
 #include "data/location.h"
-#include "data/search_index.h"
 #include "text/visible_text.h"
 
 namespace tessaly::pages {
@@ -31,15 +30,15 @@ data::Command PageDatabase::Command() const {
 
 data::Stamp PageDatabase::CurrentStamp() const {
   data::Database& database = Get();
-  // A file's stamp costs nothing and is read each time, as it always was.
-  if (database.engine() == data::Engine::kSqlite) return database.CurrentStamp();
+  // A stamp that costs nothing is read each time.
+  if (database.StampsAreFree()) return database.CurrentStamp();
   if (!stamp_) stamp_ = wrote_ ? database.CurrentStamp() : database.RequestStamp();
   return *stamp_;
 }
 
 void PageDatabase::CatchUpSearchIndex() const {
-  data::Lease lease = Get().Acquire();
-  data::CatchUpSearchIndex(*lease, text::VisibleText);
+  data::Database& database = Get();
+  database.CatchUpSearchIndex(*database.Acquire(), text::VisibleText);
 }
 
 data::Stamp PageDatabase::ReadOneState(

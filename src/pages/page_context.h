@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "data/database.h"
 #include "data/recordset.h"
@@ -43,8 +44,17 @@ class PageDatabase {
   // fresh enough for all of it, until the request itself writes (Open for AddNew/Update,
   // Command); after that it reads its own. Throw DataError when the database cannot be opened.
   std::uint64_t Id() const { return Get().id(); }
-  data::Engine engine() const { return Get().engine(); }
   data::Stamp CurrentStamp() const;
+
+  // The search of the entries that contain every one of `words` (data/search.h): their count,
+  // and a page of them of `total`.
+  data::Query SearchCountQuery(const std::vector<std::string>& words) const {
+    return Get().SearchCountQuery(words);
+  }
+  data::Query SearchPageQuery(const std::vector<std::string>& words, std::int64_t first,
+                              std::int64_t rows, std::int64_t total) const {
+    return Get().SearchPageQuery(words, first, rows, total);
+  }
 
   // Runs `read`, whose recordsets (Open) then all read one committed state in one read
   // transaction; `read` and the caller are given that state's stamp (data::Database).
@@ -63,6 +73,7 @@ class PageDatabase {
   mutable bool wrote_ = false;                   // a stamp lent to the request is too old now
 };
 
+class OutputCache;
 class PublicCache;
 
 struct PageContext {
@@ -82,8 +93,10 @@ struct PageContext {
   const PageDatabase& database;
   LogonGuard& logons;
 
-  // What the public pages keep between requests; null keeps nothing.
+  // What the public pages keep between requests: what the server's loops share, and the
+  // renderings of the loop that runs this request (output_cache.h); null keeps nothing.
   PublicCache* cache = nullptr;
+  OutputCache* renderings = nullptr;
 };
 
 // A page: writes the whole answer for one request.

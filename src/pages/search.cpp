@@ -1,7 +1,6 @@
 #include <charconv>
 
 #include "base/utf8.h"
-#include "data/search_index.h"
 #include "pages/html.h"
 #include "pages/output_cache.h"
 #include "pages/pager.h"
@@ -109,9 +108,8 @@ void WriteSearchResults(const PageContext& page) {
   CacheKey count_key("matches");
   for (const std::string& word : words) count_key.Add(word);
   if (!read_index(count_key.str())) return refuse();
-  const data::Engine engine = page.database.engine();
   const std::string counted = CachedText(page, count_key.str(), [&](const OneState&) {
-    return page.database.Open(data::SearchCountQuery(engine, words))->Field("N").ToText();
+    return page.database.Open(page.database.SearchCountQuery(words))->Field("N").ToText();
   });
   std::int64_t count = 0;
   std::from_chars(counted.data(), counted.data() + counted.size(), count);
@@ -131,7 +129,7 @@ void WriteSearchResults(const PageContext& page) {
   const std::string link_base = SearchLinkBase(page, words);
   WriteCached(page, page_key.str(), [&](const PageContext& p, const OneState&) {
     const std::int64_t first = (choice.page - 1) * kListRowsPerPage;
-    WriteEntryListPage(p, data::SearchPageQuery(engine, words, first, kListRowsPerPage, count),
+    WriteEntryListPage(p, page.database.SearchPageQuery(words, first, kListRowsPerPage, count),
                        choice, link_base);
   });
 }

@@ -51,4 +51,13 @@ std::string ClientAddress(std::string_view peer, std::string_view forwarded_for,
   return client;
 }
 
+std::string AddressGroup(std::string_view address) {
+  boost::system::error_code ec;
+  const auto parsed = boost::asio::ip::make_address(std::string(address), ec);
+  if (ec || !parsed.is_v6()) return std::string(address);
+  auto bytes = parsed.to_v6().to_bytes();
+  std::fill(bytes.begin() + 8, bytes.end(), 0);
+  return boost::asio::ip::address_v6(bytes).to_string() + "/64";
+}
+
 }  // namespace tessaly::server

@@ -25,6 +25,12 @@ bool IsTrustedProxy(std::string_view peer, const std::vector<std::string>& trust
 // True when `text` is an IPv4 or IPv6 address.
 bool IsIpAddress(std::string_view text);
 
+// The group whose connections count together against the limit per address: an IPv4 address
+// alone ("192.0.2.7"), an IPv6 address with the rest of its /64 network ("2001:db8:1:2::/64"),
+// which one subscriber is given whole. `address` as ClientAddress gives it; a text that is no
+// address is its own group.
+std::string AddressGroup(std::string_view address);
+
 }  // namespace tessaly::server
 
 #endif  // TESSALY_SERVER_CLIENT_ADDRESS_H_

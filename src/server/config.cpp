@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/errors.h"
+#include "data/location.h"
 #include "server/client_address.h"
 
 namespace tessaly::server {
@@ -99,6 +100,10 @@ void ReadLimits(const Reader& reader, const toml::table& table, ServerConfig& co
         ReadSetting(reader, key, node, kMaxBodyBytes, config.max_body_bytes) ||
         ReadSetting(reader, key, node, kMaxBodyMemoryBytes, config.max_body_memory_bytes) ||
         ReadSetting(reader, key, node, kMaxConnections, config.max_connections) ||
+        ReadSetting(reader, key, node, kMaxConnectionsPerAddress,
+                    config.max_connections_per_address) ||
+        ReadSetting(reader, key, node, kMaxIncludes, config.max_includes) ||
+        ReadSetting(reader, key, node, kMaxIncludeBytes, config.max_include_bytes) ||
         ReadSetting(reader, key, node, kReadTimeoutSeconds, config.read_timeout_seconds) ||
         ReadSetting(reader, key, node, kIdleTimeoutSeconds, config.idle_timeout_seconds) ||
         ReadSetting(reader, key, node, kMaxSessions, config.max_sessions) ||
@@ -137,8 +142,7 @@ void ReadDatabase(const Reader& reader, const toml::table& table, ServerConfig& 
     std::string key = "database." + std::string(name.str());
     if (name != "url") reader.UnknownKey(key);
     config.database_url = reader.String(node, key);
-    if (!config.database_url.starts_with("postgresql://") &&
-        !config.database_url.starts_with("postgres://")) {
+    if (!data::IsDatabaseUrl(config.database_url)) {
       reader.BadValue(key, "must start with postgresql://");
     }
   }

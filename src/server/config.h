@@ -33,6 +33,9 @@ struct ServerConfig {
   std::size_t max_body_bytes = kMaxBodyBytes.default_value;
   std::size_t max_body_memory_bytes = kMaxBodyMemoryBytes.default_value;
   std::size_t max_connections = kMaxConnections.default_value;
+  std::size_t max_connections_per_address = kMaxConnectionsPerAddress.default_value;
+  std::size_t max_includes = kMaxIncludes.default_value;
+  std::size_t max_include_bytes = kMaxIncludeBytes.default_value;
   int read_timeout_seconds = kReadTimeoutSeconds.default_value;
   int idle_timeout_seconds = kIdleTimeoutSeconds.default_value;
   std::size_t max_sessions = kMaxSessions.default_value;
@@ -65,7 +68,8 @@ struct ServerConfig {
 //                                  # whose X-Forwarded-Proto and -Host name the scheme and host
 //
 //   [limits]                       # max_header_bytes, max_body_bytes, max_body_memory_bytes,
-//   max_body_bytes = 16777216      # max_connections, read_timeout_seconds,
+//   max_body_bytes = 16777216      # max_connections, max_connections_per_address,
+//                                  # max_includes, max_include_bytes, read_timeout_seconds,
 //                                  # idle_timeout_seconds, max_sessions, max_searches
 //
 //   [database]

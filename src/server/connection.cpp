@@ -1,8 +1,5 @@
 #include "server/connection.h"
 
-#include <spdlog/spdlog.h>
-#include <sys/stat.h>
-
 #include <array>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/write.hpp>
@@ -10,12 +7,8 @@
 
 #include "base/ascii.h"
 #include "server/client_address.h"
-#include "server/file_texts.h"
-#include "server/page_run.h"
 #include "server/request_origin.h"
 #include "server/server_core.h"
-#include "server/shtml.h"
-#include "server/static_files.h"
 #include "server/url_encoding.h"
 
 namespace tessaly::server {
@@ -52,19 +45,68 @@ std::string JoinedValues(const http::fields& fields, std::string_view name) {
   return joined;
 }
 
+// Why a body whose Transfer-Encoding ends in chunked cannot be read: 501 for a coding under the
+// chunks (as in "gzip, chunked"), which this server does not implement; 400 for chunked applied
+// twice, which no sender may do. Nothing for chunked alone.
+std::optional<http::status> UnreadableCodings(const http::fields& fields) {
+  int chunked = 0;
+  for (const auto& field : fields) {
+    if (field.name() != http::field::transfer_encoding) continue;
+    std::string_view list = field.value();
+    while (!list.empty()) {
+      const std::size_t comma = list.find(',');
+      std::string_view coding = list.substr(0, comma);
+      list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+      const std::size_t first = coding.find_first_not_of(" \t");
+      if (first == std::string_view::npos) continue;  // an empty element of the list
+      coding = coding.substr(first, coding.find_last_not_of(" \t") - first + 1);
+      if (!ascii::EqualsNoCase(coding, "chunked")) return http::status::not_implemented;
+      ++chunked;
+    }
+  }
+  if (chunked > 1) return http::status::bad_request;
+  return std::nullopt;
+}
+
 }  // namespace
 
-Connection::Connection(ServerCore& server, Socket socket, const PageGate& gate)
-    : server_(server), gate_(gate), stream_(std::move(socket)) {}
+Connection::Connection(ServerCore& server, Socket socket, LoopState& loop)
+    : server_(server), loop_(loop), stream_(std::move(socket)) {
+  ReadPeer();
+}
 
-Connection::~Connection() { server_.Unregister(this); }
+Connection::~Connection() {
+  if (handle_) server_.Unregister(*handle_);
+}
 
-void Connection::Start() {
-  server_.Register(shared_from_this());
+void Connection::Start(ConnectionTable::Handle handle) {
+  handle_ = handle;
   net::dispatch(stream_.get_executor(), [self = shared_from_this()] {
-    self->ReadPeer();
     self->WaitForRequest(std::chrono::seconds(self->server_.config.read_timeout_seconds));
   });
+}
+
+// Runs before the connection is served, on the listener's thread: nothing else uses the socket
+// yet, and a write that would block is not made.
+void Connection::Refuse() {
+  // Not the loop's answer or Date clock: this runs on another loop's thread.
+  static const std::string kAnswer = [] {
+    Answer answer;
+    answer.Refuse(http::status::service_unavailable, "Retry-After", "1");
+    char date[32];
+    std::string text;
+    WriteHead(answer.head, HttpDate(std::time(nullptr), date), answer.content_length, false, 11,
+              text);
+    return text + answer.body;
+  }();
+  beast::error_code ec;
+  stream_.socket().non_blocking(true, ec);
+  if (!ec) stream_.socket().write_some(net::buffer(kAnswer), ec);
+  Close();
+}
+
+void Connection::Evict() {
+  net::post(stream_.get_executor(), [self = shared_from_this()] { self->Close(); });
 }
 
 void Connection::Shutdown() {
@@ -105,7 +147,7 @@ void Connection::WaitForRequest(std::chrono::seconds timeout) {
 
 void Connection::ReadHeader() {
   request_ = RequestState{};
-  if (server_.access_log) request_.started = Clock::now();
+  if (server_.access_log()) request_.started = Clock::now();
   stream_.expires_after(std::chrono::seconds(server_.config.read_timeout_seconds));
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(server_.config.max_header_bytes));
@@ -119,6 +161,7 @@ void Connection::ReadHeader() {
 }
 
 void Connection::OnHeader(beast::error_code ec) {
+  if (!server_.MarkBusy(*handle_)) return Close();  // it gave its place to a new connection
   if (ec) return OnReadError(ec);
   const auto& request = parser_->get();
   request_.keep_alive = request.keep_alive();
@@ -132,9 +175,11 @@ void Connection::OnHeader(beast::error_code ec) {
       return SendError(http::status::method_not_allowed, true, "Allow", "GET, HEAD, POST");
   }
   // A body whose last coding is not chunked has no end this server can find, and reading on
-  // would take it for the next request (RFC 9112 6.3); a proxy may read it otherwise.
-  if (request.count(http::field::transfer_encoding) > 0 && !parser_->chunked()) {
-    return SendError(http::status::bad_request, true);
+  // would take it for the next request (RFC 9112 6.3); a proxy may read it otherwise. One whose
+  // chunks carry another coding could be read, but not understood.
+  if (request.count(http::field::transfer_encoding) > 0) {
+    if (!parser_->chunked()) return SendError(http::status::bad_request, true);
+    if (auto status = UnreadableCodings(request)) return SendError(*status, true);
   }
   if (request.version() >= 11 && request.count(http::field::host) != 1) {
     return SendError(http::status::bad_request, true);
@@ -152,31 +197,30 @@ void Connection::OnHeader(beast::error_code ec) {
 // Decides from the head alone what answers the request: only a page reads a body. Any other
 // answer to a request whose body is still coming closes the connection after it.
 void Connection::Route() {
+  const auto& request = parser_->get();
   const bool body_pending = !parser_->is_done();
-  std::string_view target = parser_->get().target();
-  if (target.empty() || target.front() != '/') return SendError(http::status::bad_request, true);
-  std::size_t question = target.find('?');
-  std::string_view raw_path = target.substr(0, question);
-  request_.query =
-      question == std::string_view::npos ? std::string_view() : target.substr(question + 1);
-  if (!HasValidEscapes(raw_path) || !HasValidEscapes(request_.query)) {
+  const auto target = SplitRequestTarget(request.target());
+  if (!target) return SendError(http::status::bad_request, true);
+  // The host of an absolute target is the one the request is for, whatever Host says.
+  if (!target->authority.empty()) parser_->get().set(http::field::host, target->authority);
+  const std::string_view raw_path = target->path;
+  const std::string_view query = target->query;
+  if (!HasValidEscapes(raw_path) || !HasValidEscapes(query)) {
     return SendError(http::status::bad_request, body_pending);
   }
-  std::string_view path = raw_path;
+  request_.path = raw_path;
   if (raw_path.find('%') != std::string_view::npos) {
     request_.decoded_path = *PercentDecode(raw_path, false);
-    path = request_.decoded_path;
+    request_.path = request_.decoded_path;
   }
-  request_.page = server_.FindPage(path);
-  if (!request_.page) {
-    if (body_pending) {
-      request_.keep_alive = false;
-      request_.linger = true;
-    }
-    return ServeStatic(path);
+  request_.target = server_.site().Find(request.method_string(), request_.path, loop_);
+  request_.line = LineOf(query, request_.target.RunsPages());
+  if (request_.target.page && body_pending) return StartBody();
+  if (body_pending) {
+    request_.keep_alive = false;
+    request_.linger = true;
   }
-  if (!body_pending) return PassGate([this] { AnswerPage(); });
-  StartBody();
+  PassGate();
 }
 
 // A body is read only with its share of the server's memory for bodies in hand; a client that
@@ -201,7 +245,7 @@ void Connection::ReadBody() {
       stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
         self->reading_ = false;
         if (ec) return self->OnReadError(ec);
-        if (self->parser_->is_done()) return self->PassGate([self] { self->AnswerPage(); });
+        if (self->parser_->is_done()) return self->PassGate();
         if (!self->ReserveBodyMemory()) {
           return self->SendError(http::status::service_unavailable, true, "Retry-After", "1");
         }
@@ -218,7 +262,7 @@ bool Connection::ReserveBodyMemory() {
   } else {
     need = std::min(need, parser_->get().body().size() + buffer_.size() + kBodyReadBytes);
   }
-  return request_.body_memory.GrowTo(server_.body_budget, need);
+  return request_.body_memory.GrowTo(server_.body_budget(), need);
 }
 
 // A request that could not be read: answer what can be answered, close in every case.
@@ -234,20 +278,22 @@ void Connection::OnReadError(beast::error_code ec) {
   Close();  // timeout, reset, or the client went away
 }
 
-void Connection::PassGate(std::function<void()> answer) {
-  if (!gate_) return answer();
-  gate_([self = shared_from_this(), answer = std::move(answer)] { answer(); });
+void Connection::PassGate() {
+  if (!loop_.pages.gate || !request_.target.RunsPages()) return Respond();
+  loop_.pages.gate([self = shared_from_this()] { self->Respond(); });
 }
 
-RequestLine Connection::PageLine() const {
+RequestLine Connection::LineOf(std::string_view query, bool runs_pages) const {
   const auto& request = parser_->get();
-  RequestLine line;
-  line.method = request.method_string();
-  line.version = request.version();
-  line.remote_address = request_.client;
-  line.remote_port = remote_port_;
-  line.server_port = server_.address.port;
-  line.listen_host = server_.address.host;
+  RequestLine line{.method = request.method_string(),
+                   .script_name = {},
+                   .query = query,
+                   .version = request.version(),
+                   .remote_address = request_.client,
+                   .remote_port = remote_port_,
+                   .server_port = server_.address().port,
+                   .listen_host = server_.address().host};
+  if (!runs_pages) return line;
   const OwnOrigin own = RequestOrigin(request[http::field::host], request_.proxied,
                                       JoinedValues(request, "X-Forwarded-Proto"),
                                       JoinedValues(request, "X-Forwarded-Host"));
@@ -257,123 +303,42 @@ RequestLine Connection::PageLine() const {
   return line;
 }
 
-void Connection::AnswerPage() {
-  const PageConfig& page = *request_.page;
-  const auto& request = parser_->get();
-  std::string_view body = request.body();
-  if (request.method() == http::verb::post &&
-      IsFormContentType(request[http::field::content_type]) && !HasValidEscapes(body)) {
-    return SendError(http::status::bad_request, false);
-  }
-
-  RequestLine line = PageLine();
-  line.script_name = page.path;
-  line.query = request_.query;
-
-  PageHost host{server_.handler, server_.sessions, server_.root.native()};
-  auto content_length = RunPage(host, page, line, request.base(), body, head_, body_);
+void Connection::Respond() {
+  auto& request = parser_->get();
+  const SiteRequest asked{request_.path, request.base(), request_.line, request.body()};
+  server_.site().Handle(asked, request_.target, loop_, answer_);
   // The request's body is done with: its memory goes back before the answer goes out.
-  std::string().swap(parser_->get().body());
+  std::string().swap(request.body());
   request_.body_memory = BodyReservation();
-  EndHead(content_length);
+  EndHead();
+  if (answer_.file.is_open()) {
+    request_.file_left = request_.head_only ? 0 : answer_.content_length.value_or(0);
+    if (!ReadFileChunk()) return Close();
+  }
   Send();
 }
 
-void Connection::ServeStatic(std::string_view path) {
-  const auto& request = parser_->get();
-  if (request.method() == http::verb::post) {
-    return SendError(http::status::method_not_allowed, false, "Allow", "GET, HEAD");
-  }
-  const auto resolved = ResolveStaticPath(server_.root, path);
-  if (!resolved) return SendError(http::status::not_found, false);
-  if (IsIncludingPage(resolved->path.filename().native())) {
-    return PassGate([this, file = *resolved] { ServeIncludingPage(file); });
-  }
-
-  // A small file is answered from memory; a large one, or one that changed while it was
-  // read, from the disk.
-  const auto text = FileText(*resolved);
-  beast::error_code ec;
-  beast::file& file = request_.file;
-  struct stat info = resolved->info;
-  if (!text) {
-    file.open(resolved->path.c_str(), beast::file_mode::scan, ec);
-    // A file replaced since it was resolved has its first bytes read again.
-    if (ec || ::fstat(file.native_handle(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        (!SameFileVersion(info, resolved->info) && HoldsDatabaseHeader(file.native_handle()))) {
-      file.close(ec);
-      return SendError(http::status::not_found, false);
-    }
-  }
-
-  char date[32];
-  std::string_view modified = HttpDate(info.st_mtim.tv_sec, date);
-  if (request[http::field::if_modified_since] == modified) {
-    file.close(ec);
-    head_.Start(http::status::not_modified);
-    head_.Add("Last-Modified", modified);
-    EndHead(std::nullopt);
-    body_.clear();
-    return Send();
-  }
-
-  head_.Start(http::status::ok);
-  head_.Add("Content-Type", ContentTypeFor(resolved->path.native()));
-  head_.Add("Last-Modified", modified);
-  if (text) {
-    EndHead(text->size());
-    body_.assign(*text);
-    return Send();
-  }
-  EndHead(static_cast<std::uint64_t>(info.st_size));
-  request_.file_left = request_.head_only ? 0 : static_cast<std::uint64_t>(info.st_size);
-  if (request_.file_left == 0) file.close(ec);
-  if (!ReadFileChunk()) return Close();
-  Send();
-}
-
-// A page with includes is made anew for every request: it holds what the included pages say
-// now, so it carries no Last-Modified and is not answered 304.
-void Connection::ServeIncludingPage(const StaticFile& file) {
-  const auto& request = parser_->get();
-  RequestLine line = PageLine();
-  line.method = "GET";
-  const PageHost host{server_.handler, server_.sessions, server_.root.native()};
-  const ShtmlRequest shtml{host,
-                           [this](std::string_view target) { return server_.FindPage(target); },
-                           server_.root, line, request.base()};
-  ShtmlAnswer answer;
-  try {
-    answer = RenderShtml(shtml, file);
-  } catch (const std::exception& error) {
-    spdlog::error("GET {}: {}", file.path.native(), error.what());
-    return SendError(http::status::internal_server_error, false);
-  }
-  body_ = std::move(answer.body);
-  head_.Start(http::status::ok);
-  head_.Add("Content-Type", "text/html; charset=utf-8");
-  head_.Add("Cache-Control", "private");
-  if (!answer.session_cookie.empty()) head_.Add("Set-Cookie", answer.session_cookie);
-  EndHead(body_.size());
-  Send();
-}
-
-// Fills body_ with the next piece of the file being sent; false when the file came up short.
+// Fills the answer's body with the next piece of its file; false when the file came up short.
 bool Connection::ReadFileChunk() {
-  body_.clear();
-  if (request_.file_left == 0) return true;
+  std::string& chunk = answer_.body;
+  boost::beast::file& file = answer_.file;
+  beast::error_code ec;
+  chunk.clear();
+  if (request_.file_left == 0) {
+    file.close(ec);
+    return true;
+  }
   std::size_t want =
       static_cast<std::size_t>(std::min<std::uint64_t>(request_.file_left, kFileChunkBytes));
-  body_.resize(want);
-  beast::error_code ec;
-  std::size_t got = request_.file.read(body_.data(), want, ec);
+  chunk.resize(want);
+  std::size_t got = file.read(chunk.data(), want, ec);
   if (ec || got == 0) {
-    request_.file.close(ec);
+    file.close(ec);
     return false;
   }
-  body_.resize(got);
+  chunk.resize(got);
   request_.file_left -= got;
-  if (request_.file_left == 0) request_.file.close(ec);
+  if (request_.file_left == 0) file.close(ec);
   return true;
 }
 
@@ -384,31 +349,25 @@ void Connection::SendError(http::status status, bool close, std::string_view hea
     request_.linger = true;
   }
   request_.file_left = 0;
-  auto reason = http::obsolete_reason(status);
-  body_.assign("<html><body><h1>");
-  body_.append(std::to_string(static_cast<unsigned>(status))).append(" ");
-  body_.append(reason.data(), reason.size()).append("</h1></body></html>\n");
-  head_.Start(status);
-  head_.Add("Content-Type", "text/html; charset=utf-8");
-  if (!header.empty()) head_.Add(header, value);
-  EndHead(body_.size());
+  answer_.Refuse(status, header, value);
+  EndHead();
   Send();
 }
 
 // Ends the head; the connection is kept only while the client and the server both want it.
-void Connection::EndHead(std::optional<std::uint64_t> content_length) {
-  if (shutting_down_ || server_.stopping) request_.keep_alive = false;
+void Connection::EndHead() {
+  if (shutting_down_ || server_.stopping()) request_.keep_alive = false;
   unsigned version = parser_ && parser_->is_header_done() ? parser_->get().version() : 11;
-  head_.End(content_length, request_.keep_alive, version);
+  WriteHead(answer_.head, loop_.date.Now(), answer_.content_length, request_.keep_alive, version,
+            head_text_);
 }
 
-// Writes the head and, unless the request was HEAD, body_.
+// Writes the head and, unless the request was HEAD, the answer's body.
 void Connection::Send() {
-  request_.bytes_sent = request_.head_only ? 0 : body_.size();
+  request_.bytes_sent = request_.head_only ? 0 : answer_.body.size();
   stream_.expires_after(std::chrono::seconds(server_.config.read_timeout_seconds));
-  std::string_view head = head_.text();
-  std::array<net::const_buffer, 2> buffers{net::buffer(head.data(), head.size()),
-                                           net::buffer(body_.data(), request_.bytes_sent)};
+  std::array<net::const_buffer, 2> buffers{net::buffer(head_text_.data(), head_text_.size()),
+                                           net::buffer(answer_.body.data(), request_.bytes_sent)};
   net::async_write(
       stream_, buffers,
       [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnWritten(ec); });
@@ -422,15 +381,15 @@ void Connection::OnWritten(beast::error_code ec) {
 
 void Connection::SendFileChunk() {
   if (!ReadFileChunk()) return Close();
-  request_.bytes_sent += body_.size();
+  request_.bytes_sent += answer_.body.size();
   stream_.expires_after(std::chrono::seconds(server_.config.read_timeout_seconds));
   net::async_write(
-      stream_, net::buffer(body_),
+      stream_, net::buffer(answer_.body),
       [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnWritten(ec); });
 }
 
 void Connection::FinishRequest() {
-  if (server_.access_log) LogAccess();
+  if (server_.access_log()) LogAccess();
   const bool linger = request_.linger;
   const bool keep_alive = request_.keep_alive;
   parser_.reset();  // the body goes, and its share of the budget with the request state
@@ -438,7 +397,8 @@ void Connection::FinishRequest() {
   if (linger) return Linger();
   if (!keep_alive) return Close();
   if (buffer_.size() == 0 && buffer_.capacity() > kKeptBufferBytes) buffer_.shrink_to_fit();
-  if (body_.capacity() > kKeptBufferBytes) std::string().swap(body_);
+  if (answer_.body.capacity() > kKeptBufferBytes) std::string().swap(answer_.body);
+  server_.MarkWaiting(*handle_);
   WaitForRequest(std::chrono::seconds(server_.config.idle_timeout_seconds));
 }
 
@@ -452,8 +412,8 @@ void Connection::LogAccess() {
     target = MaskPasswords(parser_->get().target());
   }
   const std::string_view client = request_.client.empty() ? remote_address_ : request_.client;
-  server_.access_log->info("{} {} {} {} {} {:.3f}ms", client, method, target, head_.status(),
-                           request_.bytes_sent, millis);
+  server_.access_log()->info("{} {} {} {} {} {:.3f}ms", client, method, target,
+                             answer_.head.status(), request_.bytes_sent, millis);
 }
 
 // Stops sending, then drops what the client still sends for a moment before closing.
@@ -466,10 +426,10 @@ void Connection::Linger() {
 }
 
 void Connection::Drain(std::size_t drained) {
-  body_.resize(4096);
+  answer_.body.resize(4096);
   reading_ = true;
-  stream_.async_read_some(net::buffer(body_), [self = shared_from_this(), drained](
-                                                  beast::error_code ec, std::size_t n) {
+  stream_.async_read_some(net::buffer(answer_.body), [self = shared_from_this(), drained](
+                                                         beast::error_code ec, std::size_t n) {
     self->reading_ = false;
     if (ec || drained + n > kLingerBytes) return self->Close();
     self->Drain(drained + n);

@@ -6,26 +6,23 @@
 #define TESSALY_SERVER_CONNECTION_H_
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/beast/core/file.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "server/answer.h"
 #include "server/body_budget.h"
-#include "server/config.h"
-#include "server/host_objects.h"
-#include "server/response_head.h"
+#include "server/connection_table.h"
+#include "server/loop_state.h"
 #include "server/server_core.h"
-#include "server/static_files.h"
+#include "server/site.h"
 
 namespace tessaly::server {
 
@@ -33,11 +30,20 @@ class ServerCore;
 
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  // `gate`: what the loop's page requests wait for (page_run.h); it outlives the connection.
-  Connection(ServerCore& server, Socket socket, const PageGate& gate);
+  // `loop`: what the socket's event loop keeps for its requests; it outlives the connection.
+  Connection(ServerCore& server, Socket socket, LoopState& loop);
   ~Connection();
 
-  void Start();
+  // The client's address (canonical text), or "" when the client has gone already.
+  const std::string& remote_address() const { return remote_address_; }
+
+  // Serves the connection, admitted as `handle`.
+  void Start(ConnectionTable::Handle handle);
+  // Answers 503 at once, without reading anything, and closes: the client's address holds its
+  // share of connections. Best effort: a client that sent its request already may see a reset.
+  void Refuse();
+  // Closes the connection, which waits for a request, to make room for a new one.
+  void Evict();
 
   // The server is stopping: a connection waiting for a request or still reading one (the
   // client may never finish it) closes now; one that is answering finishes and then closes.
@@ -52,15 +58,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
   struct RequestState {
     bool keep_alive = false;
     bool head_only = false;
-    bool linger = false;       // after the answer, drain what the client still sends, then close
-    std::string decoded_path;  // the request path when it had escapes
-    std::string client;        // the client's address (client_address.h)
-    bool proxied = false;      // from a trusted proxy, whose forwarded headers count
-    const PageConfig* page = nullptr;  // the page asked for; null for a static file
-    std::string_view query;            // in the parser's target
-    BodyReservation body_memory;       // what the body may hold of the server's budget
-    boost::beast::file file;           // the static file being sent
-    std::uint64_t file_left = 0;
+    bool linger = false;          // after the answer, drain what the client still sends, then close
+    std::string decoded_path;     // the request path when it had escapes
+    std::string client;           // the client's address (client_address.h)
+    bool proxied = false;         // from a trusted proxy, whose forwarded headers count
+    std::string_view path;        // percent-decoded: in the parser's target or decoded_path
+    RequestLine line;             // views the parser's head and `client`
+    Target target;                // what the path leads to
+    BodyReservation body_memory;  // what the body may hold of the server's budget
+    std::uint64_t file_left = 0;  // of the answer's file, still to send
     std::size_t bytes_sent = 0;
     Clock::time_point started;
   };
@@ -74,19 +80,19 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void ReadBody();
   bool ReserveBodyMemory();
   void OnReadError(boost::beast::error_code ec);
-  // Runs `answer` once the loop's gate lets the request in; the connection lives until then.
-  void PassGate(std::function<void()> answer);
-  // The request line of a page run: who asked, and from which origin (request_origin.h).
-  RequestLine PageLine() const;
-  void AnswerPage();
-  void ServeStatic(std::string_view path);
-  void ServeIncludingPage(const StaticFile& file);
+  // Answers once the loop's gate lets the request in, when the answer runs pages; the
+  // connection lives until then.
+  void PassGate();
+  // The request line, assembled once: for an answer that runs pages, with the origin it came
+  // from (request_origin.h).
+  RequestLine LineOf(std::string_view query, bool runs_pages) const;
+  void Respond();
   bool ReadFileChunk();
   // An answer of the server's own; `close` ends the connection after it (the request was not
   // read whole). `header` and `value` add one header line when given.
   void SendError(boost::beast::http::status status, bool close, std::string_view header = {},
                  std::string_view value = {});
-  void EndHead(std::optional<std::uint64_t> content_length);
+  void EndHead();
   void Send();
   void OnWritten(boost::beast::error_code ec);
   void SendFileChunk();
@@ -97,12 +103,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void Close();
 
   ServerCore& server_;
-  const PageGate& gate_;
+  LoopState& loop_;
+  std::optional<ConnectionTable::Handle> handle_;  // from Start on
   boost::beast::basic_stream<boost::asio::ip::tcp, boost::asio::io_context::executor_type> stream_;
   boost::beast::flat_buffer buffer_;
   std::optional<Parser> parser_;
-  ResponseHead head_;
-  std::string body_;  // the page or a piece of a file; reused
+  Answer answer_;          // its body: the page, or a piece of the file being sent
+  std::string head_text_;  // the answer's head as sent
   RequestState request_;
   std::string remote_address_;
   std::uint16_t remote_port_ = 0;

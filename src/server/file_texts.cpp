@@ -14,11 +14,6 @@ namespace {
 constexpr std::size_t kKeptFiles = 32;
 constexpr std::time_t kSettledSeconds = 2;
 
-struct KeptFile {
-  struct stat version {};
-  std::shared_ptr<const std::string> text;
-};
-
 // The file's bytes as one version, told in `version`; null when it cannot be read whole, is
 // larger than kMaxKeptFileBytes, or changed while it was read.
 std::shared_ptr<const std::string> ReadFile(const std::filesystem::path& path,
@@ -46,13 +41,12 @@ std::shared_ptr<const std::string> ReadFile(const std::filesystem::path& path,
 
 }  // namespace
 
-std::shared_ptr<const std::string> FileText(const StaticFile& file) {
+std::shared_ptr<const std::string> FileTexts::Text(const StaticFile& file) {
   if (file.info.st_size < 0 || static_cast<std::size_t>(file.info.st_size) > kMaxKeptFileBytes) {
     return nullptr;
   }
-  thread_local std::unordered_map<std::string, KeptFile> kept;
-  if (auto it = kept.find(file.path.native());
-      it != kept.end() && SameFileVersion(it->second.version, file.info)) {
+  if (auto it = kept_.find(file.path.native());
+      it != kept_.end() && SameFileVersion(it->second.version, file.info)) {
     return it->second.text;
   }
   struct stat version {};
@@ -64,8 +58,8 @@ std::shared_ptr<const std::string> FileText(const StaticFile& file) {
   const bool settled =
       now.tv_sec - std::max(version.st_mtim.tv_sec, version.st_ctim.tv_sec) >= kSettledSeconds;
   if (text && settled && SameFileVersion(version, file.info)) {
-    if (kept.size() >= kKeptFiles) kept.clear();
-    kept.insert_or_assign(file.path.native(), KeptFile{version, text});
+    if (kept_.size() >= kKeptFiles) kept_.clear();
+    kept_.insert_or_assign(file.path.native(), Kept{version, text});
   }
   return text;
 }

@@ -201,8 +201,9 @@ std::string PageServer::MapPath(std::string_view path) const {
   return MapVirtualPath(root_, script_name_, path);
 }
 
-PageSession::PageSession(Sessions& store, std::string_view cookie_header, bool secure)
-    : store_(store), secure_(secure) {
+PageSession::PageSession(Sessions& store, SessionIds& ids, std::string_view cookie_header,
+                         bool secure)
+    : store_(store), ids_(ids), secure_(secure) {
   auto cookie = FindCookie(cookie_header, kSessionCookie);
   if (!cookie) return;
   sent_cookie_ = true;
@@ -220,7 +221,7 @@ std::string PageSession::Value(std::string_view name) const {
 
 void PageSession::EnsureSession() {
   if (!id_.empty()) return;
-  id_ = store_.Create();
+  id_ = store_.Create(ids_);
   issued_ = true;
   if (std::exchange(first_page_, false)) {
     store_.SetValue(id_, host::kPageItem, std::string(host::kFirstPage));
@@ -247,7 +248,7 @@ void PageSession::SetTimeout(int minutes) {
 
 void PageSession::LogOn(std::string_view account) {
   const bool first_page = std::exchange(first_page_, false);
-  id_ = store_.Renew(id_, account);
+  id_ = store_.Renew(ids_, id_, account);
   issued_ = true;
   if (first_page) store_.SetValue(id_, host::kPageItem, std::string(host::kFirstPage));
 }

@@ -110,9 +110,10 @@ std::string MapVirtualPath(std::string_view root, std::string_view script_name,
 class PageSession final : public host::Session {
  public:
   // `cookie_header` is the request's Cookie header (may be empty). A cookie that names no live
-  // session is ignored. `secure`: the visitor reached the site over HTTPS, and the cookie is to
-  // be sent back that way only.
-  PageSession(Sessions& store, std::string_view cookie_header, bool secure = false);
+  // session is ignored. A new session takes the next of `ids`. `secure`: the visitor reached the
+  // site over HTTPS, and the cookie is to be sent back that way only.
+  PageSession(Sessions& store, SessionIds& ids, std::string_view cookie_header,
+              bool secure = false);
 
   std::string Value(std::string_view name) const override;
   void SetValue(std::string_view name, std::string value) override;
@@ -130,6 +131,7 @@ class PageSession final : public host::Session {
   std::string Cookie(std::string_view value, std::string_view attributes) const;
 
   Sessions& store_;
+  SessionIds& ids_;
   std::string id_;  // empty: the visitor has no live session
   const bool secure_;
   bool sent_cookie_ = false;

@@ -75,36 +75,81 @@ std::optional<IncludeTarget> ResolveInclude(std::string_view page_path, std::str
   return resolved;
 }
 
-std::string ExpandIncludes(std::string_view text, std::string_view page_path, int depth,
-                           const std::vector<std::string>& ancestors, const IncludeFetch& fetch) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t pos = 0;
-  for (std::size_t open; (open = text.find(kOpen, pos)) != std::string_view::npos;) {
-    const std::size_t close = text.find(kClose, open + kOpen.size());
-    if (close == std::string_view::npos) break;
-    const auto value = VirtualValue(text.substr(open + kOpen.size(), close - open - kOpen.size()));
-    out.append(text, pos, open - pos);
-    pos = close + kClose.size();
-    if (!value) {
-      out.append(text, open, pos - open);  // not a directive of ours: leave it
-      continue;
+namespace {
+
+// One page's expansion: what its includes have used of the limits so far, and the pages that
+// include the one being expanded.
+class Expansion {
+ public:
+  Expansion(const IncludeLimits& limits, const IncludeFetch& fetch)
+      : includes_left_(limits.max_includes), bytes_left_(limits.max_bytes), fetch_(fetch) {}
+
+  std::string Expand(std::string_view text, std::string_view page_path, int depth) {
+    std::string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    for (std::size_t open; (open = text.find(kOpen, pos)) != std::string_view::npos;) {
+      const std::size_t close = text.find(kClose, open + kOpen.size());
+      if (close == std::string_view::npos) break;
+      const auto value =
+          VirtualValue(text.substr(open + kOpen.size(), close - open - kOpen.size()));
+      out.append(text, pos, open - pos);
+      pos = close + kClose.size();
+      if (!value) {
+        out.append(text, open, pos - open);  // not a directive of ours: leave it
+        continue;
+      }
+      out += Include(*value, page_path, depth);
     }
-    const auto target = ResolveInclude(page_path, *value);
-    if (!target) {
-      out += FailureComment("refused target");
-    } else if (depth > kMaxIncludeDepth) {
-      out += FailureComment("nested too deep");
-    } else if (target->path == page_path ||
-               std::find(ancestors.begin(), ancestors.end(), target->path) != ancestors.end()) {
-      out += FailureComment("includes itself");
-    } else {
-      const Fetched fetched = fetch(*target, depth);
-      out += fetched.ok ? fetched.text : FailureComment(fetched.text);
-    }
+    out.append(text, pos);
+    return out;
   }
-  out.append(text, pos);
-  return out;
+
+ private:
+  // What the directive naming `value` in the page at `page_path` becomes.
+  std::string Include(std::string_view value, std::string_view page_path, int depth) {
+    const auto target = ResolveInclude(page_path, value);
+    if (!target) return FailureComment("refused target");
+    if (depth > kMaxIncludeDepth) return FailureComment("nested too deep");
+    if (IsLoop(target->path, page_path)) return FailureComment("includes itself");
+    if (spent_.empty() && includes_left_ == 0) spent_ = "too many includes";
+    if (!spent_.empty()) return FailureComment(spent_);
+    --includes_left_;
+    Fetched fetched = fetch_(*target);
+    if (!fetched.ok) return FailureComment(fetched.text);
+    // A page reached by another name (a folder's index) is known by its own.
+    if (fetched.expand_as && IsLoop(*fetched.expand_as, page_path)) {
+      return FailureComment("includes itself");
+    }
+    if (fetched.text.size() > bytes_left_) {
+      spent_ = "too large";
+      return FailureComment(spent_);
+    }
+    bytes_left_ -= fetched.text.size();
+    if (!fetched.expand_as) return std::move(fetched.text);
+    ancestors_.emplace_back(page_path);
+    std::string expanded = Expand(fetched.text, *fetched.expand_as, depth + 1);
+    ancestors_.pop_back();
+    return expanded;
+  }
+
+  bool IsLoop(std::string_view path, std::string_view page_path) const {
+    return path == page_path ||
+           std::find(ancestors_.begin(), ancestors_.end(), path) != ancestors_.end();
+  }
+
+  std::size_t includes_left_;
+  std::size_t bytes_left_;
+  std::string spent_;  // why every include fails from now on; "" while the limits hold
+  std::vector<std::string> ancestors_;  // outermost first
+  const IncludeFetch& fetch_;
+};
+
+}  // namespace
+
+std::string ExpandIncludes(std::string_view text, std::string_view page_path,
+                           const IncludeLimits& limits, const IncludeFetch& fetch) {
+  return Expansion(limits, fetch).Expand(text, page_path, 1);
 }
 
 }  // namespace tessaly::server

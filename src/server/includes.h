@@ -8,6 +8,7 @@
 #ifndef TESSALY_SERVER_INCLUDES_H_
 #define TESSALY_SERVER_INCLUDES_H_
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -18,6 +19,15 @@ namespace tessaly::server {
 
 // Includes nest at most this deep: a page, the files it includes, and theirs.
 inline constexpr int kMaxIncludeDepth = 4;
+
+// What one page's includes may bring in, at every depth together: the includes fetched, and
+// the bytes of the texts fetched, each counted whole before it is expanded in turn. So the
+// page's answer holds at most its own text and `max_bytes` more, and building it holds little
+// more than that.
+struct IncludeLimits {
+  std::size_t max_includes = 0;
+  std::size_t max_bytes = 0;
+};
 
 // A target to fetch: a path from the site's root ("/a/b.shtml", percent-decoded as a request
 // path is) and the raw query ("" when none).
@@ -37,19 +47,22 @@ std::optional<IncludeTarget> ResolveInclude(std::string_view page_path, std::str
 struct Fetched {
   bool ok = false;
   std::string text;  // the answer when ok, the reason otherwise
+  // When the text is a page with includes of its own (.shtml): the path it is known by, from
+  // which its relative targets lead and which no include below it may name again.
+  std::optional<std::string> expand_as = std::nullopt;
 };
 
-// Fetches a target. `depth` is 1 for the page's own includes; a fetched .shtml file expands
-// its own includes at depth + 1.
-using IncludeFetch = std::function<Fetched(const IncludeTarget& target, int depth)>;
+using IncludeFetch = std::function<Fetched(const IncludeTarget& target)>;
 
 // `text` (the page at `page_path`) with every include directive replaced: by the fetched text,
-// or by a comment "<!-- include failed: REASON -->". `ancestors` are the paths of the pages
-// that include this one (outermost first), so that an include of any of them, or of the page
-// itself, is refused as a loop; beyond kMaxIncludeDepth every include fails. Text outside the
-// directives passes unchanged, as does a directive that is not well formed.
-std::string ExpandIncludes(std::string_view text, std::string_view page_path, int depth,
-                           const std::vector<std::string>& ancestors, const IncludeFetch& fetch);
+// expanded in turn when the fetch says so, or by a comment "<!-- include failed: REASON -->".
+// An include of the page itself or of any page that includes it is refused as a loop; beyond
+// kMaxIncludeDepth every include fails. Once `limits.max_includes` have been fetched, or a
+// fetched text would pass `limits.max_bytes`, that include and every later one fail (the text
+// is dropped; later ones are not fetched). Text outside the directives passes unchanged, as
+// does a directive that is not well formed.
+std::string ExpandIncludes(std::string_view text, std::string_view page_path,
+                           const IncludeLimits& limits, const IncludeFetch& fetch);
 
 }  // namespace tessaly::server
 

@@ -22,7 +22,7 @@ std::optional<std::uint64_t> RunPage(const PageHost& host, const PageConfig& pag
   PageRequest request(line, headers, request_body);
   PageResponse response(body);
   PageServer server(host.root, page.path);
-  PageSession session(host.sessions, headers[http::field::cookie], line.https);
+  PageSession session(host.sessions, host.session_ids, headers[http::field::cookie], line.https);
   PageApplication application;
   host::ScriptingContext context{request, response, server, session, application};
 

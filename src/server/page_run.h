@@ -29,14 +29,23 @@ using PageHandler = std::function<void(host::ScriptingContext&, const PageConfig
 // thread, possibly before it returns. An empty gate lets every request in at once.
 using PageGate = std::function<void(std::function<void()> run)>;
 
-// Makes the gate of one event loop; called once for each loop, before serving starts.
-using PageGates = std::function<PageGate(boost::asio::io_context& loop)>;
+// What the page requests of one event loop go through: the gate they wait at, and the handler
+// that runs them, which may hold what that loop keeps for its pages (and then needs no lock).
+struct LoopPages {
+  PageGate gate;
+  PageHandler handler;
+};
 
-// What all page runs of a server share.
+// Makes the LoopPages of one event loop; called once for each loop, before serving starts.
+using LoopPagesMaker = std::function<LoopPages(boost::asio::io_context& loop)>;
+
+// What a page run needs besides its request: the server's sessions and canonical root folder,
+// and the handler and session ids of the event loop it runs on.
 struct PageHost {
   const PageHandler& handler;
   Sessions& sessions;
-  std::string_view root;  // the canonical root folder
+  std::string_view root;
+  SessionIds& session_ids;
 };
 
 // Runs `host.handler` for a request to `page` (`line.script_name` is the page's path) with the

@@ -13,48 +13,47 @@ void AppendDecimal(std::string& out, std::uint64_t value) {
   out.append(digits, result.ptr);
 }
 
-// The Date header changes once a second; each thread formats it once per second.
-std::string_view CurrentHttpDate() {
-  thread_local std::time_t cached_second = -1;
-  thread_local char buffer[32];
-  thread_local std::string_view text;
-  std::time_t now = std::time(nullptr);
-  if (now != cached_second) {
-    cached_second = now;
-    text = HttpDate(now, buffer);
-  }
-  return text;
-}
-
 }  // namespace
 
 void ResponseHead::Start(http::status status) {
   status_ = static_cast<unsigned>(status);
-  auto reason = http::obsolete_reason(status);
-  text_.clear();
-  text_.append("HTTP/1.1 ");
-  AppendDecimal(text_, status_);
-  text_.append(" ").append(reason.data(), reason.size()).append("\r\n");
-  text_.append("Server: Tessaly\r\nDate: ").append(CurrentHttpDate()).append("\r\n");
+  lines_.clear();
 }
 
 void ResponseHead::Add(std::string_view name, std::string_view value) {
-  text_.append(name).append(": ").append(value).append("\r\n");
+  lines_.append(name).append(": ").append(value).append("\r\n");
 }
 
-void ResponseHead::End(std::optional<std::uint64_t> content_length, bool keep_alive,
-                       unsigned version) {
+void WriteHead(const ResponseHead& head, std::string_view date,
+               std::optional<std::uint64_t> content_length, bool keep_alive, unsigned version,
+               std::string& out) {
+  auto reason = http::obsolete_reason(static_cast<http::status>(head.status()));
+  out.clear();
+  out.append("HTTP/1.1 ");
+  AppendDecimal(out, head.status());
+  out.append(" ").append(reason.data(), reason.size()).append("\r\n");
+  out.append("Server: Tessaly\r\nDate: ").append(date).append("\r\n");
+  out.append(head.lines());
   if (content_length) {
-    text_.append("Content-Length: ");
-    AppendDecimal(text_, *content_length);
-    text_.append("\r\n");
+    out.append("Content-Length: ");
+    AppendDecimal(out, *content_length);
+    out.append("\r\n");
   }
   if (!keep_alive) {
-    text_.append("Connection: close\r\n");
+    out.append("Connection: close\r\n");
   } else if (version == 10) {
-    text_.append("Connection: keep-alive\r\n");
+    out.append("Connection: keep-alive\r\n");
   }
-  text_.append("\r\n");
+  out.append("\r\n");
+}
+
+std::string_view HttpDateClock::Now() {
+  const std::time_t now = std::time(nullptr);
+  if (now != second_) {
+    second_ = now;
+    text_ = HttpDate(now, buffer_);
+  }
+  return text_;
 }
 
 }  // namespace tessaly::server

@@ -5,12 +5,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/asio/post.hpp>
 #include <csignal>
 #include <stdexcept>
 #include <thread>
 
 #include "base/errors.h"
+#include "server/client_address.h"
 #include "server/connection.h"
 
 namespace tessaly::server {
@@ -49,66 +51,67 @@ void MakeRoomForConnections(std::size_t connections) {
   }
 }
 
+// One line a request, flushed at once. Throws spdlog::spdlog_ex when the file cannot be opened.
+std::shared_ptr<spdlog::logger> OpenAccessLog(const std::string& file) {
+  auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file);
+  auto log = std::make_shared<spdlog::logger>("access", std::move(sink));
+  log->set_pattern("%Y-%m-%dT%H:%M:%S.%e%z %v");
+  log->flush_on(spdlog::level::info);
+  return log;
+}
+
 }  // namespace
 
-ServerCore::ServerCore(ServerConfig server_config, PageHandler page_handler,
-                       std::shared_ptr<Sessions> given_sessions, const PageGates& gates)
+ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
+                       std::shared_ptr<Sessions> given_sessions)
     : config(std::move(server_config)),
-      handler(std::move(page_handler)),
-      pages(config.pages),
-      sessions_kept(given_sessions ? std::move(given_sessions)
-                                   : std::make_shared<SessionStore>(
-                                         config.max_sessions, config.session_timeout_minutes)),
-      sessions(*sessions_kept),
-      body_budget(config.max_body_memory_bytes),
-      loops_([count = ServingThreads(config), &gates] {
+      sessions_(given_sessions ? std::move(given_sessions)
+                               : std::make_shared<SessionStore>(config.max_sessions,
+                                                                config.session_timeout_minutes)),
+      body_budget_(config.max_body_memory_bytes),
+      connections_(config.max_connections, config.max_connections_per_address),
+      loops_([count = ServingThreads(config), &pages] {
         std::vector<std::unique_ptr<Loop>> loops;
         for (unsigned i = 0; i < count; ++i) {
           loops.push_back(std::make_unique<Loop>());
-          if (gates) loops.back()->gate = gates(loops.back()->io);
+          loops.back()->state.pages = pages(loops.back()->io);
         }
         return loops;
       }()),
       acceptor_(first_loop()),
-      accept_retry_(first_loop()) {
-  if (pages.empty()) pages.emplace_back();
-}
+      accept_retry_(first_loop()) {}
 
 // Connections that close while the loops destroy their handlers must not resume accepting.
-ServerCore::~ServerCore() { stopping = true; }
+ServerCore::~ServerCore() { stopping_ = true; }
 
-const PageConfig* ServerCore::FindPage(std::string_view path) const {
-  for (const PageConfig& page : pages) {
-    if (page.path == path) return &page;
+// The endpoint that `address` names: an IP address as it stands, or a host name resolved.
+tcp::endpoint ServerCore::Endpoint(const std::string& listen, const ListenAddress& address) {
+  boost::system::error_code ec;
+  net::ip::address ip = net::ip::make_address(address.host, ec);
+  if (!ec) return tcp::endpoint(ip, address.port);
+  tcp::resolver resolver(first_loop());
+  auto results =
+      resolver.resolve(address.host, std::to_string(address.port), tcp::resolver::passive, ec);
+  if (ec || results.empty()) {
+    throw ConfigError("bad listen address \"" + listen + "\": unknown host " + address.host);
   }
-  return nullptr;
+  return results.begin()->endpoint();
 }
 
 void ServerCore::Listen() {
-  root = CanonicalRoot(config.root);
-  address = ParseListenAddress(config.listen);
-
-  boost::system::error_code ec;
-  tcp::endpoint endpoint;
-  net::ip::address ip = net::ip::make_address(address.host, ec);
-  if (!ec) {
-    endpoint = tcp::endpoint(ip, address.port);
-  } else {
-    tcp::resolver resolver(first_loop());
-    auto results =
-        resolver.resolve(address.host, std::to_string(address.port), tcp::resolver::passive, ec);
-    if (ec || results.empty()) {
-      throw ConfigError("bad listen address \"" + config.listen + "\": unknown host " +
-                        address.host);
-    }
-    endpoint = results.begin()->endpoint();
-  }
+  std::vector<PageConfig> pages = config.pages;
+  if (pages.empty()) pages.emplace_back();
+  site_.emplace(std::move(pages), CanonicalRoot(config.root), *sessions_,
+                IncludeLimits{config.max_includes, config.max_include_bytes});
+  address_ = ParseListenAddress(config.listen);
+  const tcp::endpoint endpoint = Endpoint(config.listen, address_);
 
   auto fail = [this](const std::string& why) {
     boost::system::error_code ignored;
     acceptor_.close(ignored);
     return ConfigError("cannot listen on " + config.listen + ": " + why);
   };
+  boost::system::error_code ec;
   acceptor_.open(endpoint.protocol(), ec);
   if (ec) throw fail(ec.message());
   acceptor_.set_option(net::socket_base::reuse_address(true), ec);
@@ -120,15 +123,12 @@ void ServerCore::Listen() {
   if (ec) throw fail(ec.message());
   acceptor_.listen(net::socket_base::max_listen_connections, ec);
   if (ec) throw fail(ec.message());
-  address.port = acceptor_.local_endpoint().port();
+  address_.port = acceptor_.local_endpoint().port();
   MakeRoomForConnections(config.max_connections);
 
   if (!config.access_log.empty()) {
     try {
-      auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(config.access_log);
-      access_log = std::make_shared<spdlog::logger>("access", std::move(sink));
-      access_log->set_pattern("%Y-%m-%dT%H:%M:%S.%e%z %v");
-      access_log->flush_on(spdlog::level::info);
+      access_log_ = OpenAccessLog(config.access_log);
     } catch (const spdlog::spdlog_ex& error) {
       throw fail("cannot open the access log " + config.access_log + ": " + error.what());
     }
@@ -150,24 +150,52 @@ void ServerCore::Accept() {
   acceptor_.async_accept(loop.io, [this, &loop](boost::system::error_code ec, Socket socket) {
     if (!acceptor_.is_open() || ec == net::error::operation_aborted) return;
     if (ec) return OnAcceptError(ec);
-    OnAccepted(std::move(socket), loop.gate);
+    OnAccepted(std::move(socket), loop.state);
   });
 }
 
-// At the cap the listener stops accepting, so that new clients wait in the kernel's queue
-// rather than in memory; the connection that closes next resumes it.
-void ServerCore::OnAccepted(Socket socket, const PageGate& gate) {
+void ServerCore::OnAccepted(Socket socket, LoopState& loop) {
   boost::system::error_code ignored;
   socket.set_option(tcp::no_delay(true), ignored);
-  std::make_shared<Connection>(*this, std::move(socket), gate)->Start();
+  Admit(std::make_shared<Connection>(*this, std::move(socket), loop));
+}
+
+// A connection is admitted or refused as the table decides, and may take the place of one that
+// waits. When the table is full of connections at work, the connection just accepted is held
+// unserved and the listener stops accepting, so that new clients wait in the kernel's queue
+// rather than in memory, until there is room again.
+void ServerCore::Admit(std::shared_ptr<Connection> connection) {
+  const std::string& peer = connection->remote_address();
+  const auto& proxies = config.trusted_proxies;
+  std::string group = std::find(proxies.begin(), proxies.end(), peer) != proxies.end()
+                          ? std::string()
+                          : AddressGroup(peer);
+  ConnectionTable::Admission admission;
+  bool accept_more = true;
   {
     std::lock_guard lock(connections_mutex_);
-    if (connections_.size() >= config.max_connections) {
-      accept_paused_ = true;
-      return;
+    if (!peer.empty()) {
+      if (connections_.Full()) {
+        held_ = std::move(connection);
+        pause_ = Pause::kFull;
+        return;
+      }
+      admission = connections_.Admit(connection, std::move(group));
+    }
+    if (connections_.Full()) {
+      pause_ = Pause::kFull;
+      accept_more = false;
     }
   }
-  Accept();
+  if (admission.handle) {
+    connection->Start(*admission.handle);
+  } else {
+    connection->Refuse();  // or the client is gone already: no address
+  }
+  if (auto evicted = std::static_pointer_cast<Connection>(admission.evict.lock())) {
+    evicted->Evict();
+  }
+  if (accept_more) Accept();
 }
 
 // Out of descriptors and the like: wait for a connection to close, or a moment when there is
@@ -176,8 +204,8 @@ void ServerCore::OnAcceptError(const boost::system::error_code& ec) {
   spdlog::warn("accept: {}", ec.message());
   {
     std::lock_guard lock(connections_mutex_);
-    if (!connections_.empty()) {
-      accept_paused_ = true;
+    if (connections_.size() > 0) {
+      pause_ = Pause::kOutOfDescriptors;
       return;
     }
   }
@@ -214,40 +242,54 @@ void ServerCore::CloseListener() {
   boost::system::error_code ec;
   acceptor_.close(ec);
   accept_retry_.cancel();
+  held_.reset();
   if (signals_) signals_->cancel(ec);
 }
 
 // Each loop ends once its connections have: it is let go on its own thread.
 void ServerCore::Stop() {
-  if (stopping.exchange(true)) return;
+  if (stopping_.exchange(true)) return;
   net::post(first_loop(), [this] { CloseListener(); });
-  std::vector<std::shared_ptr<Connection>> live;
+  std::vector<std::weak_ptr<void>> live;
   {
     std::lock_guard lock(connections_mutex_);
-    for (auto& [pointer, weak] : connections_) {
-      if (auto connection = weak.lock()) live.push_back(std::move(connection));
+    live = connections_.Owners();
+  }
+  for (const auto& owner : live) {
+    if (auto connection = std::static_pointer_cast<Connection>(owner.lock())) {
+      connection->Shutdown();
     }
   }
-  for (auto& connection : live) connection->Shutdown();
   for (auto& loop : loops_) {
     net::post(loop->io, [&loop = *loop] { loop.keep.reset(); });
   }
 }
 
-void ServerCore::Register(const std::shared_ptr<Connection>& connection) {
+void ServerCore::MarkWaiting(ConnectionTable::Handle handle) {
   std::lock_guard lock(connections_mutex_);
-  connections_.emplace(connection.get(), connection);
+  connections_.Waiting(handle);
+  ResumeAccepting(false);
 }
 
-void ServerCore::Unregister(Connection* connection) {
-  {
-    std::lock_guard lock(connections_mutex_);
-    connections_.erase(connection);
-    if (!accept_paused_ || stopping) return;
-    accept_paused_ = false;
-  }
+bool ServerCore::MarkBusy(ConnectionTable::Handle handle) {
+  std::lock_guard lock(connections_mutex_);
+  return connections_.Busy(handle);
+}
+
+void ServerCore::Unregister(ConnectionTable::Handle handle) {
+  std::lock_guard lock(connections_mutex_);
+  connections_.Remove(handle);
+  ResumeAccepting(true);
+}
+
+void ServerCore::ResumeAccepting(bool closed) {
+  if (pause_ == Pause::kNone || stopping_ || connections_.Full()) return;
+  if (pause_ == Pause::kOutOfDescriptors && !closed) return;
+  pause_ = Pause::kNone;
   net::post(first_loop(), [this] {
-    if (acceptor_.is_open()) Accept();
+    if (!acceptor_.is_open()) return;
+    if (held_) return Admit(std::move(held_));
+    Accept();
   });
 }
 

@@ -3,8 +3,10 @@
 //
 // Each thread runs an event loop of its own, and each connection lives on one loop from its
 // accept to its close: nothing on the way of a request is shared between threads but the
-// session store and the database pool, and no thread wakes another. The listener, the signals
-// and the registry's wake-ups of the listener run on the first loop.
+// site (read-only), the session store, the database pool and the table of connections (a short
+// lock when a head arrives and when an answer is done), and no thread wakes another but to
+// close a connection that makes room. What a loop keeps for its requests is its LoopState. The
+// listener, the signals and the table's wake-ups of the listener run on the first loop.
 #ifndef TESSALY_SERVER_SERVER_CORE_H_
 #define TESSALY_SERVER_SERVER_CORE_H_
 
@@ -16,20 +18,21 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "server/body_budget.h"
 #include "server/config.h"
+#include "server/connection_table.h"
 #include "server/listen_address.h"
+#include "server/loop_state.h"
 #include "server/page_run.h"
 #include "server/session_store.h"
+#include "server/site.h"
 
 namespace tessaly::server {
 
@@ -41,59 +44,67 @@ using Socket =
 
 class ServerCore {
  public:
-  ServerCore(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions,
-             const PageGates& gates);
+  ServerCore(ServerConfig config, const LoopPagesMaker& pages, std::shared_ptr<Sessions> sessions);
   ~ServerCore();
 
   // See WebServer.
   void Listen();
-  std::string Url() const { return address.Url(); }
+  std::string Url() const { return address_.Url(); }
   void Run();
   void Stop();
 
-  // The page whose path is `path` exactly, or null.
-  const PageConfig* FindPage(std::string_view path) const;
-
-  // Shared with the connections; all of it is read-only while serving except `sessions` and
-  // `body_budget` (thread-safe), `stopping` and the connection registry.
+  // Fixed before the first connection (the settings when made, the rest by Listen()):
+  // read-only while serving, from any loop.
   const ServerConfig config;
-  const PageHandler handler;
-  std::vector<PageConfig> pages;
-  std::filesystem::path root;
-  const std::shared_ptr<Sessions> sessions_kept;  // the store given, or one in memory
-  Sessions& sessions;
-  BodyBudget body_budget;
-  std::shared_ptr<spdlog::logger> access_log;
-  ListenAddress address;
-  std::atomic<bool> stopping{false};
+  const Site& site() const { return *site_; }
+  const ListenAddress& address() const { return address_; }
+  spdlog::logger* access_log() const { return access_log_.get(); }
 
-  // A connection counts from Register until Unregister; Unregister resumes accepting when
-  // the count was at its cap.
-  void Register(const std::shared_ptr<Connection>& connection);
-  void Unregister(Connection* connection);
+  // What changes while serving, each safe to use from any loop: the memory that bodies being
+  // read hold (body_budget.h), whether the server is stopping, and the table of connections.
+  BodyBudget& body_budget() { return body_budget_; }
+  bool stopping() const { return stopping_; }
+  // A connection's passage through the table of connections (connection_table.h), from its
+  // admission when accepted to Unregister. Accepting resumes when the table has room again.
+  void MarkWaiting(ConnectionTable::Handle handle);
+  bool MarkBusy(ConnectionTable::Handle handle);  // false: it was chosen to close
+  void Unregister(ConnectionTable::Handle handle);
 
  private:
-  // One thread's event loop, kept running while the server has not stopped, and the gate of
-  // its page requests (declared after the loop, so gone before it).
+  // One thread's event loop, kept running while the server has not stopped, and what it keeps
+  // for its requests (declared after the loop, so gone before it).
   struct Loop {
     boost::asio::io_context io{1};
     std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep{
         io.get_executor()};
-    PageGate gate;
+    LoopState state;
   };
 
+  boost::asio::ip::tcp::endpoint Endpoint(const std::string& listen, const ListenAddress& address);
   void Accept();
-  void OnAccepted(Socket socket, const PageGate& gate);
+  void OnAccepted(Socket socket, LoopState& loop);
+  void Admit(std::shared_ptr<Connection> connection);
+  void ResumeAccepting(bool closed);  // under connections_mutex_
   void OnAcceptError(const boost::system::error_code& ec);
   void CloseListener();
   boost::asio::io_context& first_loop() { return loops_.front()->io; }
 
+  const std::shared_ptr<Sessions> sessions_;  // the store given, or one in memory
+  std::optional<const Site> site_;
+  ListenAddress address_;
+  std::shared_ptr<spdlog::logger> access_log_;
+  BodyBudget body_budget_;
+  std::atomic<bool> stopping_{false};
   bool listening_ = false;
 
   // Declared before the loops: the handlers that they destroy last may still unregister.
   std::mutex connections_mutex_;
-  std::unordered_map<Connection*, std::weak_ptr<Connection>> connections_;
-  bool accept_paused_ = false;  // waiting for a connection to close before accepting again
+  ConnectionTable connections_;
+  // Why the listener waits before accepting again: for room in the table, which a connection
+  // that closes or waits for a request makes, or for a descriptor, which only one that closes
+  // gives back.
+  enum class Pause { kNone, kFull, kOutOfDescriptors };
+  Pause pause_ = Pause::kNone;
 
   std::vector<std::unique_ptr<Loop>> loops_;
   std::size_t next_loop_ = 0;  // of the next connection accepted; on the first loop only
@@ -101,6 +112,8 @@ class ServerCore {
   boost::asio::ip::tcp::acceptor acceptor_;
   boost::asio::steady_timer accept_retry_;
   std::optional<boost::asio::signal_set> signals_;
+  // The connection accepted when the table was full, admitted once there is room.
+  std::shared_ptr<Connection> held_;
 };
 
 }  // namespace tessaly::server

@@ -19,34 +19,28 @@ constexpr int kSweepPerCall = 4;
 
 }  // namespace
 
-// Random bytes are taken from the kernel a block at a time for each thread, so that a flood of
-// new visitors (a crawler keeps no cookie) costs no system call per session; every id is still
-// 128 bits of the kernel's generator that no other id shares.
-std::string NewSessionId() {
-  constexpr std::size_t kIdBytes = 16;
-  thread_local std::array<unsigned char, 64 * kIdBytes> block;
-  thread_local std::size_t used = block.size();
-  if (used == block.size()) {
+std::string SessionIds::Next() {
+  if (used_ == block_.size()) {
     std::size_t filled = 0;
-    while (filled < block.size()) {
-      ssize_t got = ::getrandom(block.data() + filled, block.size() - filled, 0);
+    while (filled < block_.size()) {
+      ssize_t got = ::getrandom(block_.data() + filled, block_.size() - filled, 0);
       if (got < 0) {
         if (errno == EINTR) continue;
         throw std::system_error(errno, std::generic_category(), "getrandom");
       }
       filled += static_cast<std::size_t>(got);
     }
-    used = 0;
+    used_ = 0;
   }
   static constexpr char kHex[] = "0123456789abcdef";
   std::string id(2 * kIdBytes, '0');
   for (std::size_t i = 0; i < kIdBytes; ++i) {
-    const unsigned char byte = block[used + i];
+    const unsigned char byte = block_[used_ + i];
     id[2 * i] = kHex[byte >> 4];
     id[2 * i + 1] = kHex[byte & 0xf];
-    block[used + i] = 0;  // used once
+    block_[used_ + i] = 0;  // used once
   }
-  used += kIdBytes;
+  used_ += kIdBytes;
   return id;
 }
 
@@ -149,8 +143,8 @@ bool SessionStore::Touch(std::string_view id) {
   return FindLive(id, Now()) != sessions_.end();
 }
 
-std::string SessionStore::Create() {
-  std::string id = NewSessionId();
+std::string SessionStore::Create(SessionIds& ids) {
+  std::string id = ids.Next();
   std::lock_guard lock(mutex_);
   TimePoint now = Now();
   MakeRoom(now, false);
@@ -191,8 +185,8 @@ void SessionStore::Remove(std::string_view id) {
   if (it != sessions_.end()) Erase(it);
 }
 
-std::string SessionStore::Renew(std::string_view id, std::string_view account) {
-  std::string renewed = NewSessionId();
+std::string SessionStore::Renew(SessionIds& ids, std::string_view id, std::string_view account) {
+  std::string renewed = ids.Next();
   std::lock_guard lock(mutex_);
   TimePoint now = Now();
   Entry kept;

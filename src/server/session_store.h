@@ -13,6 +13,7 @@
 #ifndef TESSALY_SERVER_SESSION_STORE_H_
 #define TESSALY_SERVER_SESSION_STORE_H_
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -28,19 +29,33 @@
 
 namespace tessaly::server {
 
+// Session ids: 128 random bits from the kernel's generator as 32 lower-case hex digits, each
+// one that no other id shares. The bits are drawn a block at a time, so that a flood of new
+// visitors (a crawler keeps no cookie) costs no system call per session. One event loop's
+// (loop_state.h), or one caller's: not thread-safe.
+class SessionIds {
+ public:
+  std::string Next();
+
+ private:
+  static constexpr std::size_t kIdBytes = 16;
+  std::array<unsigned char, 64 * kIdBytes> block_{};
+  std::size_t used_ = block_.size();
+};
+
 // Where the visitors' sessions are kept: this process's memory (SessionStore), or a store that
-// several servers share. Ids are those that NewSessionId makes. Thread-safe.
+// several servers share. Ids are those that SessionIds makes. Thread-safe.
 class Sessions {
  public:
   virtual ~Sessions() = default;
   // As SessionStore's members of the same names.
   virtual bool Touch(std::string_view id) = 0;
-  virtual std::string Create() = 0;
+  virtual std::string Create(SessionIds& ids) = 0;
   virtual std::string Value(std::string_view id, std::string_view name) = 0;
   virtual void SetValue(std::string_view id, std::string_view name, std::string value) = 0;
   virtual void SetTimeout(std::string_view id, int minutes) = 0;
   virtual void Remove(std::string_view id) = 0;
-  virtual std::string Renew(std::string_view id, std::string_view account) = 0;
+  virtual std::string Renew(SessionIds& ids, std::string_view id, std::string_view account) = 0;
   virtual void EndAccount(std::string_view account, std::string_view keep) = 0;
 };
 
@@ -57,9 +72,10 @@ class SessionStore final : public Sessions {
   // has expired; an id the store never issued is never taken up.
   bool Touch(std::string_view id) override;
 
-  // Starts an empty session with the default time-out and returns its id. Drops a few expired
-  // sessions first, then, when the visitors' budget is full, its least recently used session.
-  std::string Create() override;
+  // Starts an empty session with the default time-out under the next of `ids` and returns its
+  // id. Drops a few expired sessions first, then, when the visitors' budget is full, its least
+  // recently used session.
+  std::string Create(SessionIds& ids) override;
 
   // Items of a live session. Value gives "" for an unknown session or item. SetValue and
   // SetTimeout on a session that ended meanwhile (evicted, expired) revive it under the same
@@ -70,10 +86,10 @@ class SessionStore final : public Sessions {
 
   void Remove(std::string_view id) override;
 
-  // Starts a session that belongs to `account` under a new id, with the items and time-out of
-  // session `id` (none and the default when `id` names no live session), ends `id`, and
-  // returns the new id. Makes room in the accounts' budget as Create does in the visitors'.
-  std::string Renew(std::string_view id, std::string_view account) override;
+  // Starts a session that belongs to `account` under the next of `ids`, with the items and
+  // time-out of session `id` (none and the default when `id` names no live session), ends `id`,
+  // and returns the new id. Makes room in the accounts' budget as Create does in the visitors'.
+  std::string Renew(SessionIds& ids, std::string_view id, std::string_view account) override;
 
   // Ends every session that belongs to `account` but the session `keep`.
   void EndAccount(std::string_view account, std::string_view keep) override;
@@ -122,9 +138,6 @@ class SessionStore final : public Sessions {
   std::size_t account_sessions_ = 0;  // of sessions_, those that belong to an account
   std::map<QueueKey, Queue> queues_;  // none empty
 };
-
-// 128 random bits from the kernel's generator as 32 lower-case hex digits.
-std::string NewSessionId();
 
 }  // namespace tessaly::server
 

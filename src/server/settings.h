@@ -34,8 +34,19 @@ inline constexpr Setting<std::size_t> kMaxBodyBytes{"limits.max_body_bytes", 16 
 // it is answered 503. At least limits.max_body_bytes, so that every allowed body can fit.
 inline constexpr Setting<std::size_t> kMaxBodyMemoryBytes{"limits.max_body_memory_bytes", 64 * kMiB,
                                                           0, std::size_t{1} << 40};
-// Connections open at once; beyond it new ones wait in the kernel's queue until one closes.
+// Connections open at once.
+// At the cap, a new connection takes the place of the one that has waited longest for a request
+// (connection_table.h); when none waits, new ones wait in the kernel's queue until one closes.
 inline constexpr Setting<std::size_t> kMaxConnections{"limits.max_connections", 1000, 1, 1'000'000};
+// Connections that one address (an IPv6 /64 network) may hold at once; beyond it a new one is
+// answered 503 and closed. Trusted proxies are not limited.
+inline constexpr Setting<std::size_t> kMaxConnectionsPerAddress{
+    "limits.max_connections_per_address", 100, 1, 1'000'000};
+// The includes that one .shtml page expands, at every depth, and the bytes that they bring in
+// together; beyond them the rest are left as failed includes.
+inline constexpr Setting<std::size_t> kMaxIncludes{"limits.max_includes", 100, 0, 100'000};
+inline constexpr Setting<std::size_t> kMaxIncludeBytes{"limits.max_include_bytes", kMiB, 0,
+                                                       std::size_t{1} << 32};
 // To receive one whole request, and to wait for the next one on a kept connection.
 inline constexpr Setting<int> kReadTimeoutSeconds{"limits.read_timeout_seconds", 30, 1, 86400};
 inline constexpr Setting<int> kIdleTimeoutSeconds{"limits.idle_timeout_seconds", 60, 1, 86400};

@@ -46,14 +46,9 @@ class Expansion {
     if (!cookies_.empty()) headers_.set(http::field::cookie, cookies_);
   }
 
-  std::string Expand(std::string_view text, std::string_view path, int depth,
-                     const std::vector<std::string>& ancestors) {
-    return ExpandIncludes(text, path, depth, ancestors,
-                          [&](const IncludeTarget& target, int at_depth) {
-                            std::vector<std::string> chain = ancestors;
-                            chain.emplace_back(path);
-                            return Fetch(target, at_depth, chain);
-                          });
+  std::string Expand(std::string_view text, std::string_view path) {
+    return ExpandIncludes(text, path, request_.limits,
+                          [this](const IncludeTarget& target) { return Fetch(target); });
   }
 
   const std::string& session_cookie() const { return session_cookie_; }
@@ -63,14 +58,14 @@ class Expansion {
   }
 
  private:
-  Fetched Fetch(const IncludeTarget& target, int depth, const std::vector<std::string>& chain) {
+  Fetched Fetch(const IncludeTarget& target) {
     if (const PageConfig* page = request_.find_page(target.path)) return RunInclude(*page, target);
-    const auto file = ResolveStaticPath(request_.root, target.path);
+    const auto file = request_.paths.Resolve(request_.root, target.path);
     if (!file) return {false, "not found"};
-    const auto text = FileText(*file);
+    const auto text = request_.texts.Text(*file);
     if (!text) return {false, "cannot read"};
     if (!IsIncludingPage(file->path.filename().native())) return {true, *text};
-    return {true, Expand(*text, SitePath(file->path), depth + 1, chain)};
+    return {true, *text, SitePath(file->path)};
   }
 
   Fetched RunInclude(const PageConfig& page, const IncludeTarget& target) {
@@ -81,7 +76,7 @@ class Expansion {
     ResponseHead head;
     std::string body;
     RunPage(request_.pages, page, line, headers_, {}, head, body);
-    TakeSessionCookie(head.text());
+    TakeSessionCookie(head.lines());
     if (head.status() != 200) return {false, "status " + std::to_string(head.status())};
     return {true, std::move(body)};
   }
@@ -117,11 +112,11 @@ class Expansion {
 }  // namespace
 
 ShtmlAnswer RenderShtml(const ShtmlRequest& request, const StaticFile& file) {
-  const auto text = FileText(file);
+  const auto text = request.texts.Text(file);
   if (!text) throw std::runtime_error("cannot read " + file.path.native() + " whole");
   Expansion expansion(request);
   ShtmlAnswer answer;
-  answer.body = expansion.Expand(*text, expansion.SitePath(file.path), 1, {});
+  answer.body = expansion.Expand(*text, expansion.SitePath(file.path));
   answer.session_cookie = expansion.session_cookie();
   return answer;
 }

@@ -14,7 +14,9 @@
 
 #include "base/ascii.h"
 #include "server/config.h"
+#include "server/file_texts.h"
 #include "server/host_objects.h"
+#include "server/includes.h"
 #include "server/page_run.h"
 #include "server/static_files.h"
 
@@ -29,8 +31,11 @@ struct ShtmlRequest {
   const PageHost& pages;
   std::function<const PageConfig*(std::string_view path)> find_page;
   const std::filesystem::path& root;          // canonical
-  RequestLine line;                           // the visitor's request: address, port, version
+  const RequestLine& line;                    // the visitor's request: address, port, version
   const boost::beast::http::fields& headers;  // the visitor's request headers
+  StaticPaths& paths;                         // the event loop's (loop_state.h)
+  FileTexts& texts;
+  IncludeLimits limits;
 };
 
 struct ShtmlAnswer {
@@ -40,9 +45,10 @@ struct ShtmlAnswer {
   std::string session_cookie;
 };
 
-// The page in `file` with its includes expanded. A page, and every static file it includes,
-// is read whole (file_texts.h): a larger or unreadable one is an error for the page and a
-// failed include for an included file. Throws std::runtime_error when the page cannot be read.
+// The page in `file` with its includes expanded, within `request.limits`. A page, and every
+// static file it includes, is read whole (file_texts.h): a larger or unreadable one is an error
+// for the page and a failed include for an included file. Throws std::runtime_error when the page
+// cannot be read.
 ShtmlAnswer RenderShtml(const ShtmlRequest& request, const StaticFile& file);
 
 }  // namespace tessaly::server

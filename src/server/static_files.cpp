@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "base/ascii.h"
-#include "data/schema.h"
+#include "data/location.h"
 
 namespace tessaly::server {
 namespace {
@@ -100,12 +100,6 @@ bool FileStartsAsDatabase(const fs::path& file) {
 constexpr auto kResolutionLifetime = std::chrono::seconds(1);
 constexpr std::size_t kKeptResolutions = 256;
 
-struct KeptResolution {
-  fs::path resolved;
-  std::chrono::steady_clock::time_point until;
-  struct stat checked {};  // the version whose first bytes were read
-};
-
 }  // namespace
 
 bool IsNeverServedName(std::string_view relative) { return !SegmentsAllowed(relative); }
@@ -127,19 +121,18 @@ bool SameFileVersion(const struct stat& a, const struct stat& b) {
          same_time(a.st_mtim, b.st_mtim) && same_time(a.st_ctim, b.st_ctim);
 }
 
-std::optional<StaticFile> ResolveStaticPath(const fs::path& root, std::string_view path) {
-  thread_local std::unordered_map<std::string, KeptResolution> kept;
+std::optional<StaticFile> StaticPaths::Resolve(const fs::path& root, std::string_view path) {
   std::string key = root.native();
   key.push_back('\0');
   key.append(path);
   const auto now = std::chrono::steady_clock::now();
   StaticFile file;
-  if (auto it = kept.find(key); it != kept.end() && now < it->second.until) {
-    KeptResolution& resolution = it->second;
+  if (auto it = kept_.find(key); it != kept_.end() && now < it->second.until) {
+    Kept& resolution = it->second;
     if (ReadInfo(resolution.resolved, file.info)) {
       if (!SameFileVersion(file.info, resolution.checked)) {
         if (FileStartsAsDatabase(resolution.resolved)) {
-          kept.erase(it);
+          kept_.erase(it);
           return std::nullopt;
         }
         resolution.checked = file.info;
@@ -152,9 +145,8 @@ std::optional<StaticFile> ResolveStaticPath(const fs::path& root, std::string_vi
   if (!resolved || !ReadInfo(*resolved, file.info) || FileStartsAsDatabase(*resolved)) {
     return std::nullopt;
   }
-  if (kept.size() >= kKeptResolutions) kept.clear();
-  kept.insert_or_assign(std::move(key),
-                        KeptResolution{*resolved, now + kResolutionLifetime, file.info});
+  if (kept_.size() >= kKeptResolutions) kept_.clear();
+  kept_.insert_or_assign(std::move(key), Kept{*resolved, now + kResolutionLifetime, file.info});
   file.path = std::move(*resolved);
   return file;
 }

@@ -4,9 +4,12 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace tessaly::server {
 
@@ -24,13 +27,25 @@ struct StaticFile {
 // whose first bytes are a database file's header, whatever its name (a copy made under another
 // name): the header is read when a path is resolved and again whenever the file's version
 // (file_texts.h) differs from the one last read. A directory serves its index.html, or else its
-// index.shtml. The path is joined segment by segment, so it can never replace the root. What a
-// path resolves to is kept per thread for a second (resolving costs a system call or two per
+// index.shtml. The path is joined segment by segment, so it can never replace the root.
+//
+// What a path resolves to is kept for a second (resolving costs a system call or two per
 // segment), checked on every call to be still a regular file of the version whose header was
 // read: a change of the site's symbolic links shows within that second, a change of a file at
-// once. A reader of the file checks that it reads that same version (SameFileVersion).
-std::optional<StaticFile> ResolveStaticPath(const std::filesystem::path& root,
-                                            std::string_view path);
+// once. A reader of the file checks that it reads that same version (SameFileVersion). One
+// event loop's (loop_state.h): not thread-safe.
+class StaticPaths {
+ public:
+  std::optional<StaticFile> Resolve(const std::filesystem::path& root, std::string_view path);
+
+ private:
+  struct Kept {
+    std::filesystem::path resolved;
+    std::chrono::steady_clock::time_point until;
+    struct stat checked {};  // the version whose first bytes were read
+  };
+  std::unordered_map<std::string, Kept> kept_;
+};
 
 // True when `relative`, a '/'-separated path under a site's root, is one that no request can
 // name: one of its segments starts with '.', or its last is a database file's name.

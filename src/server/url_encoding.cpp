@@ -78,6 +78,35 @@ std::string_view TrimSpaces(std::string_view text) {
 
 }  // namespace
 
+std::optional<RequestTarget> SplitRequestTarget(std::string_view target) {
+  RequestTarget parts;
+  if (!target.starts_with('/')) {
+    std::size_t scheme = 0;
+    if (ascii::StartsWithNoCase(target, "http://")) {
+      scheme = 7;
+    } else if (ascii::StartsWithNoCase(target, "https://")) {
+      scheme = 8;
+    } else {
+      return std::nullopt;
+    }
+    target.remove_prefix(scheme);
+    parts.authority = target.substr(0, target.find_first_of("/?"));
+    target.remove_prefix(parts.authority.size());
+    // A host: a name, an IPv4 address or an [IPv6 address], and a port.
+    constexpr std::string_view kHostCharacters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~!$&'()*+,;=:[]%";
+    if (parts.authority.empty() ||
+        parts.authority.find_first_not_of(kHostCharacters) != std::string_view::npos) {
+      return std::nullopt;
+    }
+  }
+  const std::size_t question = target.find('?');
+  parts.path = target.substr(0, question);
+  if (parts.path.empty()) parts.path = "/";
+  if (question != std::string_view::npos) parts.query = target.substr(question + 1);
+  return parts;
+}
+
 bool HasValidEscapes(std::string_view text) {
   for (std::size_t i = text.find('%'); i != std::string_view::npos; i = text.find('%', i + 3)) {
     if (!EscapeAt(text, i)) return false;

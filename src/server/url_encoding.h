@@ -10,6 +10,21 @@
 
 namespace tessaly::server {
 
+// A request's target in its parts: the origin form "/path?query", or the absolute form
+// "http://host:port/path?query" (or https, in any letter case), which a server must accept as
+// well (RFC 9112, section 3.2.2); its host then stands for the Host header. `authority` is ""
+// for the origin form; an absolute form without a path has the path "/". The parts are views
+// of `target`, the query without its '?'.
+struct RequestTarget {
+  std::string_view authority;
+  std::string_view path;
+  std::string_view query;
+};
+
+// Nothing for a target of any other form, or an absolute form whose authority is empty, holds
+// user information ("user@host") or a character that no host or port has.
+std::optional<RequestTarget> SplitRequestTarget(std::string_view target);
+
 // True when every '%' in `text` is followed by two hex digits. A request whose path, query
 // string or url-encoded form body fails this is refused whole (400) rather than guessed at.
 bool HasValidEscapes(std::string_view text);

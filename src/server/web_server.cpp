@@ -4,10 +4,16 @@
 
 namespace tessaly::server {
 
-WebServer::WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions,
-                     PageGates gates)
-    : core_(std::make_unique<ServerCore>(std::move(config), std::move(handler), std::move(sessions),
-                                         gates)) {}
+WebServer::WebServer(ServerConfig config, LoopPagesMaker pages, std::shared_ptr<Sessions> sessions)
+    : core_(std::make_unique<ServerCore>(std::move(config), pages, std::move(sessions))) {}
+
+WebServer::WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions)
+    : WebServer(
+          std::move(config),
+          [handler = std::move(handler)](boost::asio::io_context&) {
+            return LoopPages{{}, handler};
+          },
+          std::move(sessions)) {}
 
 WebServer::~WebServer() = default;
 

@@ -16,10 +16,12 @@ class ServerCore;
 
 class WebServer {
  public:
+  // `pages`: the gate and handler of each event loop's page requests (page_run.h).
   // `sessions`: where the visitors' sessions are kept; null: in this process's memory.
-  // `gates`: what page requests wait for on each loop (page_run.h); empty: nothing.
-  WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions = nullptr,
-            PageGates gates = {});
+  WebServer(ServerConfig config, LoopPagesMaker pages,
+            std::shared_ptr<Sessions> sessions = nullptr);
+  // Every loop runs `handler`, with no gate.
+  WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions = nullptr);
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;

@@ -22,20 +22,20 @@ namespace tessaly::admin {
 namespace {
 
 using std::chrono::minutes;
-using testing::ExpectGolden;
+using support::ExpectGolden;
 
 // A fixture whose session is logged on and whose requests are real posts of `form`.
 class AdminPagesTest : public ::testing::Test {
  protected:
   AdminPagesTest() { f_.host.session.SetValue("username", "admin"); }
 
-  void Post(testing::Items form, testing::Items query = {}) {
+  void Post(support::Items form, support::Items query = {}) {
     f_.NewRequest(std::move(query), "POST");
     f_.host.request.form = std::move(form);
   }
   const std::string& Render(pages::PageFunction page) { return f_.Run(page); }
 
-  testing::PageFixture f_;
+  support::PageFixture f_;
   std::string file_ = f_.MakeDatabase();
 };
 
@@ -55,7 +55,7 @@ TEST_F(AdminPagesTest, DeleteListOldestFirstEditListNewestFirstBothPaged) {
   Post({{"do", "del"}}, {{"action", "admin"}});  // as the control panel posts it
   ExpectGolden(Render(WriteDeleteList), "list_empty.html");
 
-  testing::FillEntries(file_, 26);
+  support::FillEntries(file_, 26);
   Post({{"do", "del"}}, {{"action", "admin"}});
   ExpectGolden(Render(WriteDeleteList), "admin_delete_list_26_page_1.html");
   Post({{"do", "edit"}}, {{"action", "admin"}});
@@ -90,7 +90,7 @@ TEST_F(AdminPagesTest, EditFormShowsTheMarkupAsABrowserReadsItBack) {
       {"Ordinary title", "[b]bold[/b] and [c red]red[/c]\r\nsecond line"},
       {"it's \"<b>\" & more", "\r\nfirst line</textarea><script>alert(1)</script> & 'q'"}};
   for (const auto& [title, content] : typed) {
-    testing::InsertEntry(file_, text::EncodeText(title),
+    support::InsertEntry(file_, text::EncodeText(title),
                          text::MarkupToHtml(text::EncodeText(content), "/log/board"),
                          "2026-03-01 10:00:00");
   }
@@ -110,7 +110,7 @@ TEST_F(AdminPagesTest, EditFormShowsTheMarkupAsABrowserReadsItBack) {
 TEST_F(AdminPagesTest, EditorsHoldTheSessionLongerUntilSaved) {
   const struct {
     void (*page)(const pages::PageContext&);
-    testing::Items form, query;
+    support::Items form, query;
     const char* message;
     int timeout;
   } steps[] = {
@@ -142,12 +142,12 @@ TEST_F(AdminPagesTest, LogonFindingEveryHashSlotTakenAsksToRetryAndCountsNoFailu
 // A page of another origin (another port, a sibling host) cannot act through the session: each
 // page that changes something refuses its request, and nothing changes, the session included.
 TEST_F(AdminPagesTest, ARequestThatAPageOfAnotherOriginMadeChangesNothing) {
-  testing::FillEntries(file_, 2);
-  testing::Sql(file_, "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('admin', 'secret')");
-  const std::string before = testing::Sql(file_, "SELECT PASSWORD FROM USERTB");
+  support::FillEntries(file_, 2);
+  support::Sql(file_, "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('admin', 'secret')");
+  const std::string before = support::Sql(file_, "SELECT PASSWORD FROM USERTB");
   const struct {
     pages::PageFunction page;
-    testing::Items form, query;
+    support::Items form, query;
     const char* method;
   } requests[] = {
       {&DoLogon, {{"username", "admin"}, {"password", "secret"}}, {}, "POST"},
@@ -167,29 +167,29 @@ TEST_F(AdminPagesTest, ARequestThatAPageOfAnotherOriginMadeChangesNothing) {
   }
   EXPECT_EQ(f_.host.session.logged_on_as, "");
   EXPECT_EQ(f_.host.session.ended_others_of, "");
-  EXPECT_EQ(testing::Sql(file_, "SELECT count(*) FROM MESSAGE WHERE TITLE IN ('t1', 't2')"), "2");
-  EXPECT_EQ(testing::Sql(file_, "SELECT count(*) FROM MESSAGE"), "2");
-  EXPECT_EQ(testing::Sql(file_, "SELECT PASSWORD FROM USERTB"), before);
+  EXPECT_EQ(support::Sql(file_, "SELECT count(*) FROM MESSAGE WHERE TITLE IN ('t1', 't2')"), "2");
+  EXPECT_EQ(support::Sql(file_, "SELECT count(*) FROM MESSAGE"), "2");
+  EXPECT_EQ(support::Sql(file_, "SELECT PASSWORD FROM USERTB"), before);
 }
 
 // A new password of nothing or of spaces would shut the account out: it is refused. A change
 // ends the account's other sessions; a logon starts the session anew for the account.
 TEST_F(AdminPagesTest, PasswordChangeRefusesEmptyAndEndsTheOtherSessions) {
-  testing::Sql(file_, "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('admin', 'secret')");
-  const std::string before = testing::Sql(file_, "SELECT PASSWORD FROM USERTB");
+  support::Sql(file_, "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('admin', 'secret')");
+  const std::string before = support::Sql(file_, "SELECT PASSWORD FROM USERTB");
   for (const auto& [password, check] : {std::pair{"", ""}, {"   ", " "}}) {
     Post({{"password", password}, {"chkpassword", check}});
     ExpectGolden(Render(DoChangePassword), "admin_password_empty.html");
   }
   f_.NewRequest({{"do", "dopassword"}});  // the bare link
   ExpectGolden(Render(DoChangePassword), "admin_password_empty.html");
-  EXPECT_EQ(testing::Sql(file_, "SELECT PASSWORD FROM USERTB"), before);
+  EXPECT_EQ(support::Sql(file_, "SELECT PASSWORD FROM USERTB"), before);
   EXPECT_EQ(f_.host.session.ended_others_of, "");
 
   Post({{"password", " new "}, {"chkpassword", "new"}});
   EXPECT_NE(Render(DoChangePassword).find("密码已更新成功了！"), std::string::npos);
   EXPECT_EQ(f_.host.session.ended_others_of, "admin");
-  EXPECT_EQ(CheckPassword(testing::Sql(file_, "SELECT PASSWORD FROM USERTB"), " new "),
+  EXPECT_EQ(CheckPassword(support::Sql(file_, "SELECT PASSWORD FROM USERTB"), " new "),
             PasswordCheck::kRight);
 
   f_.host.session.values.clear();

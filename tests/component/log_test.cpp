@@ -47,15 +47,15 @@ TEST(LogPropertiesTest, CoercionsOfTheThreeProperties) {
 
 // The component as a page script drives it, over fake host objects and real databases.
 TEST(LogTest, DispatchesOnTheExactActionToTheDatabaseThatWebPathNames) {
-  testing::TempDir dir;
-  testing::InsertEntry(testing::MakeDatabase(dir.path() / "log"), "here", "c", "2026-01-01");
-  testing::InsertEntry(testing::MakeDatabase(dir.path() / "data" / "db"), "there", "c",
+  support::TempDir dir;
+  support::InsertEntry(support::MakeDatabase(dir.path() / "log"), "here", "c", "2026-01-01");
+  support::InsertEntry(support::MakeDatabase(dir.path() / "data" / "db"), "there", "c",
                        "2026-01-01");
   data::Pool pool;
   SiteTexts texts;
   pages::LogonGuard logons;
-  const auto run = [&](testing::Items query, const std::string& web_path) {
-    testing::FakePage page;
+  const auto run = [&](support::Items query, const std::string& web_path) {
+    support::FakePage page;
     page.server.root = dir.str();
     page.server.page_folder = dir.str() + "/log";
     page.request.server_variables["SCRIPT_NAME"] = "/log/board";
@@ -71,8 +71,8 @@ TEST(LogTest, DispatchesOnTheExactActionToTheDatabaseThatWebPathNames) {
         << web_path;
   }
   // Any other spelling, the item given twice or none is the hot news block.
-  for (const testing::Items& query :
-       std::initializer_list<testing::Items>{{{"action", "Show"}},
+  for (const support::Items& query :
+       std::initializer_list<support::Items>{{{"action", "Show"}},
                                              {{"action", " show"}},
                                              {{"action", "show"}, {"action", "show"}},
                                              {{"action", ""}},
@@ -82,7 +82,7 @@ TEST(LogTest, DispatchesOnTheExactActionToTheDatabaseThatWebPathNames) {
 
   LOG log(pool, texts, logons);
   EXPECT_THROW(log.Main(), Error);
-  testing::FakePage page;
+  support::FakePage page;
   log.OnStartPage(page.context);
   log.OnEndPage();
   EXPECT_THROW(log.Main(), Error);

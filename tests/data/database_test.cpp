@@ -9,10 +9,9 @@
 #include <filesystem>
 
 #include "base/errors.h"
-#include "data/backup.h"
 #include "data/change_watch.h"
 #include "data/database.h"
-#include "data/postgres.h"
+#include "data/location.h"
 #include "data/recordset.h"
 #include "support/entries.h"
 #include "support/temp_dir.h"
@@ -20,9 +19,9 @@
 namespace tessaly::data {
 namespace {
 
-using testing::FillEntries;
-using testing::InsertEntry;
-using testing::Sql;
+using support::FillEntries;
+using support::InsertEntry;
+using support::Sql;
 
 class DatabaseTest : public ::testing::Test {
  protected:
@@ -38,8 +37,8 @@ class DatabaseTest : public ::testing::Test {
         .ToInt();
   }
 
-  testing::TempDir dir_;
-  std::string file_ = testing::MakeDatabase(dir_.path());
+  support::TempDir dir_;
+  std::string file_ = support::MakeDatabase(dir_.path());
   std::shared_ptr<Database> db_ = Database::Open(file_);
 };
 
@@ -187,7 +186,7 @@ std::string OpenErrorWithoutWriteAccess(const std::string& file) {
 // The messages for a missing file and one that is no SQLite file are pinned in tests/e2e.
 TEST(OpenTest, RefusesForeignFilesAndNamesAFolderItCannotWrite) {
   namespace fs = std::filesystem;
-  testing::TempDir dir;
+  support::TempDir dir;
   const std::string text =
       dir.Write("text.mdb", "this is not a database at all, just some text that is long enough")
           .string();
@@ -198,7 +197,7 @@ TEST(OpenTest, RefusesForeignFilesAndNamesAFolderItCannotWrite) {
     EXPECT_THROW(Database::Create(foreign), DataError) << foreign;
   }
 
-  const std::string file = testing::MakeDatabase(dir.path() / "log");
+  const std::string file = support::MakeDatabase(dir.path() / "log");
   fs::permissions(dir.path(), fs::perms(0755));
   fs::permissions(dir.path() / "log", fs::perms(0555));
   const std::string message = OpenErrorWithoutWriteAccess(file);
@@ -211,8 +210,8 @@ TEST(OpenTest, RefusesForeignFilesAndNamesAFolderItCannotWrite) {
 // Each run holds its temporary copy locked while it writes; a killed run has let go of it.
 TEST(BackupTest, RemovesWhatDeadRunsLeftAndLeavesALiveRunsCopy) {
   namespace fs = std::filesystem;
-  testing::TempDir dir;
-  const std::string file = testing::MakeDatabase(dir.path() / "log");
+  support::TempDir dir;
+  const std::string file = support::MakeDatabase(dir.path() / "log");
   InsertEntry(file, "kept", "c", "2026-01-01 00:00:00");
   const fs::path copies = dir.path() / "copies";
   const auto write = [&](const std::string& name) { return dir.Write("copies/" + name, "x"); };
@@ -242,7 +241,7 @@ TEST(BackupTest, RemovesWhatDeadRunsLeftAndLeavesALiveRunsCopy) {
   const int live = ::open((copies / stay[0]).c_str(), O_RDWR);
   ASSERT_TRUE(lock(live));
 
-  BackupDatabase(file, (copies / "b.mdb").string());
+  Database::Backup(file, (copies / "b.mdb").string(), {});
   ::close(live);
   std::vector<std::string> left;
   for (const auto& entry : fs::directory_iterator(copies)) {

@@ -13,10 +13,11 @@
 #include "base/ascii.h"
 #include "base/utf8.h"
 #include "data/database.h"
+#include "data/location.h"
 #include "data/recordset.h"
-#include "data/search_index.h"
-#include "data/sqlite_connection.h"
+#include "data/sqlite/connection.h"
 #include "support/entries.h"
+#include "support/scratch_database.h"
 #include "support/temp_dir.h"
 #include "text/search_terms.h"
 #include "text/visible_text.h"
@@ -26,43 +27,22 @@ namespace {
 
 using Ids = std::vector<std::int64_t>;
 
-// A new empty database on the PostgreSQL server that TESSALY_TEST_POSTGRES names, dropped
-// when the object goes.
-struct ScratchPostgres {
-  explicit ScratchPostgres(std::string server) : server_(std::move(server)) {
-    static std::atomic<int> made{0};
-    name_ = "tessaly_search_" + std::to_string(getpid()) + "_" + std::to_string(made++);
-    testing::Script(server_, "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
-    testing::Script(server_, "CREATE DATABASE " + name_);
-    const std::size_t authority = server_.find("://") + 3, query = server_.find('?', authority);
-    url = server_.substr(0, std::min(server_.find('/', authority), query)) + "/" + name_ +
-          (query == std::string::npos ? "" : server_.substr(query));
-    Database::Create(url);
-  }
-  ~ScratchPostgres() {
-    try {
-      testing::Script(server_, "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
-    } catch (const std::exception&) {
-    }
-  }
-  std::string server_, name_, url;
-};
-
 // The databases a test runs on: a file, and a PostgreSQL database when a server is named.
 class Backends {
  public:
   Backends() {
-    locations_.push_back(testing::MakeDatabase(dir_.path()));
-    if (const char* server = std::getenv("TESSALY_TEST_POSTGRES"); server && *server) {
-      postgres_ = std::make_unique<ScratchPostgres>(server);
+    locations_.push_back(support::MakeDatabase(dir_.path()));
+    if (!support::PostgresServerUrl().empty()) {
+      postgres_ = std::make_unique<support::ScratchDatabase>();
+      Database::Create(postgres_->url);
       locations_.push_back(postgres_->url);
     }
   }
   const std::vector<std::string>& locations() const { return locations_; }
 
  private:
-  testing::TempDir dir_;
-  std::unique_ptr<ScratchPostgres> postgres_;
+  support::TempDir dir_;
+  std::unique_ptr<support::ScratchDatabase> postgres_;
   std::vector<std::string> locations_;
 };
 
@@ -94,14 +74,13 @@ Ids ModelSearch(std::vector<Entry> entries, const std::vector<std::string>& word
 // What the index finds: its count, and every page of `rows` rows walked from the first.
 Ids IndexSearch(Database& db, const std::vector<std::string>& words, std::int64_t rows,
                 std::int64_t* counted = nullptr) {
-  Lease lease = db.Acquire();
-  CatchUpSearchIndex(*lease, text::VisibleText);
-  const std::int64_t total =
-      Recordset(*lease, SearchCountQuery(db.engine(), words)).Field("N").ToInt();
+  PooledConnection lease = db.Acquire();
+  db.CatchUpSearchIndex(*lease, text::VisibleText);
+  const std::int64_t total = Recordset(*lease, db.SearchCountQuery(words)).Field("N").ToInt();
   if (counted) *counted = total;
   Ids found;
   for (std::int64_t first = 0; first < total; first += rows) {
-    Recordset rs(*lease, SearchPageQuery(db.engine(), words, first, rows, total));
+    Recordset rs(*lease, db.SearchPageQuery(words, first, rows, total));
     std::int64_t n = 0;
     for (; !rs.Eof(); rs.MoveNext(), ++n) found.push_back(rs.Field("ID").ToInt());
     EXPECT_EQ(n, std::min(rows, total - first)) << "page from " << first;
@@ -110,11 +89,12 @@ Ids IndexSearch(Database& db, const std::vector<std::string>& words, std::int64_
 }
 
 TEST(SearchIndexTest, FindsWhatTheNaiveModelFindsOnEveryPage) {
-  const std::vector<std::string> pieces = {"日",     "志",   "维", "护",   "图", "公",  "告",
-                                           "ab",     "Cd",   "EF", "x",    " ",  "<b>", "</b>",
-                                           "&nbsp;", "<br>", "é",  "&lt;", "'",  "''"};
-  const std::vector<std::string> letters = {"日", "志", "维", "护", "图", "公", "告", "a", "B",
-                                            "c",  "D",  "e",  "F",  "x",  "é",  "<",  "'"};
+  const std::vector<std::string> pieces = {
+      "日",  "志",   "维",     "护",   "图", "公",   "告", "ab", "Cd", "EF", "x", " ",
+      "<b>", "</b>", "&nbsp;", "<br>", "é",  "&lt;", "'",  "''", "%",  "_",  "\""};
+  const std::vector<std::string> letters = {"日", "志", "维", "护", "图", "公", "告",
+                                            "a",  "B",  "c",  "D",  "e",  "F",  "x",
+                                            "é",  "<",  "'",  "%",  "_",  "\""};
   const Backends backends;
   for (const std::string& location : backends.locations()) {
     SCOPED_TRACE(location);
@@ -136,7 +116,7 @@ TEST(SearchIndexTest, FindsWhatTheNaiveModelFindsOnEveryPage) {
     int found_some = 0, several_pages = 0;  // the queries are not all trivial
     const auto add = [&] {
       Entry e{0, text(6), text(14), stime()};
-      e.id = std::stoll(testing::Sql(
+      e.id = std::stoll(support::Sql(
           location, "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES (?, ?, ?) RETURNING ID",
           {e.title, e.content, e.stime}));
       entries.push_back(e);
@@ -150,12 +130,12 @@ TEST(SearchIndexTest, FindsWhatTheNaiveModelFindsOnEveryPage) {
           Entry& e = entries[pick(entries.size())];
           e.content = text(14);
           e.stime = stime();
-          testing::Sql(location, "UPDATE MESSAGE SET CONTENT = ?, STIME = ? WHERE ID = ?",
+          support::Sql(location, "UPDATE MESSAGE SET CONTENT = ?, STIME = ? WHERE ID = ?",
                        {e.content, e.stime, std::to_string(e.id)});
         }
         for (int i = 0; i < 10; ++i) {
           const std::size_t at = pick(entries.size());
-          testing::Sql(location, "DELETE FROM MESSAGE WHERE ID = ?",
+          support::Sql(location, "DELETE FROM MESSAGE WHERE ID = ?",
                        {std::to_string(entries[at].id)});
           entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(at));
         }
@@ -206,14 +186,14 @@ TEST(SearchIndexTest, AnOlderDatabaseGetsTheIndexWhenOpened) {
   for (const std::string& location : backends.locations()) {
     SCOPED_TRACE(location);
     for (int i = 1; i <= 5; ++i) {
-      testing::InsertEntry(location, "旧日志" + std::to_string(i), "c",
+      support::InsertEntry(location, "旧日志" + std::to_string(i), "c",
                            "2026-01-0" + std::to_string(i) + " 08:00:00");
     }
     const std::string older =
         "DROP TABLE SEARCH_TERMS; DELETE FROM SEARCH_PENDING; "
         "CREATE TABLE MESSAGE_SEARCH (ID BIGINT PRIMARY KEY, TEXT TEXT NOT NULL);";
     if (IsDatabaseUrl(location)) {
-      testing::Script(location, older);
+      support::Script(location, older);
     } else {
       sqlite3* db = OpenSqliteHandle(location, SQLITE_OPEN_READWRITE);
       ASSERT_EQ(sqlite3_exec(db,
@@ -228,21 +208,21 @@ TEST(SearchIndexTest, AnOlderDatabaseGetsTheIndexWhenOpened) {
       sqlite3_close(db);
     }
     std::shared_ptr<Database> db = Database::Open(location);
-    EXPECT_EQ(testing::Sql(location,
+    EXPECT_EQ(support::Sql(location,
                            "SELECT count(*) FROM " +
                                std::string(IsDatabaseUrl(location) ? "pg_tables WHERE tablename"
                                                                    : "sqlite_schema WHERE name") +
                                " IN ('MESSAGE_SEARCH', 'message_search')"),
               "0");
     std::vector<std::int64_t> progress;
-    CatchUpSearchIndex(*db->Acquire(), text::VisibleText,
-                       [&](std::int64_t done, std::int64_t total) {
-                         progress.push_back(done);
-                         EXPECT_EQ(total, 5);
-                       });
+    db->CatchUpSearchIndex(*db->Acquire(), text::VisibleText,
+                           [&](std::int64_t done, std::int64_t total) {
+                             progress.push_back(done);
+                             EXPECT_EQ(total, 5);
+                           });
     EXPECT_EQ(progress, (std::vector<std::int64_t>{5}));
     EXPECT_EQ(IndexSearch(*db, {"日"}, 25), (Ids{5, 4, 3, 2, 1}));
-    testing::Sql(location, "UPDATE MESSAGE SET STIME = '2026-02-01 08:00:00' WHERE ID = 2");
+    support::Sql(location, "UPDATE MESSAGE SET STIME = '2026-02-01 08:00:00' WHERE ID = 2");
     EXPECT_EQ(IndexSearch(*db, {"日"}, 25), (Ids{2, 5, 4, 3, 1}));
   }
 }
@@ -250,9 +230,9 @@ TEST(SearchIndexTest, AnOlderDatabaseGetsTheIndexWhenOpened) {
 // The oldest entries of a large log are found by words of one and two characters, from the
 // index alone: no window of newest entries limits what a search reads.
 TEST(SearchIndexTest, FindsTheOldestEntriesOfALargeLogByShortWords) {
-  testing::TempDir dir;
-  const std::string file = testing::MakeDatabase(dir.path());
-  testing::Script(file, R"sql(
+  support::TempDir dir;
+  const std::string file = support::MakeDatabase(dir.path());
+  support::Script(file, R"sql(
     WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 150000)
     INSERT INTO MESSAGE (ID, TITLE, CONTENT, STIME)
     SELECT i, '网站日志第' || i || '条',
@@ -263,11 +243,10 @@ TEST(SearchIndexTest, FindsTheOldestEntriesOfALargeLogByShortWords) {
   EXPECT_EQ(IndexSearch(*db, {"麒麟"}, 25), (Ids{3, 2, 1}));
   EXPECT_EQ(IndexSearch(*db, {"麟"}, 25), (Ids{3, 2, 1}));
   EXPECT_EQ(IndexSearch(*db, {"出", "第2条"}, 25), (Ids{2}));
-  Lease lease = db->Acquire();
-  EXPECT_EQ(Recordset(*lease, SearchCountQuery(db->engine(), {"维护"})).Field("N").ToInt(),
-            150000 - 3);
+  PooledConnection lease = db->Acquire();
+  EXPECT_EQ(Recordset(*lease, db->SearchCountQuery({"维护"})).Field("N").ToInt(), 150000 - 3);
   // The last page of a word that most entries hold ends with the oldest of them.
-  Recordset last(*lease, SearchPageQuery(db->engine(), {"维"}, 149975, 25, 149997));
+  Recordset last(*lease, db->SearchPageQuery({"维"}, 149975, 25, 149997));
   Ids ids;
   for (; !last.Eof(); last.MoveNext()) ids.push_back(last.Field("ID").ToInt());
   ASSERT_EQ(ids.size(), 22u);

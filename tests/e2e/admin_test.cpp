@@ -15,7 +15,7 @@ namespace tessaly::e2e {
 namespace {
 
 std::string Count(const Site& site, const std::string& where = "TRUE") {
-  return testing::Sql(site.database(), "SELECT count(*) FROM MESSAGE WHERE " + where);
+  return support::Sql(site.database(), "SELECT count(*) FROM MESSAGE WHERE " + where);
 }
 
 // The guards come in order: the dispatch is exact, then the logon, then a real post; a plain
@@ -25,11 +25,11 @@ std::string Count(const Site& site, const std::string& where = "TRUE") {
 // time to the millisecond, whichever database keeps it.
 TEST(AdminPagesTest, GuardsInOrderThenAddEditDeleteAndTheTimeStamp) {
   Site site;
-  testing::FillEntries(site.database(), 2);
+  support::FillEntries(site.database(), 2);
   ::setenv("TZ", "Asia/Shanghai", 1);  // UTC+8 all year; the server started below inherits it
   const Server server(site);
   ::unsetenv("TZ");
-  testing::ExpectGolden(server.Get(AdminPage("login")).body, "admin_login_form.html");
+  support::ExpectGolden(server.Get(AdminPage("login")).body, "admin_login_form.html");
   for (const std::string query : {"&do=Add", "&do=%20add", "&do=", "&do=add&do=add", ""}) {
     EXPECT_TRUE(IsLoginForm(server.Get("/log/board?action=admin" + query).body)) << query;
   }
@@ -70,14 +70,14 @@ TEST(AdminPagesTest, GuardsInOrderThenAddEditDeleteAndTheTimeStamp) {
   EXPECT_TRUE(Has(add(" A  ", "[b]a[/b]"), "成功增加日志"));  // 6
   EXPECT_EQ(Count(site, "TITLE = '&nbsp;A&nbsp;&nbsp;' AND CONTENT = '<b>a</b>' AND ID = 6"), "1");
 
-  const std::string stime = testing::Sql(site.database(), "SELECT STIME FROM MESSAGE WHERE ID = 3");
+  const std::string stime = support::Sql(site.database(), "SELECT STIME FROM MESSAGE WHERE ID = 3");
   ASSERT_EQ(stime.size(), 23u) << stime;  // YYYY-MM-DD HH:MM:SS.fff
   std::tm local{};
   ASSERT_NE(::strptime(stime.substr(0, 19).c_str(), "%Y-%m-%d %H:%M:%S", &local), nullptr);
   EXPECT_LE(std::abs(static_cast<long>(::timegm(&local) - 8 * 3600 - before)), 5L) << stime;
 
   const auto content = [&] {
-    return testing::Sql(site.database(), "SELECT CONTENT FROM MESSAGE WHERE ID = 3");
+    return support::Sql(site.database(), "SELECT CONTENT FROM MESSAGE WHERE ID = 3");
   };
   const std::string stored = content();
   EXPECT_TRUE(Has(admin.Post(AdminPage("doedit"), "id=3").body, ">" + markup + "</textarea>"));
@@ -103,7 +103,7 @@ TEST(AdminPagesTest, GuardsInOrderThenAddEditDeleteAndTheTimeStamp) {
 }
 
 std::string StoredPassword(const Site& site, const std::string& name) {
-  return testing::Sql(site.database(), "SELECT PASSWORD FROM USERTB WHERE USERNAME = ?", {name});
+  return support::Sql(site.database(), "SELECT PASSWORD FROM USERTB WHERE USERNAME = ?", {name});
 }
 
 // Names and passwords are matched exactly and stored as hashes, a changed password holds at
@@ -113,7 +113,7 @@ TEST(AdminLogonTest, ExactMatchesHashesPasswordChangeAndTheShutOut) {
   Site site;
   ASSERT_EQ(RunTessaly(site.Command("init", {"--user", "o'brien", "--password", "it's"})).status,
             0);
-  testing::Sql(site.database(), "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('hand', 'made')");
+  support::Sql(site.database(), "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('hand', 'made')");
   EXPECT_TRUE(StoredPassword(site, "o'brien").starts_with("$argon2id$"));
   const Server server(site);
   Visitor visitor(server);
@@ -144,7 +144,7 @@ TEST(AdminLogonTest, ExactMatchesHashesPasswordChangeAndTheShutOut) {
         .body;
   };
   EXPECT_TRUE(Has(change("new pw", "New pw"), "请核实 <b>密码</b> 和 <b>校验密码</b> 是否相同"));
-  testing::ExpectGolden(change("new pw ", "new pw"), "admin_password_changed.html");
+  support::ExpectGolden(change("new pw ", "new pw"), "admin_password_changed.html");
   EXPECT_TRUE(StoredPassword(site, "hand").starts_with("$argon2id$"));
   Visitor other(server, "127.0.0.4");
   EXPECT_TRUE(IsWrongAccount(other.LogOn("hand", "made")));
@@ -254,7 +254,7 @@ TEST(AdminSessionTest, ALogonIsANewSessionAndAPasswordChangeEndsTheOthers) {
 // reached over HTTPS, the cookie is sent back that way only.
 TEST(AdminSessionTest, AFloodOfVisitorsNeverEndsALogonAndHttpsCookiesAreSecure) {
   Site site;
-  testing::FillEntries(site.database(), 60);
+  support::FillEntries(site.database(), 60);
   const std::string config = (site.root() / "small.toml").string();
   std::ofstream(config) << "trusted_proxies = [\"127.0.0.1\"]\n[limits]\nmax_sessions = 5\n";
   const Server server(site, {"--config", config});
@@ -287,7 +287,7 @@ TEST(PicturesTest, UploadServeShowInAnEntryAndDelete) {
   ASSERT_TRUE(IsControlPanel(admin.LogOn()));
   // A file whose bytes hold a blank line and a line like the delimiter, sent with a client
   // path as old browsers do.
-  testing::FormUpload upload;
+  support::FormUpload upload;
   upload.file_name = "C:\\pictures\\logo.gif";
   upload.bytes = "GIF89a\r\n\r\n--" + upload.boundary + std::string("\r\n\0\xff", 4);
   HttpResponse r = admin.Post(AdminPage("image&for=doupload"), upload.Body(), upload.ContentType());
@@ -318,12 +318,12 @@ TEST(PicturesTest, UploadServeShowInAnEntryAndDelete) {
   EXPECT_TRUE(Has(server.Get("/log/board?action=show&id=1").body,
                   "看<img src=/log/board?action=image&name=logo.gif>"));
 
-  const std::int64_t first = testing::InsertPicture(site.database(), "p1.jpg", "image/jpeg", "x");
-  const std::int64_t second = testing::InsertPicture(site.database(), "p2.jpg", "image/jpeg", "x");
+  const std::int64_t first = support::InsertPicture(site.database(), "p1.jpg", "image/jpeg", "x");
+  const std::int64_t second = support::InsertPicture(site.database(), "p2.jpg", "image/jpeg", "x");
   r = admin.Post(AdminPage("image&for=delimage"),
                  Form({{"id", std::to_string(first)}, {"id", std::to_string(second)}}));
   EXPECT_TRUE(Has(r.body, "成功删除图片")) << r.body;
-  EXPECT_EQ(testing::Sql(site.database(),
+  EXPECT_EQ(support::Sql(site.database(),
                          "SELECT NAME FROM IMAGE WHERE (SELECT count(*) FROM IMAGE) = 1"),
             "logo.gif");
 }

@@ -21,7 +21,7 @@ bool Shows(const std::string& page, const std::string& title) {
 
 TEST(CacheTest, AChangeByAnotherProgramOrTheAdminPagesShowsOnTheNextRequest) {
   Site site;
-  testing::FillEntries(site.database(), 30);
+  support::FillEntries(site.database(), 30);
   const Server server(site);
   Visitor reader(server);
   const auto hot_news = [&] { return Rows(reader.Get("/log/board").body); };
@@ -53,7 +53,7 @@ TEST(CacheTest, UnderAWriterEveryPageShowsOneCommittedStateNoOlderThanTheRequest
   constexpr int kFirst = 30;
   constexpr int kPagesToRead = 400;  // the writer goes on until the readers have read as many
   Site site;
-  testing::FillEntries(site.database(), kFirst);
+  support::FillEntries(site.database(), kFirst);
   const Server server(site, {"--threads", "2"});
   std::atomic<int> committed{kFirst}, begun{kFirst}, pages_read{0};
   std::atomic<bool> writing{true};
@@ -63,7 +63,7 @@ TEST(CacheTest, UnderAWriterEveryPageShowsOneCommittedStateNoOlderThanTheRequest
       std::snprintf(added, sizeof added, "('w%d', 'c', '2026-04-01 %02d:%02d:%02d')", i, i / 3600,
                     i / 60 % 60, i % 60);
       begun = i;
-      EXPECT_NO_THROW(testing::Script(site.database(),
+      EXPECT_NO_THROW(support::Script(site.database(),
                                       "BEGIN; INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES " +
                                           std::string(added) + "; UPDATE MESSAGE SET TITLE = 'v" +
                                           std::to_string(i) + "' WHERE ID = 1; COMMIT;"));
@@ -144,7 +144,7 @@ TEST(CacheTest, UnderAWriterEveryPageShowsOneCommittedStateNoOlderThanTheRequest
 TEST(SeveralNodesTest, AnEntryAddedOnOneNodeShowsOnTheNextRequestToTheOther) {
   if (!OnPostgres()) GTEST_SKIP() << "several nodes share a PostgreSQL database";
   Site site;
-  testing::FillEntries(site.database(), 30);
+  support::FillEntries(site.database(), 30);
   const Server a(site, {"--hot-news", "5"}), b(site, {"--hot-news", "5"});
   for (const Server* node : {&a, &b, &a, &b}) {  // both nodes keep their pages of the first state
     EXPECT_TRUE(Shows(node->Get("/log/board").body, "t30"));
@@ -171,7 +171,7 @@ TEST(SeveralNodesTest, AnEntryAddedOnOneNodeShowsOnTheNextRequestToTheOther) {
 TEST(SeveralNodesTest, UnderLoadEachRequestSeesTheCommitsBeforeIt) {
   if (!OnPostgres()) GTEST_SKIP() << "reads of a PostgreSQL database's state";
   Site site;
-  testing::FillEntries(site.database(), 5);
+  support::FillEntries(site.database(), 5);
   const Server node(site, {"--threads", "2"});
   std::atomic<bool> done{false};
   std::vector<std::thread> load;
@@ -183,7 +183,7 @@ TEST(SeveralNodesTest, UnderLoadEachRequestSeesTheCommitsBeforeIt) {
   }
   for (int i = 0; i < 30; ++i) {
     const std::string title = "u" + std::to_string(i);
-    testing::Sql(site.database(), "UPDATE MESSAGE SET TITLE = '" + title + "' WHERE ID = 5");
+    support::Sql(site.database(), "UPDATE MESSAGE SET TITLE = '" + title + "' WHERE ID = 5");
     EXPECT_TRUE(Shows(node.Get("/log/board").body, title)) << i;
   }
   done = true;
@@ -195,16 +195,16 @@ TEST(SeveralNodesTest, UnderLoadEachRequestSeesTheCommitsBeforeIt) {
 TEST(SeveralNodesTest, AStoppedNodeHoldsUpAWriteOnlyUntilItsLeaseEnds) {
   if (!OnPostgres()) GTEST_SKIP() << "leases of nodes on a PostgreSQL database";
   Site site;
-  testing::FillEntries(site.database(), 3);
+  support::FillEntries(site.database(), 3);
   const Server node(site);
   ASSERT_TRUE(Shows(node.Get("/log/board").body, "t3"));
   const std::string held_leases = "SELECT count(*) FROM NODE_LEASE WHERE SEEN > 0";
-  for (int i = 0; i < 100 && testing::Sql(site.database(), held_leases) != "1"; ++i) {
+  for (int i = 0; i < 100 && support::Sql(site.database(), held_leases) != "1"; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ASSERT_EQ(kill(node.pid(), SIGSTOP), 0);
   const auto start = std::chrono::steady_clock::now();
-  testing::Sql(site.database(), "UPDATE MESSAGE SET TITLE = 'later' WHERE ID = 3");
+  support::Sql(site.database(), "UPDATE MESSAGE SET TITLE = 'later' WHERE ID = 3");
   const auto held = std::chrono::steady_clock::now() - start;
   ASSERT_EQ(kill(node.pid(), SIGCONT), 0);
   EXPECT_GT(held, std::chrono::milliseconds(500));  // the stopped node's lease was waited for
@@ -217,7 +217,7 @@ TEST(SeveralNodesTest, AStoppedNodeHoldsUpAWriteOnlyUntilItsLeaseEnds) {
 TEST(SeveralNodesTest, ANodeConnectsAgainWhenItsConnectionsAreLost) {
   if (!OnPostgres()) GTEST_SKIP() << "a PostgreSQL server's connections";
   Site site;
-  testing::FillEntries(site.database(), 3);
+  support::FillEntries(site.database(), 3);
   const Server node(site, {"--threads", "2"});
   Visitor admin(node);
   ASSERT_TRUE(IsControlPanel(admin.LogOn()));
@@ -225,7 +225,7 @@ TEST(SeveralNodesTest, ANodeConnectsAgainWhenItsConnectionsAreLost) {
   // needs the database after it may be a write.
   for (int round = 0; round < 2; ++round) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(node.Get("/log/board?action=list").status, 200);
-    testing::Sql(site.database(),
+    support::Sql(site.database(),
                  "SELECT count(pg_terminate_backend(pid, 5000)) FROM pg_stat_activity WHERE "
                  "datname = current_database() AND pid <> pg_backend_pid()");
     if (round == 1) {
@@ -236,7 +236,7 @@ TEST(SeveralNodesTest, ANodeConnectsAgainWhenItsConnectionsAreLost) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(node.Get("/log/board?action=list").status, 200);
   }
   EXPECT_TRUE(Has(admin.Post(AdminPage("dodel"), "id=1").body, "成功删除日志"));
-  EXPECT_EQ(testing::Sql(site.database(), "SELECT count(*) FROM MESSAGE"), "3");
+  EXPECT_EQ(support::Sql(site.database(), "SELECT count(*) FROM MESSAGE"), "3");
 }
 
 // A configuration that keeps the sessions in the database.
@@ -251,7 +251,7 @@ std::string SharedSessions(const Site& site) {
 TEST(SeveralNodesTest, ALogonAPageNumberAndAShutOutHoldOnEitherNode) {
   if (!OnPostgres()) GTEST_SKIP() << "several nodes share a PostgreSQL database";
   Site site;
-  testing::FillEntries(site.database(), 80);
+  support::FillEntries(site.database(), 80);
   const std::string config = SharedSessions(site);
   const Server a(site, {"--config", config}), b(site, {"--config", config});
   Visitor on_a(a), on_b(b);
@@ -283,7 +283,7 @@ TEST(SeveralNodesTest, ALogonAPageNumberAndAShutOutHoldOnEitherNode) {
 TEST(SeveralNodesTest, LogonsHoldAgainstFixationOtherSessionsAndFloodsOnEveryNode) {
   if (!OnPostgres()) GTEST_SKIP() << "several nodes share a PostgreSQL database";
   Site site;
-  testing::FillEntries(site.database(), 60);
+  support::FillEntries(site.database(), 60);
   const std::string config = SharedSessions(site);
   std::ofstream(config, std::ios::app) << "[limits]\nmax_sessions = 5\n";
   const Server a(site, {"--config", config});
@@ -298,12 +298,12 @@ TEST(SeveralNodesTest, LogonsHoldAgainstFixationOtherSessionsAndFloodsOnEveryNod
   ASSERT_TRUE(IsControlPanel(second.LogOn()));
 
   const auto rows = [&site](const std::string& where) {
-    return testing::Sql(site.database(), "SELECT count(*) FROM WEB_SESSION WHERE " + where);
+    return support::Sql(site.database(), "SELECT count(*) FROM WEB_SESSION WHERE " + where);
   };
   const std::string before = rows("TRUE");
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(Has(a.Get("/log/board?action=list").body, ">1/3<"));
   EXPECT_EQ(rows("TRUE"), before);
-  testing::Sql(site.database(),
+  support::Sql(site.database(),
                "INSERT INTO WEB_SESSION (ID, TIMEOUT_MINUTES, EXPIRES) SELECT md5(i::text), 600, "
                "now() + interval '10 hours' FROM generate_series(1, 20) i");
   const Server b(site, {"--config", config});  // sweeps as it starts
@@ -329,10 +329,10 @@ TEST(SeveralNodesTest, BehindARoundRobinBalancerEveryRequestSeesTheLastCommit) {
   if (!OnPostgres()) GTEST_SKIP() << "several nodes share a PostgreSQL database";
   if (!HaveNginx()) GTEST_SKIP() << "nginx is not installed";
   Site site;
-  testing::FillEntries(site.database(), 12);
+  support::FillEntries(site.database(), 12);
   const std::string config = SharedSessions(site);
   const Server a(site, {"--config", config}), b(site, {"--config", config});
-  testing::TempDir dir;
+  support::TempDir dir;
   const Nginx balancer(dir.path(), [&](int port) {
     return "upstream nodes {\nserver 127.0.0.1:" + std::to_string(a.port()) +
            ";\nserver 127.0.0.1:" + std::to_string(b.port()) +

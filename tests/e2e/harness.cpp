@@ -46,14 +46,10 @@ int ExitStatus(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string ServerUrl() {
-  const char* url = std::getenv("TESSALY_TEST_POSTGRES");
-  return url ? url : "";
-}
-
 class BackendEnvironment : public ::testing::Environment {
   void SetUp() override {
-    if (OnPostgres() && ServerUrl().empty()) GTEST_SKIP() << "TESSALY_TEST_POSTGRES is not set";
+    if (OnPostgres() && support::PostgresServerUrl().empty())
+      GTEST_SKIP() << "TESSALY_TEST_POSTGRES is not set";
   }
 };
 [[maybe_unused]] const auto* const kEnvironment =
@@ -87,7 +83,7 @@ bool OnPostgres() {
 }
 
 CommandResult RunTessaly(const std::vector<std::string>& args, const std::string& input) {
-  const testing::TempDir dir;
+  const support::TempDir dir;
   const std::filesystem::path in = dir.Write("in", input), out = dir.path() / "out",
                               err = dir.path() / "err";
   const int fds[] = {open(in.c_str(), O_RDONLY | O_CLOEXEC),
@@ -96,7 +92,18 @@ CommandResult RunTessaly(const std::vector<std::string>& args, const std::string
   const pid_t pid = Spawn(TESSALY_BINARY, args, {fds[0], fds[1], fds[2]});
   for (int fd : fds) close(fd);
   const int status = ExitStatus(pid);
-  return {status, testing::ReadFile(out), testing::ReadFile(err)};
+  return {status, support::ReadFile(out), support::ReadFile(err)};
+}
+
+std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in source = Loopback(from, 0), to = Loopback("127.0.0.1", port);
+  auto c = std::make_unique<Connection>(Connection::Socket{fd});  // closes it
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
+      connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    throw std::runtime_error("cannot connect from " + from);
+  }
+  return c;
 }
 
 HttpResponse Fetch(int port, const std::string& request, const std::string& from) {
@@ -105,40 +112,14 @@ HttpResponse Fetch(int port, const std::string& request, const std::string& from
     c.Send(request);
     return c.Read();
   }
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const sockaddr_in source = Loopback(from, 0), to = Loopback("127.0.0.1", port);
-  Connection c(Connection::Socket{fd});  // closes it
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
-      connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-    throw std::runtime_error("cannot connect from " + from);
-  }
-  c.Send(request);
-  return c.Read();
+  const auto c = ConnectFrom(port, from);
+  c->Send(request);
+  return c->Read();
 }
 
 std::string GetRequest(const std::string& target, const std::string& headers) {
   return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers +
          "Connection: close\r\n\r\n";
-}
-
-ScratchDatabase::ScratchDatabase() {
-  static std::atomic<int> made{0};
-  name = "tessaly_e2e_" + std::to_string(getpid()) + "_" + std::to_string(made++);
-  testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
-  testing::Script(ServerUrl(), "CREATE DATABASE " + name);
-  // The server's URL with its database name replaced.
-  const std::string server = ServerUrl();
-  const std::size_t authority = server.find("://") + 3, query = server.find('?', authority);
-  url = server.substr(0, std::min(server.find('/', authority), query)) + "/" + name +
-        (query == std::string::npos ? "" : server.substr(query));
-}
-
-ScratchDatabase::~ScratchDatabase() {
-  try {
-    testing::Script(ServerUrl(), "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
-  } catch (const std::exception&) {
-    // left for the cluster's removal at the end of the run
-  }
 }
 
 Site::Site() {
@@ -227,7 +208,7 @@ Nginx::Nginx(const std::filesystem::path& dir, const std::function<std::string(i
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   }
-  ADD_FAILURE() << "nginx did not start: " << testing::ReadFile(dir / "error.log");
+  ADD_FAILURE() << "nginx did not start: " << support::ReadFile(dir / "error.log");
 }
 
 Nginx::~Nginx() {

@@ -16,12 +16,13 @@
 
 #include "support/entries.h"
 #include "support/http_client.h"
+#include "support/scratch_database.h"
 #include "support/temp_dir.h"
 
 namespace tessaly::e2e {
 
-using testing::HttpResponse;
-using Connection = testing::HttpConnection;
+using support::HttpResponse;
+using Connection = support::HttpConnection;
 
 // With TESSALY_E2E_BACKEND=postgres every Site is a fresh database on the PostgreSQL server that
 // TESSALY_TEST_POSTGRES names (a URL of any database there, used to create and drop them), and
@@ -35,6 +36,8 @@ struct CommandResult {
 // Runs tessaly with `args`, feeding `input` on stdin.
 CommandResult RunTessaly(const std::vector<std::string>& args, const std::string& input = {});
 
+// A new connection to 127.0.0.1:`port` from the loopback address `from`.
+std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from);
 // Sends `request` on a new connection to 127.0.0.1:`port`, from the loopback address `from`
 // when given (the logon guard tells clients apart by it), and reads one answer.
 HttpResponse Fetch(int port, const std::string& request, const std::string& from = {});
@@ -42,11 +45,7 @@ HttpResponse Fetch(int port, const std::string& request, const std::string& from
 std::string GetRequest(const std::string& target, const std::string& headers = {});
 
 // A new empty database on the PostgreSQL server under test, dropped when the object goes.
-struct ScratchDatabase {
-  ScratchDatabase();
-  ~ScratchDatabase();
-  std::string name, url;
-};
+using support::ScratchDatabase;
 
 // A site folder with a database for the page /log/board and WebPath "log", and the account
 // "admin" with the password "secret".
@@ -61,7 +60,7 @@ class Site {
                                    std::initializer_list<std::string> more = {}) const;
 
  private:
-  testing::TempDir dir_;
+  support::TempDir dir_;
   std::unique_ptr<ScratchDatabase> scratch_;  // on PostgreSQL
   std::string database_;
 };

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -18,8 +19,9 @@ namespace tessaly::e2e {
 namespace {
 
 TEST(CommandLineTest, ClearErrorsExitStatusAndInitOnASiteThatExists) {
+  if (OnPostgres()) GTEST_SKIP() << "the command line on the site's file";
   Site site;
-  testing::InsertEntry(site.database(), "kept", "c", "2026-12-06 14:05:09");
+  support::InsertEntry(site.database(), "kept", "c", "2026-12-06 14:05:09");
   CommandResult r =
       RunTessaly(site.Command("init", {"--user", "admin", "--password-stdin"}), "new password\n");
   ASSERT_EQ(r.status, 0) << r.err;
@@ -34,7 +36,7 @@ TEST(CommandLineTest, ClearErrorsExitStatusAndInitOnASiteThatExists) {
       IsControlPanel(visitor.LogOn("admin", r.out.substr(at + 15, r.out.size() - at - 16))));
   EXPECT_TRUE(Has(server.Get("/log/board?action=show&id=1").body, "kept"));
 
-  testing::TempDir dir;
+  support::TempDir dir;
   dir.Write("foreign/log/logs.mdb", "not a database");
   const auto serve = [](const std::string& root, const std::string& listen = "127.0.0.1:0") {
     return std::vector<std::string>{"serve", "--root", root, "--listen", listen};
@@ -64,16 +66,42 @@ TEST(CommandLineTest, ClearErrorsExitStatusAndInitOnASiteThatExists) {
   EXPECT_EQ(RunTessaly({"markup", "--reverse"}, "<b>a&nbsp;b</b><br>").out, "[b]a b[/b]\r\n");
 }
 
-TEST(BackupTest, ConsistentCopyWhileWritersRunThatServes) {
+// Sockets left idle or holding half a head, from three addresses, more than each address's share
+// and more than the server holds in all: a new visitor from a fourth address is still answered
+// at once, and a socket beyond its address's share was told so.
+TEST(ConnectionLimitsTest, IdleSocketsLeaveRoomForANewVisitor) {
+  if (OnPostgres()) GTEST_SKIP() << "the server's sockets, whatever keeps the site";
   Site site;
-  testing::Sql(
+  support::TempDir dir;
+  const auto config = dir.Write(
+      "limits.toml", "[limits]\nmax_connections = 100\nmax_connections_per_address = 40\n");
+  const Server server(site, {"--config", config.string()});
+  std::vector<std::unique_ptr<Connection>> idle;
+  for (const char* from : {"127.0.0.1", "127.0.0.3", "127.0.0.4"}) {
+    for (int i = 0; i < 60; ++i) {
+      idle.push_back(ConnectFrom(server.port(), from));
+      if (i % 2) idle.back()->Send("GET /log/board HTTP/1.1\r\nHo");
+    }
+  }
+  const HttpResponse beyond_share = idle[50]->Read();  // the 51st from 127.0.0.1
+  EXPECT_EQ(beyond_share.status, 503);
+  const auto started = std::chrono::steady_clock::now();
+  const HttpResponse answer = Fetch(server.port(), GetRequest("/log/board"), "127.0.0.2");
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+TEST(BackupTest, ConsistentCopyWhileWritersRunThatServes) {
+  if (OnPostgres()) GTEST_SKIP() << "copies the site's file";
+  Site site;
+  support::Sql(
       site.database(),
       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
       "INSERT INTO MESSAGE (TITLE, CONTENT) SELECT 't' || i, printf('%.500c', 'x') FROM n");
   std::atomic<bool> stop{false};
   std::atomic<int> committed{2000};
   std::thread writer([&] {
-    for (; !stop; ++committed) testing::InsertEntry(site.database(), "w", "c", "2027-01-01");
+    for (; !stop; ++committed) support::InsertEntry(site.database(), "w", "c", "2027-01-01");
   });
   while (committed < 2005) std::this_thread::yield();
   const int before = committed;
@@ -84,7 +112,7 @@ TEST(BackupTest, ConsistentCopyWhileWritersRunThatServes) {
   stop = true;
   writer.join();
   ASSERT_EQ(r.status, 0) << r.err;
-  const int copied = std::stoi(testing::Sql(copy, "SELECT count(*) FROM MESSAGE"));
+  const int copied = std::stoi(support::Sql(copy, "SELECT count(*) FROM MESSAGE"));
   EXPECT_GE(copied, before);
   EXPECT_LE(copied, committed.load());
   // A copy under a name that the server would serve is refused inside the site's folder; a
@@ -115,7 +143,7 @@ TEST(BackupTest, ConsistentCopyWhileWritersRunThatServes) {
 // Closes every session that others hold on the database at `url`, as a restart of the server
 // does (this database's alone: other tests share the server); returns once they have ended.
 void CloseOtherSessions(const std::string& url) {
-  testing::Sql(url,
+  support::Sql(url,
                "SELECT count(pg_terminate_backend(pid, 5000)) FROM pg_stat_activity "
                "WHERE datname = current_database() AND pid <> pg_backend_pid()");
 }
@@ -127,7 +155,7 @@ void CloseOtherSessions(const std::string& url) {
 TEST(PostgresPoolTest, ConnectionsClosedInThePoolAreMadeAnewAndNoStatementRunsTwice) {
   if (!OnPostgres()) GTEST_SKIP() << "a PostgreSQL server's connections";
   Site site;
-  testing::Script(site.database(), "CREATE SEQUENCE TRIES; CREATE TABLE T (X BIGINT)");
+  support::Script(site.database(), "CREATE SEQUENCE TRIES; CREATE TABLE T (X BIGINT)");
   const auto database = data::Database::Open(site.database());
   const auto backend = [&database] {
     std::vector<data::Row> rows;
@@ -141,27 +169,28 @@ TEST(PostgresPoolTest, ConnectionsClosedInThePoolAreMadeAnewAndNoStatementRunsTw
   EXPECT_NE(second, first);
 
   {
-    data::Lease lease = database->Acquire();
+    data::PooledConnection connection = database->Acquire();
     std::vector<data::Row> rows;
     try {
-      lease->Query("SELECT nextval('tries'), pg_terminate_backend(pg_backend_pid()), pg_sleep(10)",
-                   {}, rows);
+      connection->Query(
+          "SELECT nextval('tries'), pg_terminate_backend(pg_backend_pid()), pg_sleep(10)", {},
+          rows);
       ADD_FAILURE() << "the statement returned";
     } catch (const DataError& error) {
       EXPECT_TRUE(Has(error.what(), "may or may not have taken effect")) << error.what();
     }
   }
-  EXPECT_EQ(testing::Sql(site.database(), "SELECT last_value FROM TRIES"), "1");
+  EXPECT_EQ(support::Sql(site.database(), "SELECT last_value FROM TRIES"), "1");
 
   {
-    data::Lease lease = database->Acquire();
-    lease->Begin();
-    lease->Execute("INSERT INTO T (X) VALUES (1)");
+    data::PooledConnection connection = database->Acquire();
+    connection->Begin();
+    connection->Execute("INSERT INTO T (X) VALUES (1)");
     CloseOtherSessions(site.database());
-    EXPECT_THROW(lease->Execute("INSERT INTO T (X) VALUES (2)"), DataError);
-    lease->Rollback();
+    EXPECT_THROW(connection->Execute("INSERT INTO T (X) VALUES (2)"), DataError);
+    connection->Rollback();
   }
-  EXPECT_EQ(testing::Sql(site.database(), "SELECT count(*) FROM T"), "0");
+  EXPECT_EQ(support::Sql(site.database(), "SELECT count(*) FROM T"), "0");
   EXPECT_NO_THROW(backend());
 }
 
@@ -169,24 +198,24 @@ TEST(PostgresPoolTest, ConnectionsClosedInThePoolAreMadeAnewAndNoStatementRunsTw
 // anything refused.
 TEST(MigrateTest, CopiesEntriesAccountsAndPicturesAsStoredAndThePagesStayTheSame) {
   if (!OnPostgres()) GTEST_SKIP() << "migrates into PostgreSQL";
-  testing::TempDir root;
-  const std::string file = testing::MakeDatabase(root.path() / "log");
-  testing::FillEntries(file, 60);
+  support::TempDir root;
+  const std::string file = support::MakeDatabase(root.path() / "log");
+  support::FillEntries(file, 60);
   const std::string content = "引号\"'\\ 反斜杠\r\n\x01<b>&nbsp;</b>";
-  testing::Sql(file, "UPDATE MESSAGE SET CONTENT = ?, STIME = '2026-03-01 10:01:05' WHERE ID = 1",
+  support::Sql(file, "UPDATE MESSAGE SET CONTENT = ?, STIME = '2026-03-01 10:01:05' WHERE ID = 1",
                {content});
-  testing::Sql(file, "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('o''brien', 'clear$text')");
+  support::Sql(file, "INSERT INTO USERTB (USERNAME, PASSWORD) VALUES ('o''brien', 'clear$text')");
   const std::string bytes("GIF89a\0\xff\x01\x80", 10);
-  testing::InsertPicture(file, "p.gif", "image/gif", bytes);
-  testing::Sql(file, "DELETE FROM MESSAGE WHERE ID = 2");  // ids are kept, gaps and all
-  testing::InsertEntry(file, "t61", "c", "2026-03-02 10:01:05.125");
+  support::InsertPicture(file, "p.gif", "image/gif", bytes);
+  support::Sql(file, "DELETE FROM MESSAGE WHERE ID = 2");  // ids are kept, gaps and all
+  support::InsertEntry(file, "t61", "c", "2026-03-02 10:01:05.125");
 
   ScratchDatabase target;
   CommandResult r = RunTessaly({"migrate", "--from", root.str(), "--to", target.url});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Has(r.out, "60 entries, 1 accounts, 1 pictures")) << r.out;
   const auto both = [&](const std::string& sql, const std::string& id) {
-    EXPECT_EQ(testing::Sql(target.url, sql, {id}), testing::Sql(file, sql, {id})) << sql << id;
+    EXPECT_EQ(support::Sql(target.url, sql, {id}), support::Sql(file, sql, {id})) << sql << id;
   };
   for (const std::string column : {"TITLE", "CONTENT", "STIME"}) {
     for (const std::string id : {"1", "2", "30", "61"}) {
@@ -195,7 +224,7 @@ TEST(MigrateTest, CopiesEntriesAccountsAndPicturesAsStoredAndThePagesStayTheSame
   }
   both("SELECT PASSWORD FROM USERTB WHERE USERNAME = ?", "o'brien");
   both("SELECT DATA FROM IMAGE WHERE NAME = ?", "p.gif");
-  EXPECT_EQ(testing::Sql(target.url, "SELECT N FROM ROW_COUNT WHERE NAME = 'MESSAGE'"), "60");
+  EXPECT_EQ(support::Sql(target.url, "SELECT N FROM ROW_COUNT WHERE NAME = 'MESSAGE'"), "60");
 
   // The same site served from the file and from the database: the same bytes.
   const Server before({"serve", "--root", root.str()});
@@ -211,14 +240,14 @@ TEST(MigrateTest, CopiesEntriesAccountsAndPicturesAsStoredAndThePagesStayTheSame
     EXPECT_EQ(reader_after.Get(page).body, from_file.body) << page;
   }
   // A new row takes an id after the copied ones.
-  EXPECT_EQ(testing::Sql(target.url,
+  EXPECT_EQ(support::Sql(target.url,
                          "INSERT INTO MESSAGE (TITLE, CONTENT) VALUES ('n', 'c') RETURNING ID"),
             "62");
   // Never into a database that holds anything: this one, or a site's.
   r = RunTessaly({"migrate", "--from", file, "--to", target.url});
   EXPECT_NE(r.status, 0);
   EXPECT_TRUE(Has(r.err, "already holds")) << r.err;
-  EXPECT_EQ(testing::Sql(target.url, "SELECT count(*) FROM MESSAGE"), "61");
+  EXPECT_EQ(support::Sql(target.url, "SELECT count(*) FROM MESSAGE"), "61");
 }
 
 // nginx with deploy/nginx.conf pointed at the site and at tessaly on `tessaly_port`; with
@@ -226,7 +255,7 @@ TEST(MigrateTest, CopiesEntriesAccountsAndPicturesAsStoredAndThePagesStayTheSame
 std::function<std::string(int)> Deployed(const std::filesystem::path& site, int tessaly_port,
                                          bool own_includes) {
   return [=](int port) {
-    std::string block = testing::ReadFile(TESSALY_SOURCE_DIR "/deploy/nginx.conf");
+    std::string block = support::ReadFile(TESSALY_SOURCE_DIR "/deploy/nginx.conf");
     const auto replace = [&block](const std::string& pattern, const std::string& by) {
       block = std::regex_replace(block, std::regex(pattern), by);
     };
@@ -250,9 +279,10 @@ HttpResponse Get10(int port, const std::string& target) {
 // and the visitor's address, never one it claims, reaches tessaly's access log, which keeps no
 // password.
 TEST(NginxTest, DeployedConfigurationInFront) {
+  if (OnPostgres()) GTEST_SKIP() << "nginx in front of the site's file";
   if (!HaveNginx()) GTEST_SKIP() << "nginx is not installed";
   Site site;
-  testing::FillEntries(site.database(), 30);
+  support::FillEntries(site.database(), 30);
   std::ofstream(site.root() / "style.css") << "b{}";
   std::ofstream(site.root() / "index.shtml")
       << "<h1>home</h1><!--#include virtual=\"/log/board?action=hotnews\" -->"
@@ -263,7 +293,7 @@ TEST(NginxTest, DeployedConfigurationInFront) {
   const std::string config = (site.root() / "tessaly.toml").string();
   std::ofstream(config) << "access_log = \"" << log << "\"\ntrusted_proxies = [\"127.0.0.1\"]\n";
   Server tessaly(site, {"--config", config});
-  testing::TempDir dir;
+  support::TempDir dir;
   const Nginx nginx(dir.path() / "own", Deployed(site.root(), tessaly.port(), false));
   for (const char* target : {"/log/board", "/log/board?action=list&move=next",
                              "/log/board?action=show&id=3", "/style.css", "/"}) {
@@ -285,7 +315,7 @@ TEST(NginxTest, DeployedConfigurationInFront) {
           .status,
       200);
   EXPECT_EQ(tessaly.Stop(), 0);
-  const std::string logged = testing::ReadFile(log);
+  const std::string logged = support::ReadFile(log);
   EXPECT_TRUE(Has(logged,
                   " 127.0.0.2 GET /log/board?action=admin&do=dopassword&password=***"
                   "&chkpassword=*** 200"))

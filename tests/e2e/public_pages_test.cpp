@@ -18,7 +18,7 @@ namespace {
 // pinned in tests/server).
 TEST(PublicPagesTest, HotNewsListEntryItemsFilesAndIncludes) {
   Site site;
-  testing::FillEntries(site.database(), 60);
+  support::FillEntries(site.database(), 60);
   std::ofstream(site.root() / "index.html") << "<h1>home</h1>";
   std::ofstream(site.root() / "home.shtml")
       << "<h1>home</h1><!--#include virtual=\"/log/board?action=hotnews\" -->"
@@ -32,7 +32,7 @@ TEST(PublicPagesTest, HotNewsListEntryItemsFilesAndIncludes) {
   EXPECT_TRUE(Has(hot_news.body, ">t56</a>") && !Has(hot_news.body, ">t55</a>")) << hot_news.body;
 
   Visitor visitor(server);
-  testing::ExpectGolden(visitor.Get("/log/board?action=list").body, "list_60_page_1.html");
+  support::ExpectGolden(visitor.Get("/log/board?action=list").body, "list_60_page_1.html");
   EXPECT_FALSE(visitor.cookie.empty());
   EXPECT_TRUE(Has(visitor.Post("/log/board", "act%69on=sh%6Fw&id=%360").body, "<b>t60</b>"));
   EXPECT_TRUE(Has(server.Get("/log/board", "Cookie: action=show; id=59\r\n").body, "<b>t59</b>"));
@@ -54,9 +54,9 @@ TEST(PublicPagesTest, HotNewsListEntryItemsFilesAndIncludes) {
 // The public list on either page of the site, the editors' lists and the pictures' list.
 TEST(PublicPagesTest, OnePageNumberForEveryListOfASession) {
   Site site;
-  testing::FillEntries(site.database(), 60);
+  support::FillEntries(site.database(), 60);
   for (int i = 1; i <= 16; ++i) {
-    testing::InsertPicture(site.database(), "p" + std::to_string(i) + ".gif", "image/gif", "x");
+    support::InsertPicture(site.database(), "p" + std::to_string(i) + ".gif", "image/gif", "x");
   }
   const std::string config = (site.root() / "two.toml").string();
   std::ofstream(config) << "[[page]]\npath = \"/log/board\"\nweb_path = \"log\"\n"
@@ -79,12 +79,12 @@ TEST(PublicPagesTest, OnePageNumberForEveryListOfASession) {
 
 // What a feed parser makes of `document`.
 std::string ReadAsFeedReader(const std::string& document) {
-  testing::TempDir dir;
+  support::TempDir dir;
   const std::string in = dir.Write("feed.xml", document).string(), out = dir.str() + "/read";
   const std::string command =
       "/usr/bin/python3 " TESSALY_SOURCE_DIR "/tests/e2e/feed_reader.py < " + in + " > " + out;
-  EXPECT_EQ(std::system(command.c_str()), 0) << testing::ReadFile(out);
-  return testing::ReadFile(out);
+  EXPECT_EQ(std::system(command.c_str()), 0) << support::ReadFile(out);
+  return support::ReadFile(out);
 }
 
 TEST(FeedTest, ReadByAFeedParserFieldByFieldAndAnswers304) {
@@ -99,10 +99,10 @@ TEST(FeedTest, ReadByAFeedParserFieldByFieldAndAnswers304) {
                      headers + "\r\n");
   };
   // As the add form stores them: what the author typed was "it's A &lt; B" and U+FFFE.
-  testing::InsertEntry(site.database(), "it''s&nbsp;A&nbsp;&amp;lt;&nbsp;B\xEF\xBF\xBE",
+  support::InsertEntry(site.database(), "it''s&nbsp;A&nbsp;&amp;lt;&nbsp;B\xEF\xBF\xBE",
                        "第一行<br><b>粗</b>\x01it''s&nbsp;''\xEF\xBF\xBF",
                        "2026-07-01 08:30:00.250");
-  testing::InsertEntry(site.database(), "second", "c", "2026-07-02 09:00:00");
+  support::InsertEntry(site.database(), "second", "c", "2026-07-02 09:00:00");
   const HttpResponse r = fetch("");
   EXPECT_EQ(r.Header("content-type"), "application/atom+xml; charset=utf-8");
   // Newest first. A title arrives as the text its author typed, apostrophes single and the
@@ -121,7 +121,7 @@ TEST(FeedTest, ReadByAFeedParserFieldByFieldAndAnswers304) {
   ASSERT_FALSE(tag.empty());
   EXPECT_EQ(fetch("If-None-Match: " + tag + "\r\n").status, 304);
   EXPECT_EQ(fetch("If-Modified-Since: " + r.Header("last-modified") + "\r\n").status, 304);
-  testing::InsertEntry(site.database(), "third", "c", "2026-07-03 09:00:00");
+  support::InsertEntry(site.database(), "third", "c", "2026-07-03 09:00:00");
   EXPECT_EQ(fetch("If-None-Match: " + tag + "\r\n").status, 200);
 }
 
@@ -134,7 +134,7 @@ TEST(SearchTest, WhatMatchesChangesByAnotherProgramPagingAndEscaping) {
                                        {"引号", "&quot;AND&quot;&nbsp;NEAR(a*&nbsp;-b)&nbsp;it''s"},
                                        {"分开", "<b>wor</b>ld&nbsp;日&nbsp;志"},
                                        {"Café&nbsp;au&nbsp;lait", "c"}}) {
-    testing::InsertEntry(db, title, content, "2026-05-" + std::to_string(++day) + " 08:00:00");
+    support::InsertEntry(db, title, content, "2026-05-" + std::to_string(++day) + " 08:00:00");
   }
   const Server server(site);
   const auto find = [&](const std::string& encoded_query) {
@@ -172,11 +172,11 @@ TEST(SearchTest, WhatMatchesChangesByAnotherProgramPagingAndEscaping) {
       {"", "%E6%97%A5+%E5%BF%97%E7%B3%BB%E7%BB%9F", {1}},
   };
   for (const auto& [change, query, ids] : cases) {
-    if (*change) testing::Sql(db, change);
+    if (*change) support::Sql(db, change);
     EXPECT_EQ(find(query), ids) << query;
   }
 
-  for (int i = 0; i < 60; ++i) testing::InsertEntry(db, "many", "c", "2027-01-01");
+  for (int i = 0; i < 60; ++i) support::InsertEntry(db, "many", "c", "2027-01-01");
   Visitor visitor(server);
   const std::string first = visitor.Get("/log/board?action=search&q=many").body;
   EXPECT_EQ(Ids(first).size(), 25u);

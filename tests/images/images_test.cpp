@@ -19,10 +19,10 @@
 namespace tessaly::images {
 namespace {
 
-using testing::ExpectGolden;
-using testing::FormUpload;
-using testing::InsertPicture;
-using testing::Sql;
+using support::ExpectGolden;
+using support::FormUpload;
+using support::InsertPicture;
+using support::Sql;
 
 using Parsed = std::tuple<std::string, std::string, std::string>;
 
@@ -102,10 +102,10 @@ TEST(UploadBodyTest, FindLastAgreesWithReverseFind) {
 }
 
 // A logged-on administrator on a fresh database.
-struct Admin : testing::PageFixture {
+struct Admin : support::PageFixture {
   Admin() : file(MakeDatabase()) { host.session.SetValue("username", "admin"); }
 
-  std::string Page(testing::Items query, const std::string& method = "GET") {
+  std::string Page(support::Items query, const std::string& method = "GET") {
     NewRequest(std::move(query), method);
     return Run(ImageAdmin);
   }
@@ -348,7 +348,7 @@ TEST(ImageSchemaTest, AnOldFileHoldingANameTwiceStillOpensAndGetsTheUniqueIndexL
       "SELECT group_concat(name) FROM sqlite_schema WHERE type = 'index' AND tbl_name = 'IMAGE'";
 
   // A file made before the rule, with its plain index and a name twice.
-  testing::Script(f.file, "DROP INDEX IMAGE_NAME_UNIQUE; CREATE INDEX IMAGE_NAME ON IMAGE (NAME)");
+  support::Script(f.file, "DROP INDEX IMAGE_NAME_UNIQUE; CREATE INDEX IMAGE_NAME ON IMAGE (NAME)");
   InsertPicture(f.file, "a.gif", "image/gif", "2");
   EXPECT_EQ(f.Serve("a.gif"), "1");  // the first open of the file; the lowest id
   EXPECT_EQ(Sql(f.file, indexes), "IMAGE_NAME");

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace tessaly::testing {
+namespace tessaly::support {
 
 // The body that a browser posts from the upload form: the file part, then (unless left out)
 // the submit button's part, then the closing delimiter.
@@ -27,6 +27,6 @@ struct FormUpload {
   std::string ContentType() const { return "multipart/form-data; boundary=" + boundary; }
 };
 
-}  // namespace tessaly::testing
+}  // namespace tessaly::support
 
 #endif  // TESSALY_TESTS_IMAGES_PICTURES_H_

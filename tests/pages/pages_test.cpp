@@ -25,17 +25,17 @@
 namespace tessaly::pages {
 namespace {
 
-using testing::ExpectGolden;
-using testing::PageFixture;
+using support::ExpectGolden;
+using support::PageFixture;
 
 // Runs `page` for a GET of `query`; returns its text.
-std::string Render(PageFixture& f, PageFunction page, testing::Items query = {}) {
+std::string Render(PageFixture& f, PageFunction page, support::Items query = {}) {
   f.NewRequest(std::move(query));
   return f.Run(page);
 }
 
 TEST(MessageTest, EveryButtonKind) {
-  testing::FakeResponse response;
+  support::FakeResponse response;
   for (const auto& [name, buttons] : {std::pair{"back", MessageButtons::kBack},
                                       {"back and close", MessageButtons::kBackAndClose},
                                       {"close", MessageButtons::kClose},
@@ -142,7 +142,7 @@ TEST(PagerTest, LinksCarryTheQueryWithoutMovesAndNoScript) {
 
 TEST(PagerTest, MovesAreRelativeToTheSessionsPageAndClamped) {
   PageFixture f;
-  testing::FillEntries(f.MakeDatabase(), 60);
+  support::FillEntries(f.MakeDatabase(), 60);
   auto select = [&](const std::string& move) {
     f.NewRequest({{"move", move}});
     auto rs = f.database.Open({"SELECT ID FROM MESSAGE ORDER BY STIME DESC", {}, "MESSAGE", true});
@@ -169,7 +169,7 @@ TEST(PublicPagesTest, HotNewsShowsAsManyAsHotNewsRCsAndLinksFromWhereItIsEmbedde
     return Render(f, WriteHotNews);
   };
   EXPECT_EQ(hot_news(5), "没有日志");
-  testing::FillEntries(file, 12);
+  support::FillEntries(file, 12);
   ExpectGolden(hot_news(5), "hot_news_5_of_12.html");
   const std::string all = hot_news(12), none = hot_news(-3);
   EXPECT_NE(all.find(">t1</a>"), std::string::npos);
@@ -190,11 +190,11 @@ TEST(PublicPagesTest, ListPagesWithAndWithoutPager) {
        {std::pair{0, "list_empty.html"}, {60, "list_60_page_3.html"}}) {
     PageFixture f;
     const std::string file = f.MakeDatabase();
-    if (entries > 0) testing::FillEntries(file, entries);
+    if (entries > 0) support::FillEntries(file, entries);
     ExpectGolden(Render(f, WriteLogList, {{"action", "list"}, {"move", "last"}}), golden);
   }
   PageFixture one_page;
-  testing::FillEntries(one_page.MakeDatabase(), 25);
+  support::FillEntries(one_page.MakeDatabase(), 25);
   const std::string page = Render(one_page, WriteLogList, {{"action", "list"}});
   EXPECT_EQ(page.find("<center>"), std::string::npos);
   EXPECT_NE(page.find(">t1</a>"), std::string::npos);
@@ -203,7 +203,7 @@ TEST(PublicPagesTest, ListPagesWithAndWithoutPager) {
 TEST(PublicPagesTest, EntryPageAndWhatNamesNoEntry) {
   PageFixture f;
   f.texts = {"Demo & Co", "admin@example.org", "通知", "制作", "https://example.org/", ""};
-  testing::InsertEntry(f.MakeDatabase(), "标题&amp;", "第一行<br>第二行",
+  support::InsertEntry(f.MakeDatabase(), "标题&amp;", "第一行<br>第二行",
                        "2026-12-06 14:05:09.250");
   PageFixture no_database;  // ids that are not whole numbers never reach it
   for (auto [page, id, golden] : {std::tuple{&f, "1", "entry_page.html"},
@@ -315,7 +315,7 @@ struct HeldSync {
 TEST(CachedPagesTest, APageReadWhileACommitIsBeingWrittenIsNotServedAfterItReturns) {
   PageFixture f;
   const std::string file = f.MakeDatabase();
-  testing::FillEntries(file, 12);
+  support::FillEntries(file, 12);
   Render(f, WriteHotNews);  // the log and its index exist before the writer opens the file
   HeldSync held;
   std::thread writer([&] {
@@ -346,7 +346,7 @@ TEST(CachedPagesTest, PagesFoundByTheirAnchorsKeepTheOrderOfEntriesOfEqualTime) 
   PageFixture f;
   const std::string file = f.MakeDatabase();
   // Runs of seven entries share a time, so that runs cross the pages' and the anchors' bounds.
-  testing::Sql(file,
+  support::Sql(file,
                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2110) "
                "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) SELECT 't' || i, 'c', "
                "datetime('2026-03-01', '+' || (i / 7) || ' seconds') FROM n");
@@ -363,7 +363,7 @@ TEST(CachedPagesTest, PagesFoundByTheirAnchorsKeepTheOrderOfEntriesOfEqualTime) 
 
   // In another state the anchors are read again: an entry amid the run of entries 28 to 34
   // moves every page after it.
-  testing::InsertEntry(file, "amid", "c", "2026-03-01 00:00:04");
+  support::InsertEntry(file, "amid", "c", "2026-03-01 00:00:04");
   expected.insert(expected.end() - 34, 2111);
   auto slice = [&](std::size_t from, std::size_t to) {
     return std::vector<std::int64_t>(expected.begin() + from, expected.begin() + to);
@@ -378,7 +378,7 @@ TEST(CachedPagesTest, PagesFoundByTheirAnchorsKeepTheOrderOfEntriesOfEqualTime) 
 // Which page a session is on is checked over HTTP.
 TEST(CachedPagesTest, AKeptListPageIsNotServedWithTheLinksOfAnotherQuery) {
   PageFixture f;
-  testing::FillEntries(f.MakeDatabase(), 60);
+  support::FillEntries(f.MakeDatabase(), 60);
   EXPECT_NE(Render(f, WriteLogList, {{"action", "list"}})
                 .find("location.href='/log/board?action=list&move=first'"),
             std::string::npos);

@@ -53,6 +53,29 @@ TEST(ClientAddressTest, ForwardedForIsBelievedOnlyFromTrustedProxies) {
   EXPECT_EQ(ClientAddress("127.0.0.1", "198.51.100.4, junk", proxies), "127.0.0.1");
   EXPECT_EQ(ClientAddress("::ffff:127.0.0.1", " 2001:DB8::1 ", proxies), "2001:db8::1");
   EXPECT_EQ(ClientAddress("127.0.0.1", "", proxies), "127.0.0.1");
+  // Connections are counted per IPv4 address, per IPv6 /64 network.
+  EXPECT_EQ(AddressGroup("192.0.2.7"), "192.0.2.7");
+  EXPECT_EQ(AddressGroup("2001:db8:1:2:aaaa::1"), "2001:db8:1:2::/64");
+  EXPECT_EQ(AddressGroup("2001:db8:1:2:bbbb:1:2:3"), "2001:db8:1:2::/64");
+  EXPECT_EQ(AddressGroup("::1"), "::/64");
+}
+
+TEST(RequestTargetTest, OriginAndAbsoluteFormsAndNothingElse) {
+  const auto parts = [](std::string_view target) {
+    const auto split = SplitRequestTarget(target);
+    if (!split) return std::string("refused");
+    return std::string(split->authority) + " " + std::string(split->path) + " " +
+           std::string(split->query);
+  };
+  EXPECT_EQ(parts("/log/board?action=list"), " /log/board action=list");
+  EXPECT_EQ(parts("/a?"), " /a ");
+  EXPECT_EQ(parts("http://example.org:8080/log/board?x=1"), "example.org:8080 /log/board x=1");
+  EXPECT_EQ(parts("HTTPS://[2001:db8::1]"), "[2001:db8::1] / ");
+  EXPECT_EQ(parts("http://h?q"), "h / q");
+  for (const char* bad : {"", "log/board", "*", "example.org:80", "ftp://h/x", "http:/h/x",
+                          "http:///x", "http://user@h/x", "http://h\\x/", "http://h\"/"}) {
+    EXPECT_EQ(parts(bad), "refused") << bad;
+  }
 }
 
 // The scheme and host are a proxy's word only when the settings trust it; the browser's word on
@@ -145,9 +168,10 @@ TEST(MapPathTest, MapsFromThePageFolderOrTheRootAndNeverAbove) {
 
 TEST(PageSessionTest, CreatedAtFirstWriteAndAbandonedAtTheEnd) {
   SessionStore store(10, 20);
+  SessionIds ids;
   std::string cookie;
   {
-    PageSession session(store, "TSESSIONID=0123456789abcdef0123456789abcdef");  // not ours
+    PageSession session(store, ids, "TSESSIONID=0123456789abcdef0123456789abcdef");  // not ours
     EXPECT_EQ(session.Value("username"), "");
     EXPECT_EQ(store.size(), 0u);
     session.SetValue("username", "admin");
@@ -156,7 +180,7 @@ TEST(PageSessionTest, CreatedAtFirstWriteAndAbandonedAtTheEnd) {
   const std::string id = cookie.substr(cookie.find('=') + 1, 32);
   EXPECT_NE(id, "0123456789abcdef0123456789abcdef");
   EXPECT_EQ(cookie, "TSESSIONID=" + id + "; Path=/; HttpOnly; SameSite=Strict");
-  PageSession session(store, "a=b; TSESSIONID=" + id);
+  PageSession session(store, ids, "a=b; TSESSIONID=" + id);
   EXPECT_EQ(session.Value("username"), "admin");
   session.Abandon();
   session.SetValue("username", "still");  // usable until the request ends
@@ -170,9 +194,10 @@ TEST(PageSessionTest, CreatedAtFirstWriteAndAbandonedAtTheEnd) {
 // carries that page, and a session started later begins with it.
 TEST(PageSessionTest, TheFirstPageAloneIsKeptWithoutAStoredSession) {
   SessionStore store(10, 20);
+  SessionIds ids;
   std::string cookie;
   {
-    PageSession session(store, "");
+    PageSession session(store, ids, "");
     EXPECT_EQ(session.Value(host::kPageItem), "");
     session.SetValue(host::kPageItem, "1");
     EXPECT_EQ(session.Value(host::kPageItem), "1");
@@ -181,14 +206,14 @@ TEST(PageSessionTest, TheFirstPageAloneIsKeptWithoutAStoredSession) {
   EXPECT_EQ(cookie, "TSESSIONID=first-page; Path=/; HttpOnly; SameSite=Strict");
   EXPECT_EQ(store.size(), 0u);
   {
-    PageSession again(store, "TSESSIONID=first-page");
+    PageSession again(store, ids, "TSESSIONID=first-page");
     EXPECT_EQ(again.Value(host::kPageItem), "1");  // so that "next" shows the second page
     EXPECT_EQ(again.Value("username"), "");
     again.SetValue(host::kPageItem, "1");
     EXPECT_EQ(again.Finish(), std::nullopt);  // it holds the mark already
   }
   EXPECT_EQ(store.size(), 0u);
-  PageSession next(store, "TSESSIONID=first-page");
+  PageSession next(store, ids, "TSESSIONID=first-page");
   next.SetValue("other", "x");
   cookie = next.Finish().value_or("");
   const std::string id = cookie.substr(cookie.find('=') + 1, 32);
@@ -196,7 +221,7 @@ TEST(PageSessionTest, TheFirstPageAloneIsKeptWithoutAStoredSession) {
   EXPECT_EQ(store.Value(id, "other"), "x");
 
   // Abandoned, the mark goes too.
-  PageSession ended(store, "TSESSIONID=first-page");
+  PageSession ended(store, ids, "TSESSIONID=first-page");
   ended.Abandon();
   EXPECT_EQ(ended.Finish(), "TSESSIONID=; Max-Age=0; Path=/; HttpOnly; SameSite=Strict");
 }
@@ -205,10 +230,11 @@ TEST(PageSessionTest, TheFirstPageAloneIsKeptWithoutAStoredSession) {
 // the cookie says so.
 TEST(PageSessionTest, ALogonIssuesANewIdAndOverHttpsTheCookieIsSecure) {
   SessionStore store(10, 20);
-  const std::string planted = store.Create();
+  SessionIds ids;
+  const std::string planted = store.Create(ids);
   store.SetValue(planted, "tPage", "3");
   store.SetTimeout(planted, 120);
-  PageSession session(store, "TSESSIONID=" + planted, true);
+  PageSession session(store, ids, "TSESSIONID=" + planted, true);
   session.LogOn("admin");
   session.SetValue("username", "admin");
   const std::string cookie = session.Finish().value_or("");
@@ -219,12 +245,12 @@ TEST(PageSessionTest, ALogonIssuesANewIdAndOverHttpsTheCookieIsSecure) {
   EXPECT_EQ(store.Value(id, "tPage"), "3");
   EXPECT_EQ(store.Value(id, "username"), "admin");
 
-  PageSession marked(store, "TSESSIONID=first-page");
+  PageSession marked(store, ids, "TSESSIONID=first-page");
   marked.LogOn("admin");
   const std::string other = marked.Finish().value_or("").substr(11, 32);
   EXPECT_EQ(store.Value(other, "tPage"), "1");
   // A password change ends the account's other sessions.
-  PageSession changing(store, "TSESSIONID=" + id);
+  PageSession changing(store, ids, "TSESSIONID=" + id);
   changing.EndOtherSessions("admin");
   EXPECT_EQ(changing.Finish(), std::nullopt);
   EXPECT_TRUE(store.Touch(id));
@@ -236,11 +262,12 @@ class SessionStoreTest : public ::testing::Test {
  protected:
   std::chrono::steady_clock::time_point now_{std::chrono::hours(1000)};
   const SessionStore::Clock clock_ = [this] { return now_; };
+  SessionIds ids_;
 };
 
 TEST_F(SessionStoreTest, KeepsItemsUntilTheTimeOutSinceLastUse) {
   SessionStore store(10, 20, clock_);
-  const std::string id = store.Create();
+  const std::string id = store.Create(ids_);
   store.SetValue(id, "username", "admin");
   now_ += minutes(19);
   EXPECT_TRUE(store.Touch(id));  // use restarts the clock
@@ -253,14 +280,14 @@ TEST_F(SessionStoreTest, KeepsItemsUntilTheTimeOutSinceLastUse) {
 
 TEST_F(SessionStoreTest, WhenFullDropsExpiredThenLeastRecentlyUsed) {
   SessionStore store(3, 20, clock_);
-  const std::string a = store.Create(), b = store.Create(), c = store.Create();
+  const std::string a = store.Create(ids_), b = store.Create(ids_), c = store.Create(ids_);
   store.SetTimeout(a, 1);
   EXPECT_TRUE(store.Touch(b));  // least recently used first: c, a, b
   now_ += minutes(2);           // a has expired
   store.SetTimeout(c, 60);      // now a, b, c, each time-out in a queue of its own
-  const std::string d = store.Create();
+  const std::string d = store.Create(ids_);
   EXPECT_FALSE(store.Touch(a));
-  const std::string e = store.Create();  // nothing expired: b, the least recently used, goes
+  const std::string e = store.Create(ids_);  // nothing expired: b, the least recently used, goes
   EXPECT_EQ(store.size(), 3u);
   EXPECT_FALSE(store.Touch(b));
   for (const std::string& kept : {c, d, e}) EXPECT_TRUE(store.Touch(kept));
@@ -270,18 +297,18 @@ TEST_F(SessionStoreTest, WhenFullDropsExpiredThenLeastRecentlyUsed) {
 // that have expired, and a session hidden behind a longer-lived one is still never served.
 TEST_F(SessionStoreTest, SweepsExpiredSessionsAFewAtATime) {
   SessionStore store(1000, 20, clock_);
-  const std::string longer = store.Create();
+  const std::string longer = store.Create(ids_);
   store.SetTimeout(longer, 120);
   std::vector<std::string> ids;
-  for (int i = 0; i < 999; ++i) ids.push_back(store.Create());
+  for (int i = 0; i < 999; ++i) ids.push_back(store.Create(ids_));
   EXPECT_EQ(std::set(ids.begin(), ids.end()).size(), 999u);  // ids are never handed out twice
   now_ += minutes(30);
-  store.Create();
+  store.Create(ids_);
   EXPECT_GT(store.size(), 990u);
   EXPECT_EQ(store.Value(ids.front(), "x"), "");
   EXPECT_FALSE(store.Touch(ids.back()));
   EXPECT_TRUE(store.Touch(longer));
-  for (int i = 0; i < 300; ++i) store.Create();
+  for (int i = 0; i < 300; ++i) store.Create(ids_);
   EXPECT_LT(store.size(), 1000u);  // sweeping outpaces creation once the way is clear
 }
 
@@ -289,21 +316,21 @@ TEST_F(SessionStoreTest, SweepsExpiredSessionsAFewAtATime) {
 // themselves. A logon moves the items and the time-out to the new id.
 TEST_F(SessionStoreTest, LoggedOnSessionsHaveABudgetOfTheirOwn) {
   SessionStore store(3, 20, clock_, 2);
-  const std::string visitor = store.Create();
+  const std::string visitor = store.Create(ids_);
   store.SetValue(visitor, "tPage", "2");
   store.SetTimeout(visitor, 120);
-  const std::string admin = store.Renew(visitor, "admin");
+  const std::string admin = store.Renew(ids_, visitor, "admin");
   EXPECT_FALSE(store.Touch(visitor));
   EXPECT_EQ(store.Value(admin, "tPage"), "2");
   now_ += minutes(100);
   EXPECT_TRUE(store.Touch(admin));  // 120 minutes, as before the logon
-  for (int i = 0; i < 1000; ++i) store.Create();
+  for (int i = 0; i < 1000; ++i) store.Create(ids_);
   EXPECT_EQ(store.size(), 4u);
   EXPECT_TRUE(store.Touch(admin));
 
-  const std::string editor = store.Renew("", "editor");
+  const std::string editor = store.Renew(ids_, "", "editor");
   EXPECT_TRUE(store.Touch(admin));
-  const std::string third = store.Renew("", "admin");  // the accounts' budget is full
+  const std::string third = store.Renew(ids_, "", "admin");  // the accounts' budget is full
   EXPECT_FALSE(store.Touch(editor));
   EXPECT_EQ(store.size(), 5u);
   store.EndAccount("admin", third);
@@ -354,7 +381,7 @@ TEST_F(SessionStoreTest, BudgetsAgreeWithANaiveModel) {
     switch (next(5)) {
       case 0: {
         make_room(false);
-        ids.push_back(store.Create());
+        ids.push_back(store.Create(ids_));
         model.insert(model.begin(), {ids.back(), ""});
         break;
       }
@@ -362,7 +389,7 @@ TEST_F(SessionStoreTest, BudgetsAgreeWithANaiveModel) {
         const std::string& account = accounts[next(2)];
         if (auto it = find(some); it != model.end()) model.erase(it);
         make_room(true);
-        ids.push_back(store.Renew(some, account));
+        ids.push_back(store.Renew(ids_, some, account));
         model.insert(model.begin(), {ids.back(), account});
         break;
       }
@@ -389,13 +416,13 @@ TEST(PageRunTest, ThePageAndItsHeadersGoOutButNotAFailuresHeadersOrDetail) {
   ResponseHead head;
   std::string body;
   // The head of a POST of "raw" to the default page, as the connection ends it for an HTTP/1.0
-  // client that keeps it; its Date, which changes every second, written "Date: D".
+  // client that keeps it, with the Date "D".
   const auto run = [&](const PageHandler& handler) {
-    const PageHost host{handler, sessions, "/srv/site"};
-    head.End(RunPage(host, default_page, line, {}, "raw", head, body), true, 10);
-    const std::string text(head.text());
-    const std::size_t date = text.find("\r\nDate: ") + 8;
-    return text.substr(0, date) + "D" + text.substr(text.find("\r\n", date));
+    SessionIds ids;
+    const PageHost host{handler, sessions, "/srv/site", ids};
+    std::string text;
+    WriteHead(head, "D", RunPage(host, default_page, line, {}, "raw", head, body), true, 10, text);
+    return text;
   };
   EXPECT_EQ(run([](host::ScriptingContext& context, const PageConfig& page) {
               context.response.AddHeader("X-Page", "1");

@@ -13,9 +13,10 @@
 #include <string>
 
 #include "data/database.h"
-#include "data/postgres.h"
+#include "data/location.h"
+#include "data/postgres/connection.h"
 
-namespace tessaly::testing {
+namespace tessaly::support {
 
 // Runs one statement with `params` on the database, as another tool would; returns the first
 // column of its first row as bytes, "" when it gives no row.
@@ -102,6 +103,6 @@ inline std::int64_t InsertPicture(const std::string& file, const std::string& na
           {name, type, stime}));
 }
 
-}  // namespace tessaly::testing
+}  // namespace tessaly::support
 
 #endif  // TESSALY_TESTS_SUPPORT_ENTRIES_H_

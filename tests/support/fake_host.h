@@ -10,7 +10,7 @@
 
 #include "host/host.h"
 
-namespace tessaly::testing {
+namespace tessaly::support {
 
 using Items = std::vector<std::pair<std::string, std::string>>;
 
@@ -120,6 +120,6 @@ struct FakePage {
   host::ScriptingContext context{request, response, server, session, application};
 };
 
-}  // namespace tessaly::testing
+}  // namespace tessaly::support
 
 #endif  // TESSALY_TESTS_SUPPORT_FAKE_HOST_H_

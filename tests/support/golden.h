@@ -13,7 +13,7 @@
 
 #include "support/temp_dir.h"
 
-namespace tessaly::testing {
+namespace tessaly::support {
 
 inline std::filesystem::path GoldenPath(const std::string& name) {
   return std::filesystem::path(TESSALY_GOLDEN_DIR) / name;
@@ -28,6 +28,6 @@ inline void ExpectGolden(const std::string& actual, const std::string& name) {
   EXPECT_EQ(actual, ReadFile(GoldenPath(name))) << "golden file " << GoldenPath(name);
 }
 
-}  // namespace tessaly::testing
+}  // namespace tessaly::support
 
 #endif  // TESSALY_TESTS_SUPPORT_GOLDEN_H_

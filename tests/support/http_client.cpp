@@ -10,7 +10,7 @@
 #include <cctype>
 #include <stdexcept>
 
-namespace tessaly::testing {
+namespace tessaly::support {
 namespace {
 
 std::string Lower(std::string s) {
@@ -99,4 +99,4 @@ bool HttpConnection::ClosedByPeer(int timeout_ms) {
   return recv(fd_, &c, 1, MSG_PEEK) <= 0;
 }
 
-}  // namespace tessaly::testing
+}  // namespace tessaly::support

@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-namespace tessaly::testing {
+namespace tessaly::support {
 
 struct HttpResponse {
   int status = 0;  // 0: the server closed the connection before an answer
@@ -45,6 +45,6 @@ class HttpConnection {
   std::string buffer_;
 };
 
-}  // namespace tessaly::testing
+}  // namespace tessaly::support
 
 #endif  // TESSALY_TESTS_SUPPORT_HTTP_CLIENT_H_

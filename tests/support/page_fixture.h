@@ -3,6 +3,7 @@
 #ifndef TESSALY_TESTS_SUPPORT_PAGE_FIXTURE_H_
 #define TESSALY_TESTS_SUPPORT_PAGE_FIXTURE_H_
 
+#include <memory>
 #include <string>
 
 #include "data/database.h"
@@ -12,7 +13,7 @@
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
 
-namespace tessaly::testing {
+namespace tessaly::support {
 
 // The page /log/board with WebPath "log" in a temporary site; the database is made on demand.
 class PageFixture {
@@ -22,7 +23,7 @@ class PageFixture {
     host.server.page_folder = dir.str() + "/log";
   }
 
-  std::string MakeDatabase() { return testing::MakeDatabase(dir.path() / "log"); }
+  std::string MakeDatabase() { return support::MakeDatabase(dir.path() / "log"); }
 
   // A fresh `method` request of `query` on the same session, database and settings; its raw
   // query is the items joined unless `raw_query` is given.
@@ -47,8 +48,9 @@ class PageFixture {
 
   // The pages keep what they read in `cache`, as they do in the server.
   pages::PageContext Context() {
-    return {host.request, host.response, host.server, host.session, script_name, web_path,
-            hot_news,     image_size,    texts,       database,     logons,      &cache};
+    return {host.request, host.response, host.server,     host.session, script_name,
+            web_path,     hot_news,      image_size,      texts,        database,
+            logons,       &cache,        renderings.get()};
   }
 
   TempDir dir;
@@ -62,8 +64,9 @@ class PageFixture {
   pages::PageDatabase database{pool, host.server, web_path};
   pages::LogonGuard logons;
   pages::PublicCache cache{1024 * 1024, 1};
+  std::unique_ptr<pages::OutputCache> renderings = cache.NewRenderings();
 };
 
-}  // namespace tessaly::testing
+}  // namespace tessaly::support
 
 #endif  // TESSALY_TESTS_SUPPORT_PAGE_FIXTURE_H_

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace tessaly::testing {
+namespace tessaly::support {
 
 // The whole content of `file`, "" when it cannot be read.
 inline std::string ReadFile(const std::filesystem::path& file) {
@@ -48,6 +48,6 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-}  // namespace tessaly::testing
+}  // namespace tessaly::support
 
 #endif  // TESSALY_TESTS_SUPPORT_TEMP_DIR_H_

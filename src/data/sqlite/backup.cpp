@@ -1,4 +1,4 @@
-#include "data/backup.h"
+#include "data/sqlite/backup.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "base/errors.h"
-#include "data/database.h"
-#include "data/schema.h"
+#include "data/sqlite/connection.h"
+#include "data/sqlite/schema.h"
 
 namespace tessaly::data {
 namespace {
@@ -40,15 +40,6 @@ Db OpenFile(const std::string& path, int flags, const std::string& what) {
   }
   sqlite3_busy_timeout(db.get(), 5000);
   return db;
-}
-
-void Exec(sqlite3* db, const char* sql, const std::string& what) {
-  char* message = nullptr;
-  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-    std::string text = message ? message : sqlite3_errmsg(db);
-    sqlite3_free(message);
-    throw DataError(what + ": " + text);
-  }
 }
 
 std::string FirstText(sqlite3* db, const char* sql, const std::string& what) {
@@ -181,7 +172,7 @@ void SyncFile(const std::string& path) {
   ::close(fd);
 }
 
-void CopyPages(sqlite3* source, sqlite3* target, const BackupOptions& options) {
+void CopyPages(sqlite3* source, sqlite3* target, const CopyOptions& options) {
   sqlite3_backup* backup = sqlite3_backup_init(target, "main", source, "main");
   if (!backup) throw DataError(std::string("cannot start the copy: ") + sqlite3_errmsg(target));
   int rc;
@@ -199,20 +190,18 @@ void CopyPages(sqlite3* source, sqlite3* target, const BackupOptions& options) {
 
 }  // namespace
 
-void BackupDatabase(const std::string& from, const std::string& to, const BackupOptions& options) {
+void BackupSqliteFile(const std::string& from, const std::string& to, const CopyOptions& options) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (!options.overwrite && fs::exists(fs::symlink_status(to, ec))) {
     throw DataError(to + " already exists (give --force to replace it)");
   }
-  {
-    auto checked = Database::Open(from);  // refuses a missing or foreign file
-  }
+  CheckSqliteFile(from);  // refuses a missing or foreign file
   Db source = OpenFile(from, SQLITE_OPEN_READONLY, "the database");
   // One read transaction for the whole copy: every step reads the same snapshot, so writers
   // that commit meanwhile neither restart the copy nor appear in it.
-  Exec(source.get(), "BEGIN", "cannot start reading " + from);
-  Exec(source.get(), "SELECT count(*) FROM sqlite_schema", "cannot read " + from);
+  ExecSql(source.get(), "BEGIN", "cannot start reading " + from);
+  ExecSql(source.get(), "SELECT count(*) FROM sqlite_schema", "cannot read " + from);
 
   const fs::path target_path = fs::absolute(to, ec);
   RemoveLeftovers(target_path);
@@ -222,12 +211,12 @@ void BackupDatabase(const std::string& from, const std::string& to, const Backup
     Db target = OpenFile(temporary.path(), SQLITE_OPEN_READWRITE, "the copy");
     CopyPages(source.get(), target.get(), options);
     // The copy inherits the write-ahead log mode; fold it into one self-contained file.
-    Exec(target.get(), "PRAGMA journal_mode=DELETE", "cannot finish the copy");
+    ExecSql(target.get(), "PRAGMA journal_mode=DELETE", "cannot finish the copy");
     const std::string integrity = FirstText(target.get(), "PRAGMA integrity_check", "check");
     if (integrity != "ok") throw DataError("the copy failed its integrity check: " + integrity);
-    CheckSchema(target.get(), temporary.path());
+    CheckSqliteSchema(target.get(), temporary.path());
   }
-  Exec(source.get(), "COMMIT", "cannot end reading " + from);
+  ExecSql(source.get(), "COMMIT", "cannot end reading " + from);
   SyncFile(temporary.path());
 
   const int flags = options.overwrite ? 0 : RENAME_NOREPLACE;

@@ -1,9 +1,11 @@
-#include "data/schema.h"
+#include "data/sqlite/schema.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include "base/errors.h"
-#include "data/search_index.h"
+#include "data/sqlite/connection.h"
+#include "data/sqlite/search_index.h"
 
 namespace tessaly::data {
 namespace {
@@ -47,15 +49,6 @@ CREATE TRIGGER IF NOT EXISTS IMAGE_COUNT_UP AFTER INSERT ON IMAGE
 CREATE TRIGGER IF NOT EXISTS IMAGE_COUNT_DOWN AFTER DELETE ON IMAGE
   BEGIN UPDATE ROW_COUNT SET N = N - 1 WHERE NAME = 'IMAGE'; END;
 )sql";
-
-void Exec(sqlite3* db, const std::string& sql) {
-  char* message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-    std::string text = message ? message : sqlite3_errmsg(db);
-    sqlite3_free(message);
-    throw DataError(text);
-  }
-}
 
 int PragmaInt(sqlite3* db, const char* pragma) {
   sqlite3_stmt* stmt = nullptr;
@@ -103,23 +96,23 @@ void RequireUniqueImageNames(sqlite3* db) {
 
 }  // namespace
 
-void CreateSchema(sqlite3* db) {
-  Exec(db, "PRAGMA journal_mode=WAL");
-  Exec(db, "BEGIN IMMEDIATE");
+void CreateSqliteSchema(sqlite3* db) {
+  ExecSql(db, "PRAGMA journal_mode=WAL");
+  ExecSql(db, "BEGIN IMMEDIATE");
   try {
-    Exec(db, kSchema);
+    ExecSql(db, kSchema);
     RequireUniqueImageNames(db);
     CreateSearchIndex(db);
-    Exec(db, "PRAGMA application_id=" + std::to_string(kApplicationId));
-    Exec(db, "PRAGMA user_version=1");
-    Exec(db, "COMMIT");
+    ExecSql(db, "PRAGMA application_id=" + std::to_string(kApplicationId));
+    ExecSql(db, "PRAGMA user_version=1");
+    ExecSql(db, "COMMIT");
   } catch (...) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
 }
 
-void CheckSchema(sqlite3* db, const std::string& path) {
+void CheckSqliteSchema(sqlite3* db, const std::string& path) {
   int id = 0;
   try {
     id = PragmaInt(db, "PRAGMA application_id");
@@ -134,6 +127,41 @@ void CheckSchema(sqlite3* db, const std::string& path) {
   }
   if (id != kApplicationId) throw DataError(path + " is not a Tessaly database");
   RequireUniqueImageNames(db);
+}
+
+void CheckSqliteFilePresent(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    throw DataError("no database at " + path);
+  }
+}
+
+void CheckSqliteFile(const std::string& path) {
+  CheckSqliteFilePresent(path);
+  SqliteConnection connection(path);
+  CheckSqliteSchema(connection.handle(), path);
+  CreateSqliteSchema(connection.handle());
+}
+
+void CreateSqliteFile(const std::string& path) {
+  sqlite3* db = OpenSqliteHandle(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  try {
+    sqlite3_stmt* stmt = nullptr;
+    // A file with tables of another program is refused rather than mixed into.
+    if (sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_schema", -1, &stmt, nullptr) !=
+        SQLITE_OK) {
+      CheckSqliteSchema(db, path);  // names the cause: a folder it cannot write, or not SQLite
+      throw DataError("cannot read " + path + ": " + sqlite3_errmsg(db));
+    }
+    int objects = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : 0;
+    sqlite3_finalize(stmt);
+    if (objects > 0) CheckSqliteSchema(db, path);
+    CreateSqliteSchema(db);
+  } catch (...) {
+    sqlite3_close(db);
+    throw;
+  }
+  sqlite3_close(db);
 }
 
 }  // namespace tessaly::data

@@ -15,8 +15,8 @@
 // still runs: the page then reads the database itself and fails or succeeds as it would have.
 // The feed keeps one connection of its own, outside the pool, and tries to make it again at
 // most once a second after it broke.
-#ifndef TESSALY_DATA_GENERATION_FEED_H_
-#define TESSALY_DATA_GENERATION_FEED_H_
+#ifndef TESSALY_DATA_POSTGRES_GENERATION_FEED_H_
+#define TESSALY_DATA_POSTGRES_GENERATION_FEED_H_
 
 #include <functional>
 #include <memory>
@@ -48,4 +48,4 @@ class GenerationFeed {
 
 }  // namespace tessaly::data
 
-#endif  // TESSALY_DATA_GENERATION_FEED_H_
+#endif  // TESSALY_DATA_POSTGRES_GENERATION_FEED_H_

@@ -1,4 +1,4 @@
-#include "data/node_lease.h"
+#include "data/postgres/node_lease.h"
 
 #include <libpq-fe.h>
 #include <poll.h>
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "data/postgres.h"
+#include "data/postgres/connection.h"
 
 namespace tessaly::data {
 namespace {
@@ -86,6 +86,132 @@ std::string Interval(std::chrono::milliseconds time) {
   return std::to_string(time.count()) + " milliseconds";
 }
 
+// The node's row in NODE_LEASE, kept over one connection at a time, and what the node learns
+// through it, written to the lease's `generation` and `valid_until`.
+class Registration {
+ public:
+  Registration(std::string url, std::atomic<std::uint64_t>& generation,
+               std::atomic<std::int64_t>& valid_until)
+      : url_(std::move(url)),
+        name_(NodeName()),
+        generation_(generation),
+        valid_until_(valid_until) {}
+
+  // One turn of the lease's thread: without a connection, connects and enters the row (at
+  // most once a second); with one, waits a tick at most for announcements, acknowledges them,
+  // and renews when it is time.
+  void Turn() {
+    const auto now = Clock::now();
+    if (!conn_) return Connect(now);
+    if (!Listen(now)) return;
+    if (Clock::now() >= renew_at_ && !Renew()) Drop("cannot renew it");
+  }
+
+  // Ends the lease and removes the node's row.
+  void Leave() {
+    valid_until_ = 0;
+    if (conn_) conn_->Run("DELETE FROM NODE_LEASE WHERE ID = $1", {name_});
+  }
+
+ private:
+  void Connect(Clock::time_point now) {
+    if (now < connect_at_) {
+      std::this_thread::sleep_for(kTick);
+      return;
+    }
+    connect_at_ = now + kReconnectPause;
+    conn_ = std::make_unique<LeaseConnection>(url_);
+    if (!conn_->ok() || !Enter()) Drop(nullptr);
+  }
+
+  // Listens, and enters the row, before it learns the generation: a writer that committed after
+  // the row was entered waits for this node, whose renewal or announcement tells it; one that
+  // committed before is in the generation the first renewal reads.
+  bool Enter() {
+    return conn_->Run("SET synchronous_commit = off", {}) &&
+           conn_->Run("LISTEN TESSALY_GENERATION", {}) &&
+           conn_->Run("DELETE FROM NODE_LEASE WHERE UNTIL < now() - interval '1 minute'", {}) &&
+           conn_->Run(
+               "INSERT INTO NODE_LEASE (ID, SEEN, UNTIL) VALUES ($1, 0, now() + "
+               "$2::interval) ON CONFLICT (ID) DO UPDATE SET SEEN = 0, UNTIL = EXCLUDED.UNTIL",
+               {name_, Interval(NodeLease::kLeaseTime)}) &&
+           Renew();
+  }
+
+  // Renews the lease with the generation known now, and learns the newest from the database
+  // in the same statement: an announcement lost or not yet arrived is made good at the next
+  // renewal. The lease holds from the moment the renewal was sent, once the node knows every
+  // generation that renewal saw committed. False when the statement failed or the node's row
+  // is gone (removed while the node was away): the node must then register again.
+  bool Renew() {
+    for (;;) {
+      const auto sent = Clock::now();
+      std::string newest;
+      std::uint64_t changed = 0;
+      if (!conn_->Run("SET synchronous_commit = on", {}) ||
+          !conn_->Run(kRenew,
+                      {name_, std::to_string(generation_.load()), Interval(NodeLease::kLeaseTime)},
+                      &newest, &changed) ||
+          !conn_->Run("SET synchronous_commit = off", {}) || changed != 1) {
+        return false;
+      }
+      renew_at_ = sent + NodeLease::kRenewEvery;
+      if (Number(newest) <= generation_.load()) {
+        valid_until_ =
+            (sent + NodeLease::kLeaseTime - NodeLease::kMargin).time_since_epoch().count();
+        return true;
+      }
+      generation_ = Number(newest);  // and acknowledged at once, by the next turn
+    }
+  }
+
+  // Waits for announcements until the renewal is due, a tick at most; false when the
+  // connection failed (and was dropped).
+  bool Listen(Clock::time_point now) {
+    pollfd socket{PQsocket(conn_->get()), POLLIN, 0};
+    const auto wait =
+        std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(renew_at_ - now),
+                   std::chrono::milliseconds(0), std::chrono::milliseconds(kTick));
+    if (poll(&socket, 1, static_cast<int>(wait.count())) < 0 && errno != EINTR) {
+      Drop("cannot wait for the connection");
+      return false;
+    }
+    if (!PQconsumeInput(conn_->get())) {
+      Drop(nullptr);
+      return false;
+    }
+    std::uint64_t newest = generation_.load();
+    while (PGnotify* note = PQnotifies(conn_->get())) {
+      newest = std::max(newest, Number(note->extra));
+      PQfreemem(note);
+    }
+    // A new generation is known here before the writer learns that this node has seen it.
+    if (newest > generation_.load()) {
+      generation_ = newest;
+      std::uint64_t changed = 0;
+      if (!conn_->Run(kAcknowledge, {name_, std::to_string(newest)}, nullptr, &changed) ||
+          changed != 1) {
+        Drop("cannot acknowledge a generation");
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void Drop(const char* why) {
+    valid_until_ = 0;
+    if (conn_) spdlog::warn("node lease ended: {}", why ? why : conn_->error());
+    conn_.reset();
+  }
+
+  const std::string url_;
+  const std::string name_;
+  std::atomic<std::uint64_t>& generation_;
+  std::atomic<std::int64_t>& valid_until_;
+  std::unique_ptr<LeaseConnection> conn_;
+  Clock::time_point connect_at_{}, renew_at_{};
+};
+
 }  // namespace
 
 NodeLease::NodeLease(std::string url)
@@ -104,98 +230,9 @@ std::optional<std::uint64_t> NodeLease::Generation() const {
 }
 
 void NodeLease::Run(const std::stop_token& stop) {
-  const std::string name = NodeName();
-  std::unique_ptr<LeaseConnection> conn;
-  Clock::time_point connect_at{}, renew_at{};
-
-  // Renews the lease with the generation known now, and learns the newest from the database
-  // in the same statement: an announcement lost or not yet arrived is made good at the next
-  // renewal. The lease holds from the moment the renewal was sent, once the node knows every
-  // generation that renewal saw committed. False when the statement failed or the node's row
-  // is gone (removed while the node was away): the node must then register again.
-  const auto renew = [&] {
-    for (;;) {
-      const auto sent = Clock::now();
-      std::string newest;
-      std::uint64_t changed = 0;
-      if (!conn->Run("SET synchronous_commit = on", {}) ||
-          !conn->Run(kRenew, {name, std::to_string(generation_.load()), Interval(kLeaseTime)},
-                     &newest, &changed) ||
-          !conn->Run("SET synchronous_commit = off", {}) || changed != 1) {
-        return false;
-      }
-      renew_at = sent + kRenewEvery;
-      if (Number(newest) <= generation_.load()) {
-        valid_until_ = (sent + kLeaseTime - kMargin).time_since_epoch().count();
-        return true;
-      }
-      generation_ = Number(newest);  // and acknowledged at once, by the next turn
-    }
-  };
-
-  // Listens, and enters the row, before it learns the generation: a writer that committed after
-  // the row was entered waits for this node, whose renewal or announcement tells it; one that
-  // committed before is in the generation the first renewal reads.
-  const auto enter = [&] {
-    return conn->Run("SET synchronous_commit = off", {}) &&
-           conn->Run("LISTEN TESSALY_GENERATION", {}) &&
-           conn->Run("DELETE FROM NODE_LEASE WHERE UNTIL < now() - interval '1 minute'", {}) &&
-           conn->Run(
-               "INSERT INTO NODE_LEASE (ID, SEEN, UNTIL) VALUES ($1, 0, now() + "
-               "$2::interval) ON CONFLICT (ID) DO UPDATE SET SEEN = 0, UNTIL = EXCLUDED.UNTIL",
-               {name, Interval(kLeaseTime)}) &&
-           renew();
-  };
-
-  const auto drop = [&](const char* why) {
-    valid_until_ = 0;
-    if (conn) spdlog::warn("node lease ended: {}", why ? why : conn->error());
-    conn.reset();
-  };
-
-  while (!stop.stop_requested()) {
-    const auto now = Clock::now();
-    if (!conn) {
-      if (now < connect_at) {
-        std::this_thread::sleep_for(kTick);
-        continue;
-      }
-      connect_at = now + kReconnectPause;
-      conn = std::make_unique<LeaseConnection>(url_);
-      if (!conn->ok() || !enter()) drop(nullptr);
-      continue;
-    }
-    pollfd socket{PQsocket(conn->get()), POLLIN, 0};
-    const auto wait =
-        std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(renew_at - now),
-                   std::chrono::milliseconds(0), std::chrono::milliseconds(kTick));
-    if (poll(&socket, 1, static_cast<int>(wait.count())) < 0 && errno != EINTR) {
-      drop("cannot wait for the connection");
-      continue;
-    }
-    if (!PQconsumeInput(conn->get())) {
-      drop(nullptr);
-      continue;
-    }
-    std::uint64_t newest = generation_.load();
-    while (PGnotify* note = PQnotifies(conn->get())) {
-      newest = std::max(newest, Number(note->extra));
-      PQfreemem(note);
-    }
-    // A new generation is known here before the writer learns that this node has seen it.
-    if (newest > generation_.load()) {
-      generation_ = newest;
-      std::uint64_t changed = 0;
-      if (!conn->Run(kAcknowledge, {name, std::to_string(newest)}, nullptr, &changed) ||
-          changed != 1) {
-        drop("cannot acknowledge a generation");
-        continue;
-      }
-    }
-    if (Clock::now() >= renew_at && !renew()) drop("cannot renew it");
-  }
-  valid_until_ = 0;
-  if (conn) conn->Run("DELETE FROM NODE_LEASE WHERE ID = $1", {name});
+  Registration registration(url_, generation_, valid_until_);
+  while (!stop.stop_requested()) registration.Turn();
+  registration.Leave();
 }
 
 }  // namespace tessaly::data

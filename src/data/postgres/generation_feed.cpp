@@ -1,4 +1,4 @@
-#include "data/generation_feed.h"
+#include "data/postgres/generation_feed.h"
 
 #include <libpq-fe.h>
 #include <spdlog/spdlog.h>
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "data/database.h"
-#include "data/postgres.h"
+#include "data/postgres/connection.h"
 
 namespace tessaly::data {
 
@@ -137,7 +137,7 @@ struct GenerationFeed::State : std::enable_shared_from_this<State> {
     const auto now = Clock::now();
     if (now < retry_at) return false;
     retry_at = now + kReconnectPause;
-    conn = PQconnectdb(database.path().c_str());
+    conn = PQconnectdb(database.location().c_str());
     PGresult* prepared = conn && PQstatus(conn) == CONNECTION_OK
                              ? PQprepare(conn, kStatement, kReadGeneration, 0, nullptr)
                              : nullptr;

@@ -4,6 +4,7 @@
 #define TESSALY_DATA_SQLITE_CONNECTION_H_
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "data/connection.h"
@@ -25,7 +26,6 @@ class SqliteConnection final : public Connection {
   // A prepared statement for `sql`, reset and unbound, owned by this connection.
   sqlite3_stmt* Prepare(const std::string& sql);
 
-  Engine engine() const override { return Engine::kSqlite; }
   void Query(const std::string& sql, const std::vector<Value>& params, std::vector<Row>& rows,
              std::vector<std::string>* names = nullptr) override;
   std::int64_t Execute(const std::string& sql, const std::vector<Value>& params = {}) override;
@@ -43,6 +43,10 @@ class SqliteConnection final : public Connection {
 
 // Opens a handle with the settings every connection of the server uses. Throws DataError.
 sqlite3* OpenSqliteHandle(const std::string& path, int flags);
+
+// Runs `sql` (statements without parameters) on `db`. Throws DataError with SQLite's message,
+// after "`what`: " when `what` is given.
+void ExecSql(sqlite3* db, const std::string& sql, std::string_view what = {});
 
 // The SQLite connection under `connection`. Throws DataError for another engine's.
 SqliteConnection& AsSqlite(Connection& connection);

@@ -1,11 +1,11 @@
 // A server node's lease on the freshness of a PostgreSQL database: while it holds, the node
-// knows the newest generation (postgres.h) without asking, so a cached page costs no round trip.
+// knows the newest generation (connection.h) without asking, so a cached page costs no round trip.
 //
 // The node keeps one connection of its own, on a thread of its own, that listens for the
 // generation each commit announces and registers the node in NODE_LEASE: the generation it has
 // seen and the time until which it counts as alive, renewed twice a second. A writer, once its
 // commit has returned from the server, waits until every node alive has seen its generation
-// (AwaitNodes in postgres.cpp); a node that neither answers nor renews stops counting when its
+// (AwaitNodes in connection.cpp); a node that neither answers nor renews stops counting when its
 // time runs out. So when the writer's commit returns to its caller, every node either knows of
 // it or no longer trusts its lease, and "a commit that has returned, on any node, is seen by
 // every later request" holds without a read per request.
@@ -16,8 +16,8 @@
 // during a write could let a node that has stopped answering serve the state before it).
 // Any failure of the connection ends the lease at once; the node then connects again once a
 // second, and meanwhile its requests read the generation themselves (generation_feed.h).
-#ifndef TESSALY_DATA_NODE_LEASE_H_
-#define TESSALY_DATA_NODE_LEASE_H_
+#ifndef TESSALY_DATA_POSTGRES_NODE_LEASE_H_
+#define TESSALY_DATA_POSTGRES_NODE_LEASE_H_
 
 #include <atomic>
 #include <chrono>
@@ -62,4 +62,4 @@ class NodeLease {
 
 }  // namespace tessaly::data
 
-#endif  // TESSALY_DATA_NODE_LEASE_H_
+#endif  // TESSALY_DATA_POSTGRES_NODE_LEASE_H_

@@ -1,4 +1,4 @@
-#include "data/postgres.h"
+#include "data/postgres/connection.h"
 
 #include <libpq-fe.h>
 #include <poll.h>
@@ -14,7 +14,7 @@
 
 #include "base/errors.h"
 #include "data/database.h"
-#include "data/node_lease.h"
+#include "data/postgres/node_lease.h"
 
 namespace tessaly::data {
 namespace {
@@ -22,217 +22,6 @@ namespace {
 // PostgreSQL type ids of the columns that come back as numbers or bytes.
 constexpr Oid kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700,
               kFloat8 = 701, kNumeric = 1700;
-
-// STIME is text in the same form as in an SQLite file, "YYYY-MM-DD HH:MM:SS.fff" in local
-// time, byte-ordered ("C" collation), so that pages read, sort and show it as they do there.
-constexpr const char* kSchema = R"sql(
-SELECT pg_advisory_xact_lock(1414745177);
-CREATE TABLE IF NOT EXISTS MESSAGE (
-  ID BIGSERIAL PRIMARY KEY,
-  TITLE TEXT NOT NULL DEFAULT '',
-  CONTENT TEXT NOT NULL DEFAULT '',
-  STIME TEXT COLLATE "C" NOT NULL
-    DEFAULT to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS.MS')
-);
-CREATE INDEX IF NOT EXISTS MESSAGE_STIME ON MESSAGE (STIME, ID);
-CREATE TABLE IF NOT EXISTS USERTB (
-  USERNAME TEXT NOT NULL PRIMARY KEY,
-  PASSWORD TEXT NOT NULL
-);
-CREATE TABLE IF NOT EXISTS IMAGE (
-  ID BIGSERIAL PRIMARY KEY,
-  NAME TEXT NOT NULL,
-  TYPE TEXT NOT NULL,
-  STIME TEXT COLLATE "C" NOT NULL
-    DEFAULT to_char(clock_timestamp(), 'YYYY-MM-DD HH24:MI:SS.MS'),
-  DATA BYTEA NOT NULL DEFAULT '\x'
-);
-CREATE UNIQUE INDEX IF NOT EXISTS IMAGE_NAME_UNIQUE ON IMAGE (NAME);
-CREATE TABLE IF NOT EXISTS ROW_COUNT (
-  NAME TEXT NOT NULL PRIMARY KEY,
-  N BIGINT NOT NULL
-);
-INSERT INTO ROW_COUNT (NAME, N) SELECT 'MESSAGE', count(*) FROM MESSAGE ON CONFLICT DO NOTHING;
-INSERT INTO ROW_COUNT (NAME, N) SELECT 'IMAGE', count(*) FROM IMAGE ON CONFLICT DO NOTHING;
-CREATE TABLE IF NOT EXISTS GENERATION (
-  ONE BOOLEAN PRIMARY KEY DEFAULT TRUE CHECK (ONE),
-  N BIGINT NOT NULL
-);
-INSERT INTO GENERATION (ONE, N) VALUES (TRUE, 1) ON CONFLICT DO NOTHING;
-CREATE TABLE IF NOT EXISTS NODE_LEASE (
-  ID TEXT PRIMARY KEY,
-  SEEN BIGINT NOT NULL,
-  UNTIL TIMESTAMPTZ NOT NULL
-);
-CREATE TABLE IF NOT EXISTS SEARCH_PENDING (ID BIGINT PRIMARY KEY);
--- The search index (data/search_index.h). A database made by an earlier version gets it in
--- place of the trigram index it had, with every entry pending.
-DO $$ BEGIN
-  IF to_regclass('search_terms') IS NULL THEN
-    CREATE TABLE SEARCH_TERMS (
-      ID BIGINT PRIMARY KEY,
-      KEY BIGINT NOT NULL UNIQUE,
-      TEXT TEXT NOT NULL,
-      TERMS TSVECTOR
-    );
-    CREATE INDEX SEARCH_TERMS_TERMS ON SEARCH_TERMS USING gin (TERMS);
-    CREATE INDEX SEARCH_TERMS_UNSPLIT ON SEARCH_TERMS (KEY) WHERE TERMS IS NULL;
-    INSERT INTO SEARCH_PENDING (ID) SELECT ID FROM MESSAGE ON CONFLICT DO NOTHING;
-  END IF;
-END $$;
-DROP TABLE IF EXISTS MESSAGE_SEARCH;
-
-CREATE TABLE IF NOT EXISTS WEB_SESSION (
-  ID TEXT PRIMARY KEY,
-  TIMEOUT_MINUTES BIGINT NOT NULL,
-  EXPIRES TIMESTAMPTZ NOT NULL
-);
-CREATE INDEX IF NOT EXISTS WEB_SESSION_EXPIRES ON WEB_SESSION (EXPIRES);
--- The account a logged-on session belongs to; NULL for a visitor's session.
-ALTER TABLE WEB_SESSION ADD COLUMN IF NOT EXISTS ACCOUNT TEXT;
-CREATE INDEX IF NOT EXISTS WEB_SESSION_ACCOUNT ON WEB_SESSION (ACCOUNT) WHERE ACCOUNT IS NOT NULL;
-CREATE TABLE IF NOT EXISTS WEB_SESSION_ITEM (
-  ID TEXT NOT NULL REFERENCES WEB_SESSION (ID) ON DELETE CASCADE,
-  NAME TEXT NOT NULL,
-  ITEM TEXT NOT NULL,
-  PRIMARY KEY (ID, NAME)
-);
-CREATE TABLE IF NOT EXISTS LOGON_FAILURE (
-  ADDRESS TEXT NOT NULL,
-  FAILED_AT TIMESTAMPTZ NOT NULL
-);
-CREATE INDEX IF NOT EXISTS LOGON_FAILURE_ADDRESS ON LOGON_FAILURE (ADDRESS, FAILED_AT);
-
--- A session's row made live: its time-out starts again; one that had expired (or never was)
--- starts empty with the default time-out, as a session revived in memory does.
-CREATE OR REPLACE FUNCTION TESSALY_SESSION_LIVE(SID TEXT, DEFAULT_MINUTES BIGINT)
-RETURNS void LANGUAGE plpgsql AS $$
-BEGIN
-  DELETE FROM WEB_SESSION WHERE ID = SID AND EXPIRES <= now();
-  INSERT INTO WEB_SESSION (ID, TIMEOUT_MINUTES, EXPIRES)
-    VALUES (SID, DEFAULT_MINUTES, now() + DEFAULT_MINUTES * interval '1 minute')
-    ON CONFLICT (ID) DO UPDATE
-    SET EXPIRES = now() + WEB_SESSION.TIMEOUT_MINUTES * interval '1 minute';
-END $$;
-CREATE OR REPLACE FUNCTION TESSALY_SESSION_SET(SID TEXT, DEFAULT_MINUTES BIGINT, ITEM_NAME TEXT,
-                                               ITEM_VALUE TEXT)
-RETURNS void LANGUAGE plpgsql AS $$
-BEGIN
-  PERFORM TESSALY_SESSION_LIVE(SID, DEFAULT_MINUTES);
-  INSERT INTO WEB_SESSION_ITEM (ID, NAME, ITEM) VALUES (SID, ITEM_NAME, ITEM_VALUE)
-    ON CONFLICT (ID, NAME) DO UPDATE SET ITEM = EXCLUDED.ITEM;
-END $$;
-CREATE OR REPLACE FUNCTION TESSALY_SESSION_TIMEOUT(SID TEXT, DEFAULT_MINUTES BIGINT,
-                                                   MINUTES BIGINT)
-RETURNS void LANGUAGE plpgsql AS $$
-BEGIN
-  PERFORM TESSALY_SESSION_LIVE(SID, DEFAULT_MINUTES);
-  UPDATE WEB_SESSION SET TIMEOUT_MINUTES = MINUTES, EXPIRES = now() + MINUTES * interval '1 minute'
-    WHERE ID = SID;
-END $$;
--- A logon: the items and time-out of a live session OLD_ID move to the new session NEW_ID of
--- ACCOUNT_NAME, and OLD_ID ends.
-CREATE OR REPLACE FUNCTION TESSALY_SESSION_RENEW(OLD_ID TEXT, NEW_ID TEXT, ACCOUNT_NAME TEXT,
-                                                 DEFAULT_MINUTES BIGINT)
-RETURNS void LANGUAGE plpgsql AS $$
-DECLARE
-  KEPT_MINUTES BIGINT;
-BEGIN
-  SELECT TIMEOUT_MINUTES INTO KEPT_MINUTES FROM WEB_SESSION
-    WHERE ID = OLD_ID AND EXPIRES > now() FOR UPDATE;
-  INSERT INTO WEB_SESSION (ID, TIMEOUT_MINUTES, EXPIRES, ACCOUNT)
-    VALUES (NEW_ID, coalesce(KEPT_MINUTES, DEFAULT_MINUTES),
-            now() + coalesce(KEPT_MINUTES, DEFAULT_MINUTES) * interval '1 minute', ACCOUNT_NAME);
-  IF KEPT_MINUTES IS NOT NULL THEN
-    UPDATE WEB_SESSION_ITEM SET ID = NEW_ID WHERE ID = OLD_ID;
-  END IF;
-  DELETE FROM WEB_SESSION WHERE ID = OLD_ID;
-END $$;
-
-CREATE OR REPLACE FUNCTION TESSALY_COUNT_UP() RETURNS trigger LANGUAGE plpgsql AS $$
-BEGIN
-  UPDATE ROW_COUNT SET N = N + (SELECT count(*) FROM ADDED) WHERE NAME = TG_ARGV[0];
-  RETURN NULL;
-END $$;
-CREATE OR REPLACE FUNCTION TESSALY_COUNT_DOWN() RETURNS trigger LANGUAGE plpgsql AS $$
-BEGIN
-  UPDATE ROW_COUNT SET N = N - (SELECT count(*) FROM REMOVED) WHERE NAME = TG_ARGV[0];
-  RETURN NULL;
-END $$;
-CREATE OR REPLACE FUNCTION TESSALY_COUNT_ZERO() RETURNS trigger LANGUAGE plpgsql AS $$
-BEGIN
-  UPDATE ROW_COUNT SET N = 0 WHERE NAME = TG_ARGV[0];
-  RETURN NULL;
-END $$;
-CREATE OR REPLACE FUNCTION TESSALY_NEXT_GENERATION() RETURNS trigger LANGUAGE plpgsql AS $$
-DECLARE
-  NEXT BIGINT;
-BEGIN
-  UPDATE GENERATION SET N = N + 1 RETURNING N INTO NEXT;
-  PERFORM pg_notify('tessaly_generation', NEXT::text);
-  RETURN NULL;
-END $$;
--- Waits until every node whose lease holds has seen the newest generation, at most GIVE_UP;
--- returns how many still have not. A program that writes with its own client calls it after
--- its commit to return only once no node can serve the state before it.
-CREATE OR REPLACE FUNCTION TESSALY_AWAIT_NODES(GIVE_UP INTERVAL) RETURNS BIGINT
-LANGUAGE plpgsql VOLATILE AS $$
-DECLARE
-  BEHIND BIGINT;
-  PAUSE DOUBLE PRECISION := 0.001;
-  UNTIL_AT TIMESTAMPTZ := clock_timestamp() + GIVE_UP;
-BEGIN
-  LOOP
-    SELECT count(*) INTO BEHIND FROM NODE_LEASE, GENERATION
-      WHERE NODE_LEASE.SEEN < GENERATION.N AND NODE_LEASE.UNTIL > clock_timestamp();
-    IF BEHIND = 0 OR clock_timestamp() > UNTIL_AT THEN
-      RETURN BEHIND;
-    END IF;
-    PERFORM pg_sleep(PAUSE);
-    PAUSE := least(PAUSE * 2, 0.004);
-  END LOOP;
-END $$;
-CREATE OR REPLACE FUNCTION TESSALY_SEARCH_ADDED() RETURNS trigger LANGUAGE plpgsql AS $$
-BEGIN
-  INSERT INTO SEARCH_PENDING (ID) SELECT ID FROM ADDED ON CONFLICT DO NOTHING;
-  RETURN NULL;
-END $$;
-CREATE OR REPLACE FUNCTION TESSALY_SEARCH_REMOVED() RETURNS trigger LANGUAGE plpgsql AS $$
-BEGIN
-  INSERT INTO SEARCH_PENDING (ID) SELECT ID FROM REMOVED ON CONFLICT DO NOTHING;
-  RETURN NULL;
-END $$;
-
-CREATE OR REPLACE TRIGGER MESSAGE_COUNT_UP AFTER INSERT ON MESSAGE
-  REFERENCING NEW TABLE AS ADDED FOR EACH STATEMENT EXECUTE FUNCTION TESSALY_COUNT_UP('MESSAGE');
-CREATE OR REPLACE TRIGGER MESSAGE_COUNT_DOWN AFTER DELETE ON MESSAGE
-  REFERENCING OLD TABLE AS REMOVED FOR EACH STATEMENT
-  EXECUTE FUNCTION TESSALY_COUNT_DOWN('MESSAGE');
-CREATE OR REPLACE TRIGGER MESSAGE_COUNT_ZERO AFTER TRUNCATE ON MESSAGE
-  FOR EACH STATEMENT EXECUTE FUNCTION TESSALY_COUNT_ZERO('MESSAGE');
-CREATE OR REPLACE TRIGGER IMAGE_COUNT_UP AFTER INSERT ON IMAGE
-  REFERENCING NEW TABLE AS ADDED FOR EACH STATEMENT EXECUTE FUNCTION TESSALY_COUNT_UP('IMAGE');
-CREATE OR REPLACE TRIGGER IMAGE_COUNT_DOWN AFTER DELETE ON IMAGE
-  REFERENCING OLD TABLE AS REMOVED FOR EACH STATEMENT EXECUTE FUNCTION TESSALY_COUNT_DOWN('IMAGE');
-CREATE OR REPLACE TRIGGER IMAGE_COUNT_ZERO AFTER TRUNCATE ON IMAGE
-  FOR EACH STATEMENT EXECUTE FUNCTION TESSALY_COUNT_ZERO('IMAGE');
-CREATE OR REPLACE TRIGGER MESSAGE_CHANGED AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON MESSAGE
-  FOR EACH STATEMENT EXECUTE FUNCTION TESSALY_NEXT_GENERATION();
-CREATE OR REPLACE TRIGGER IMAGE_CHANGED AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON IMAGE
-  FOR EACH STATEMENT EXECUTE FUNCTION TESSALY_NEXT_GENERATION();
-CREATE OR REPLACE TRIGGER USERTB_CHANGED AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON USERTB
-  FOR EACH STATEMENT EXECUTE FUNCTION TESSALY_NEXT_GENERATION();
-CREATE OR REPLACE TRIGGER MESSAGE_SEARCH_ADDED AFTER INSERT ON MESSAGE
-  REFERENCING NEW TABLE AS ADDED FOR EACH STATEMENT EXECUTE FUNCTION TESSALY_SEARCH_ADDED();
-CREATE OR REPLACE TRIGGER MESSAGE_SEARCH_CHANGED AFTER UPDATE ON MESSAGE
-  REFERENCING OLD TABLE AS REMOVED NEW TABLE AS ADDED FOR EACH STATEMENT
-  EXECUTE FUNCTION TESSALY_SEARCH_ADDED();
-CREATE OR REPLACE TRIGGER MESSAGE_SEARCH_CHANGED_FROM AFTER UPDATE ON MESSAGE
-  REFERENCING OLD TABLE AS REMOVED NEW TABLE AS ADDED FOR EACH STATEMENT
-  EXECUTE FUNCTION TESSALY_SEARCH_REMOVED();
-CREATE OR REPLACE TRIGGER MESSAGE_SEARCH_DELETED AFTER DELETE ON MESSAGE
-  REFERENCING OLD TABLE AS REMOVED FOR EACH STATEMENT EXECUTE FUNCTION TESSALY_SEARCH_REMOVED();
-)sql";
 
 // "?" marks become "$1", "$2", ... ; marks inside quoted text and identifiers stay.
 std::string Numbered(const std::string& sql) {
@@ -271,8 +60,6 @@ class PostgresConnection final : public Connection {
  public:
   explicit PostgresConnection(const std::string& url) : url_(url) { Connect(); }
   ~PostgresConnection() override { PQfinish(conn_); }
-
-  Engine engine() const override { return Engine::kPostgres; }
 
   void Query(const std::string& sql, const std::vector<Value>& params, std::vector<Row>& rows,
              std::vector<std::string>* names) override {
@@ -589,8 +376,8 @@ class GenerationWatch final : public ChangeWatch {
 
   Stamp Current() const override {
     try {
-      Lease lease = database_.Acquire();
-      return static_cast<PostgresConnection&>(*lease).ReadGeneration();
+      PooledConnection connection = database_.Acquire();
+      return static_cast<PostgresConnection&>(*connection).ReadGeneration();
     } catch (const std::exception&) {
       return {};  // the server is away: nothing can be served from what was kept
     }
@@ -599,12 +386,6 @@ class GenerationWatch final : public ChangeWatch {
  private:
   Database& database_;
 };
-
-std::int64_t Scalar(Connection& connection, const std::string& sql) {
-  std::vector<Row> rows;
-  connection.Query(sql, {}, rows);
-  return rows.empty() ? 0 : rows[0][0].ToInt();
-}
 
 }  // namespace
 
@@ -620,59 +401,10 @@ std::unique_ptr<Connection> ConnectPostgres(const std::string& url) {
   return std::make_unique<PostgresConnection>(url);
 }
 
-void CreatePostgresSchema(Connection& connection) {
-  connection.Begin();
-  try {
-    static_cast<PostgresConnection&>(connection).Script(kSchema);
-    connection.Commit();
-  } catch (...) {
-    connection.Rollback();
-    throw;
-  }
-}
-
-std::string DisplayUrl(const std::string& url) {
-  std::string shown = url;
-  // user:password@ in the authority, which ends at the first '/', '?' or '#' after "//".
-  if (const std::size_t scheme = shown.find("://"); scheme != std::string::npos) {
-    const std::size_t start = scheme + 3;
-    const std::size_t end = std::min(shown.find_first_of("/?#", start), shown.size());
-    const std::size_t at = shown.rfind('@', end);
-    const std::size_t colon = shown.find(':', start);
-    if (at != std::string::npos && at >= start && colon < at) {
-      shown.replace(colon + 1, at - colon - 1, "***");
-    }
-  }
-  // password=... as a query parameter or a key=value pair.
-  for (std::size_t from = 0; (from = shown.find("password=", from)) != std::string::npos;) {
-    const bool starts_item =
-        from == 0 || shown[from - 1] == '?' || shown[from - 1] == '&' || shown[from - 1] == ' ';
-    from += 9;
-    if (!starts_item) continue;
-    const std::size_t end = std::min(shown.find_first_of("& ", from), shown.size());
-    shown.replace(from, end - from, "***");
-  }
-  return shown;
-}
-
-void CheckPostgresSchema(Connection& connection, const std::string& url) {
-  if (Scalar(connection,
-             "SELECT count(*) FROM pg_tables WHERE schemaname = current_schema() AND tablename IN "
-             "('message', 'usertb', 'image', 'generation')") != 4) {
-    throw DataError(DisplayUrl(url) +
-                    " is not a Tessaly database; tessaly init --database makes one");
-  }
-}
-
 void RunScript(Connection& connection, const std::string& sql) {
-  if (connection.engine() != Engine::kPostgres) throw DataError("not a PostgreSQL connection");
-  static_cast<PostgresConnection&>(connection).Script(sql.c_str());
-}
-
-bool PostgresIsEmpty(Connection& connection) {
-  return Scalar(connection,
-                "SELECT (SELECT count(*) FROM MESSAGE) + (SELECT count(*) FROM USERTB) + "
-                "(SELECT count(*) FROM IMAGE)") == 0;
+  auto* postgres = dynamic_cast<PostgresConnection*>(&connection);
+  if (!postgres) throw DataError("not a PostgreSQL connection");
+  postgres->Script(sql.c_str());
 }
 
 std::unique_ptr<ChangeWatch> WatchPostgres(Database& database) {

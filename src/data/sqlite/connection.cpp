@@ -1,20 +1,14 @@
-#include "data/sqlite_connection.h"
+#include "data/sqlite/connection.h"
 
 #include <sqlite3.h>
 
 #include "base/errors.h"
-#include "data/search_index.h"
+#include "data/sqlite/search_index.h"
 
 namespace tessaly::data {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
-
-void Exec(sqlite3* db, const char* sql) {
-  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    throw DataError(std::string(sql) + ": " + sqlite3_errmsg(db));
-  }
-}
 
 void Check(sqlite3* db, int rc, const char* what) {
   if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) {
@@ -87,9 +81,19 @@ sqlite3* OpenSqliteHandle(const std::string& path, int flags) {
   return db;
 }
 
+void ExecSql(sqlite3* db, const std::string& sql, std::string_view what) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    std::string text = message ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    throw DataError(what.empty() ? text : std::string(what) + ": " + text);
+  }
+}
+
 SqliteConnection& AsSqlite(Connection& connection) {
-  if (connection.engine() != Engine::kSqlite) throw DataError("not an SQLite connection");
-  return static_cast<SqliteConnection&>(connection);
+  auto* sqlite = dynamic_cast<SqliteConnection*>(&connection);
+  if (!sqlite) throw DataError("not an SQLite connection");
+  return *sqlite;
 }
 
 SqliteConnection::SqliteConnection(const std::string& path)
@@ -146,19 +150,20 @@ std::int64_t SqliteConnection::Execute(const std::string& sql, const std::vector
   return sqlite3_changes64(db_);
 }
 
-void SqliteConnection::Begin() { Exec(db_, "BEGIN IMMEDIATE"); }
-void SqliteConnection::Commit() { Exec(db_, "COMMIT"); }
+void SqliteConnection::Begin() { ExecSql(db_, "BEGIN IMMEDIATE", "BEGIN IMMEDIATE"); }
+void SqliteConnection::Commit() { ExecSql(db_, "COMMIT", "COMMIT"); }
 void SqliteConnection::Rollback() noexcept {
   sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 Stamp SqliteConnection::BeginReadState(const ChangeWatch& watch) {
   const Stamp before = watch.Current();
-  Exec(db_, "BEGIN");
+  ExecSql(db_, "BEGIN", "BEGIN");
   try {
     // The transaction's state is fixed by its first read; a stamp unchanged across that read
     // names it.
-    Exec(db_, "SELECT 1 FROM sqlite_schema LIMIT 1");
+    const char* first_read = "SELECT 1 FROM sqlite_schema LIMIT 1";
+    ExecSql(db_, first_read, first_read);
   } catch (...) {
     Rollback();
     throw;

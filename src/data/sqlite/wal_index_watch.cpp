@@ -1,11 +1,11 @@
-#include "data/change_watch.h"
+#include "data/sqlite/wal_index_watch.h"
 
 #include <sqlite3.h>
 
 #include <atomic>
 
 #include "base/errors.h"
-#include "data/sqlite_connection.h"
+#include "data/sqlite/connection.h"
 
 namespace tessaly::data {
 namespace {

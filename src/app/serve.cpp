@@ -1,0 +1,131 @@
+#include "app/serve.h"
+
+#include <spdlog/spdlog.h>
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+
+#include "app/database_sessions.h"
+#include "app/site.h"
+#include "base/errors.h"
+#include "component/run_page.h"
+#include "data/database.h"
+#include "pages/output_cache.h"
+#include "server/web_server.h"
+
+namespace fs = std::filesystem;
+
+namespace tessaly::app {
+namespace {
+
+PageProperties PropertiesOf(const server::PageConfig& page) {
+  return {page.web_path, page.hot_news, page.image_size};
+}
+
+// Opens the database of every page (creating nothing) and brings its search index up to date,
+// so that a site that cannot be served says so before it listens.
+void CheckPages(const server::ServerConfig& config, data::Pool& pool) {
+  for (const server::PageConfig& page : config.pages) {
+    try {
+      CheckPageProperties(PropertiesOf(page));
+    } catch (const Error& e) {
+      throw std::runtime_error("page " + page.path + ": " + e.what());
+    }
+    const bool on_server = !config.database_url.empty();
+    const std::string location = on_server ? config.database_url : DatabaseFile(config.root, page);
+    try {
+      pool.Get(location);
+      CatchUpSearchIndex(location);
+    } catch (const DataError& e) {
+      if (!on_server && !fs::exists(location)) {
+        throw std::runtime_error("no database at " + location + "; run tessaly init --root " +
+                                 config.root + " --page " + page.path + " --web-path '" +
+                                 page.web_path.ToString() + "' --user NAME --password-stdin");
+      }
+      throw std::runtime_error(e.what());
+    }
+  }
+}
+
+// What serving a database server needs beside the pages: the sessions that every node shares
+// (when configured), and the holder of its requests' stamps. Empty for a site's files.
+struct ServerWiring {
+  std::shared_ptr<data::VisitorTables> visitors;
+  std::shared_ptr<server::Sessions> sessions;
+  std::optional<SessionSweeper> sweeper;
+  std::unique_ptr<data::RequestStamps> stamps;
+};
+
+void Wire(const server::ServerConfig& config, data::Pool& pool, const pages::LogonLimits& limits,
+          ServerWiring& wiring) {
+  if (config.sessions_in_database) {
+    if (config.database_url.empty()) {
+      throw std::runtime_error("[session] store = \"database\" needs a [database] url");
+    }
+    wiring.visitors = pool.Get(config.database_url)->Visitors(config.session_timeout_minutes);
+    wiring.sessions = std::make_shared<DatabaseSessions>(wiring.visitors);
+    wiring.sweeper.emplace(wiring.visitors, config.max_sessions, limits.window);
+  }
+  if (config.database_url.empty()) return;
+  // On a database server, a request learns the newest state from what the node keeps rather
+  // than from a round trip of its own.
+  wiring.stamps = pool.Get(config.database_url)->ServeRequests();
+}
+
+}  // namespace
+
+server::ServerConfig BuildConfig(const ServeFlags& o) {
+  server::ServerConfig config;
+  if (!o.config_file.empty()) server::LoadConfigFile(o.config_file, config);
+  if (o.root) config.root = *o.root;
+  if (o.listen) config.listen = *o.listen;
+  if (o.threads) config.threads = *o.threads;
+  if (o.database) config.database_url = *o.database;
+  if (config.pages.empty()) config.pages.emplace_back();
+  server::PageConfig& first = config.pages.front();
+  if (o.page) first.path = *o.page;
+  if (o.web_path) first.web_path = *o.web_path;
+  if (o.hot_news) first.hot_news = *o.hot_news;
+  if (o.image_size) first.image_size = *o.image_size;
+  return config;
+}
+
+int RunServe(const ServeFlags& flags) {
+  const server::ServerConfig config = BuildConfig(flags);
+  if (!fs::is_directory(config.root)) {
+    throw std::runtime_error("the site folder " + config.root + " does not exist");
+  }
+  data::Pool pool(config.database_url);
+  CheckPages(config, pool);
+
+  const SiteTexts& texts = config.texts;
+  const pages::LogonLimits limits{
+      .hash_slots = pages::LogonGuard::HashSlotsFor(static_cast<unsigned>(config.threads))};
+  ServerWiring wiring;
+  Wire(config, pool, limits, wiring);
+  pages::LogonGuard logons(limits, std::chrono::steady_clock::now, wiring.visitors);
+  pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config),
+                           config.max_searches);
+  // Each loop keeps the renderings of its own public pages, and lets its page requests in with
+  // a fresh stamp where stamps are not free.
+  const auto loop_pages = [&](boost::asio::io_context& loop) {
+    server::LoopPages made;
+    std::shared_ptr<pages::OutputCache> renderings = cache.NewRenderings();
+    made.handler = [&pool, &texts, &logons, &cache, renderings](host::ScriptingContext& context,
+                                                                const server::PageConfig& page) {
+      RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache, renderings.get());
+    };
+    if (wiring.stamps) made.gate = wiring.stamps->GateFor(loop);
+    return made;
+  };
+  server::WebServer web(config, loop_pages, wiring.sessions);
+  web.Listen();
+  std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
+  web.Run();
+  spdlog::info("stopped");
+  return 0;
+}
+
+}  // namespace tessaly::app
