@@ -4,7 +4,8 @@
 
 namespace tessaly::server {
 
-WebServer::WebServer(ServerConfig config, LoopPagesMaker pages, std::shared_ptr<Sessions> sessions)
+WebServer::WebServer(ServerConfig config, const LoopPagesMaker& pages,
+                     std::shared_ptr<Sessions> sessions)
     : core_(std::make_unique<ServerCore>(std::move(config), pages, std::move(sessions))) {}
 
 WebServer::WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions)

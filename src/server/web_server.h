@@ -18,7 +18,7 @@ class WebServer {
  public:
   // `pages`: the gate and handler of each event loop's page requests (page_run.h).
   // `sessions`: where the visitors' sessions are kept; null: in this process's memory.
-  WebServer(ServerConfig config, LoopPagesMaker pages,
+  WebServer(ServerConfig config, const LoopPagesMaker& pages,
             std::shared_ptr<Sessions> sessions = nullptr);
   // Every loop runs `handler`, with no gate.
   WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<Sessions> sessions = nullptr);
