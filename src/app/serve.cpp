@@ -13,6 +13,7 @@
 #include "component/run_page.h"
 #include "data/database.h"
 #include "pages/output_cache.h"
+#include "server/url_encoding.h"
 #include "server/web_server.h"
 
 namespace fs = std::filesystem;
@@ -57,6 +58,12 @@ struct ServerWiring {
   std::optional<SessionSweeper> sweeper;
   std::unique_ptr<data::RequestStamps> stamps;
 };
+
+// Searches read the index: they run apart from the other pages (server/slow_pages.h).
+bool IsSearch(std::string_view query) {
+  const auto action = server::FindFormItem(query, "action");
+  return action && *action == "search";
+}
 
 void Wire(const server::ServerConfig& config, data::Pool& pool, const pages::LogonLimits& limits,
           ServerWiring& wiring) {
@@ -106,8 +113,9 @@ int RunServe(const ServeFlags& flags) {
   ServerWiring wiring;
   Wire(config, pool, limits, wiring);
   pages::LogonGuard logons(limits, std::chrono::steady_clock::now, wiring.visitors);
-  pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config),
-                           config.max_searches);
+  pages::PublicCache cache(config.cache_max_bytes,
+                           server::ServingThreads(config) +
+                               static_cast<unsigned>(config.max_searches));
   // Each loop keeps the renderings of its own public pages, and lets its page requests in with
   // a fresh stamp where stamps are not free.
   const auto loop_pages = [&](boost::asio::io_context& loop) {
@@ -118,6 +126,7 @@ int RunServe(const ServeFlags& flags) {
       RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache, renderings.get());
     };
     if (wiring.stamps) made.gate = wiring.stamps->GateFor(loop);
+    made.slow = IsSearch;
     return made;
   };
   server::WebServer web(config, loop_pages, wiring.sessions);

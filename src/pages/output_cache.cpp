@@ -79,21 +79,10 @@ void OutputCache::EraseLeastRecent() {
   use.section->entries.erase(it);
 }
 
-PublicCache::PublicCache(std::size_t max_bytes, unsigned loops, std::size_t max_searches)
-    : bytes_per_loop_(max_bytes / std::max(1u, loops)),
-      max_searches_(std::max<std::size_t>(max_searches, 1)) {}
+PublicCache::PublicCache(std::size_t max_bytes, unsigned loops)
+    : bytes_per_loop_(max_bytes / std::max(1u, loops)) {}
 
 PublicCache::~PublicCache() = default;
-
-bool PublicCache::TryStartSearch() {
-  std::size_t running = searches_.load();
-  do {
-    if (running >= max_searches_) return false;
-  } while (!searches_.compare_exchange_weak(running, running + 1));
-  return true;
-}
-
-void PublicCache::EndSearch() { searches_.fetch_sub(1); }
 
 std::unique_ptr<OutputCache> PublicCache::NewRenderings() const {
   if (bytes_per_loop_ == 0) return nullptr;

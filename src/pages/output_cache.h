@@ -89,9 +89,8 @@ class OutputCache {
 // one server, so keys do not name them.
 class PublicCache {
  public:
-  // `max_bytes` of renderings in all, shared evenly by `loops` event loops; 0 keeps none.
-  // At most `max_searches` searches read the index at once (TryStartSearch).
-  PublicCache(std::size_t max_bytes, unsigned loops, std::size_t max_searches = 1);
+  // `max_bytes` of renderings in all, shared evenly by `loops` threads; 0 keeps none.
+  PublicCache(std::size_t max_bytes, unsigned loops);
   ~PublicCache();
   PublicCache(const PublicCache&) = delete;
   PublicCache& operator=(const PublicCache&) = delete;
@@ -105,11 +104,6 @@ class PublicCache {
   std::shared_ptr<const ListAnchors> Anchors(std::uint64_t database, const data::Stamp& stamp,
                                              const std::function<ListAnchors()>& read);
 
-  // Takes one of the places for a search that reads the index, or returns false when all are
-  // taken (the search is then refused, never queued). Each true is matched by EndSearch.
-  bool TryStartSearch();
-  void EndSearch();
-
  private:
   struct KeptAnchors {
     data::Stamp stamp;
@@ -119,8 +113,6 @@ class PublicCache {
   const std::size_t bytes_per_loop_;
   std::mutex anchors_mutex_;
   std::unordered_map<std::uint64_t, KeptAnchors> anchors_;  // by database
-  const std::size_t max_searches_;
-  std::atomic<std::size_t> searches_{0};
 };
 
 // The state a page is rendered from: the connection of its read transaction and the state's

@@ -48,29 +48,6 @@ std::string SearchLinkBase(const PageContext& page, const std::vector<std::strin
   return page.script_name + "?action=search&q=" + FormEncode(joined) + "&";
 }
 
-// One of the places for searches that read the index (PublicCache::TryStartSearch), taken
-// when the first read needs it and given back when the page is written.
-class SearchPlace {
- public:
-  explicit SearchPlace(const PageContext& page) : cache_(page.cache) {}
-  ~SearchPlace() {
-    if (held_) cache_->EndSearch();
-  }
-  SearchPlace(const SearchPlace&) = delete;
-  SearchPlace& operator=(const SearchPlace&) = delete;
-
-  // False when every place is taken. Without a server's cache there is no limit.
-  bool Take() {
-    if (cache_ == nullptr || held_) return true;
-    held_ = cache_->TryStartSearch();
-    return held_;
-  }
-
- private:
-  PublicCache* const cache_;
-  bool held_ = false;
-};
-
 void WriteStatusPage(const PageContext& page, int status, std::string_view title) {
   page.response.SetStatus(status);
   page.response.Write("<html><body><h1>" + std::string(title) + "</h1></body></html>\n");
@@ -92,22 +69,16 @@ void WriteSearchResults(const PageContext& page) {
   }
 
   // A search is kept under its words and page alone (SearchLinkBase). Whatever is not kept
-  // reads the index, which is first caught up (one count when nothing is pending), within the
-  // limit on searches at once; over it, the answer is 503 before anything is written.
-  SearchPlace place(page);
+  // reads the index, which is first caught up (one count when nothing is pending).
+  bool caught_up = false;
   const auto read_index = [&](std::string_view key) {
-    if (IsKept(page, key)) return true;
-    if (!place.Take()) return false;
+    if (caught_up || IsKept(page, key)) return;
     page.database.CatchUpSearchIndex();
-    return true;
-  };
-  const auto refuse = [&] {
-    page.response.AddHeader("Retry-After", "1");
-    WriteStatusPage(page, 503, "503 Service Unavailable");
+    caught_up = true;
   };
   CacheKey count_key("matches");
   for (const std::string& word : words) count_key.Add(word);
-  if (!read_index(count_key.str())) return refuse();
+  read_index(count_key.str());
   const std::string counted = CachedText(page, count_key.str(), [&](const OneState&) {
     return page.database.Open(page.database.SearchCountQuery(words))->Field("N").ToText();
   });
@@ -123,7 +94,7 @@ void WriteSearchResults(const PageContext& page) {
   CacheKey page_key("search");
   page_key.Add(page.script_name).Add(choice.page);
   for (const std::string& word : words) page_key.Add(word);
-  if (!read_index(page_key.str())) return refuse();
+  read_index(page_key.str());
   RememberPage(choice, page.session);
   page.response.Write(SearchForm(page, query));
   const std::string link_base = SearchLinkBase(page, words);

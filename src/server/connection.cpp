@@ -2,6 +2,8 @@
 
 #include <array>
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/prefer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/read.hpp>
 
@@ -304,10 +306,36 @@ RequestLine Connection::LineOf(std::string_view query, bool runs_pages) const {
 }
 
 void Connection::Respond() {
+  if (request_.target.page && loop_.pages.slow && loop_.pages.slow(request_.line.query)) {
+    return HandOver();
+  }
   auto& request = parser_->get();
   const SiteRequest asked{request_.path, request.base(), request_.line, request.body()};
   server_.site().Handle(asked, request_.target, loop_, answer_);
+  SendAnswer();
+}
+
+// While the request is away, nothing on this loop touches the connection: it is busy, so it is
+// neither read nor evicted, and the work it holds on the loop keeps the loop running for it.
+void Connection::HandOver() {
+  auto home = net::prefer(stream_.get_executor(), net::execution::outstanding_work.tracked);
+  const bool handed = server_.slow_pages().Post([self = shared_from_this(), home](LoopState* slow) {
+    if (slow) {
+      auto& request = self->parser_->get();
+      const SiteRequest asked{self->request_.path, request.base(), self->request_.line,
+                              request.body()};
+      self->server_.site().Handle(asked, self->request_.target, *slow, self->answer_);
+    } else {
+      self->answer_.Refuse(http::status::service_unavailable, "Retry-After", "1");
+    }
+    net::post(home, [self] { self->SendAnswer(); });
+  });
+  if (!handed) SendError(http::status::service_unavailable, false, "Retry-After", "1");
+}
+
+void Connection::SendAnswer() {
   // The request's body is done with: its memory goes back before the answer goes out.
+  auto& request = parser_->get();
   std::string().swap(request.body());
   request_.body_memory = BodyReservation();
   EndHead();

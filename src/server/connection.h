@@ -86,7 +86,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // The request line, assembled once: for an answer that runs pages, with the origin it came
   // from (request_origin.h).
   RequestLine LineOf(std::string_view query, bool runs_pages) const;
+  // Answers on this loop, or hands a request that reads much to the slow-page threads
+  // (slow_pages.h) and answers when it comes back.
   void Respond();
+  void HandOver();
+  // Sends the answer that Site::Handle made.
+  void SendAnswer();
   bool ReadFileChunk();
   // An answer of the server's own; `close` ends the connection after it (the request was not
   // read whole). `header` and `value` add one header line when given.

@@ -34,6 +34,9 @@ using PageGate = std::function<void(std::function<void()> run)>;
 struct LoopPages {
   PageGate gate;
   PageHandler handler;
+  // Whether a page request reads so much (a search of the index, say) that it runs on the
+  // slow-page threads (slow_pages.h) rather than on the loop, by its query string. Empty: none.
+  std::function<bool(std::string_view query)> slow;
 };
 
 // Makes the LoopPages of one event loop; called once for each loop, before serving starts.

@@ -78,6 +78,7 @@ ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
         }
         return loops;
       }()),
+      slow_pages_(static_cast<unsigned>(config.max_searches), pages),
       acceptor_(first_loop()),
       accept_retry_(first_loop()) {}
 
@@ -235,6 +236,7 @@ void ServerCore::Run() {
   }
   run(first_loop());
   for (auto& thread : threads) thread.join();
+  slow_pages_.Stop();
   signals_.reset();
 }
 

@@ -30,6 +30,7 @@
 #include "server/connection_table.h"
 #include "server/listen_address.h"
 #include "server/loop_state.h"
+#include "server/slow_pages.h"
 #include "server/page_run.h"
 #include "server/session_store.h"
 #include "server/site.h"
@@ -63,6 +64,7 @@ class ServerCore {
   // What changes while serving, each safe to use from any loop: the memory that bodies being
   // read hold (body_budget.h), whether the server is stopping, and the table of connections.
   BodyBudget& body_budget() { return body_budget_; }
+  SlowPages& slow_pages() { return slow_pages_; }
   bool stopping() const { return stopping_; }
   // A connection's passage through the table of connections (connection_table.h), from its
   // admission when accepted to Unregister. Accepting resumes when the table has room again.
@@ -108,6 +110,8 @@ class ServerCore {
 
   std::vector<std::unique_ptr<Loop>> loops_;
   std::size_t next_loop_ = 0;  // of the next connection accepted; on the first loop only
+  // Its threads end after the loops' (a request handed over holds its loop until it is back).
+  SlowPages slow_pages_;
   // On the first loop, which alone touches them; Stop() reaches them by posting there.
   boost::asio::ip::tcp::acceptor acceptor_;
   boost::asio::steady_timer accept_retry_;

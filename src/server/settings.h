@@ -56,9 +56,9 @@ inline constexpr Setting<std::size_t> kMaxSessions{"limits.max_sessions", 100'00
 // take from; beyond it the least recently used logged-on session ends. Only a right password
 // starts one, so this bounds what an administrator who logs on again and again leaves behind.
 inline constexpr std::size_t kMaxAccountSessions = 1000;
-// Searches that read the index at once, all threads together; one more is answered 503 at
-// once, so that searches never hold up the other pages' threads nor queue without end.
-inline constexpr Setting<std::size_t> kMaxSearches{"limits.max_searches", 1, 1, 1024};
+// Threads that run searches (slow_pages.h), apart from the threads that answer every other
+// page and file, so that searches never hold those up; a search waits for one briefly.
+inline constexpr Setting<std::size_t> kMaxSearches{"limits.max_searches", 1, 1, 64};
 // Bytes of public pages kept between requests (their text for the database state they show),
 // shared evenly by the server threads; 0 keeps none.
 inline constexpr Setting<std::size_t> kCacheMaxBytes{"cache.max_bytes", 64 * kMiB, 0,

@@ -12,7 +12,7 @@ WebServer::WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<S
     : WebServer(
           std::move(config),
           [handler = std::move(handler)](boost::asio::io_context&) {
-            return LoopPages{{}, handler};
+            return LoopPages{.gate = {}, .handler = handler, .slow = {}};
           },
           std::move(sessions)) {}
 

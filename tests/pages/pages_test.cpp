@@ -256,16 +256,6 @@ TEST(OutputCacheTest, ANewStateDropsThatDatabasesPagesAndAnUnknownOneKeepsNothin
   EXPECT_EQ(cache.size(), 1u);
 }
 
-// Searches that read the index take places up to the bound and never wait for one.
-TEST(PublicCacheTest, SearchesTakePlacesUpToTheBound) {
-  PublicCache cache(0, 2, 2);
-  EXPECT_TRUE(cache.TryStartSearch());
-  EXPECT_TRUE(cache.TryStartSearch());
-  EXPECT_FALSE(cache.TryStartSearch());
-  cache.EndSearch();
-  EXPECT_TRUE(cache.TryStartSearch());
-}
-
 // The ids of the entries a list or block shows, in order.
 std::vector<std::int64_t> ShownIds(const std::string& page) {
   std::vector<std::int64_t> ids;

@@ -15,6 +15,7 @@
 #include "server/file_texts.h"
 #include "server/includes.h"
 #include "server/listen_address.h"
+#include "server/slow_pages.h"
 #include "server/static_files.h"
 #include "server/web_server.h"
 #include "support/http_client.h"
@@ -366,6 +367,20 @@ class WebServerTest : public ::testing::Test {
     context.response.Write("a=" + context.request.Item("a") + "\n");
   }) {
     server_ = std::make_unique<WebServer>(config_, std::move(handler));
+    Serve();
+  }
+  // Requests with "slow" in their query run on the slow-page threads.
+  void StartWithSlowPages(PageHandler handler) {
+    server_ = std::make_unique<WebServer>(config_, [handler](boost::asio::io_context&) {
+      return LoopPages{.gate = {},
+                       .handler = handler,
+                       .slow = [](std::string_view query) {
+                         return query.find("slow") != std::string_view::npos;
+                       }};
+    });
+    Serve();
+  }
+  void Serve() {
     server_->Listen();
     const std::string url = server_->Url();
     port_ = std::stoi(url.substr(url.rfind(':') + 1));
@@ -706,6 +721,46 @@ TEST_F(WebServerTest, AHeldUpPageHoldsOneThreadAndStopLetsItFinish) {
   EXPECT_EQ(answered.Header("Connection"), "close");
   for (HttpConnection* client : {&idle, &half_head, &half_body})
     EXPECT_TRUE(client->ClosedByPeer());
+}
+
+// A slow page runs apart from the loop that read it: the loop answers others meanwhile.
+TEST_F(WebServerTest, ASlowPageRunsApartFromItsLoop) {
+  config_.threads = 1;
+  std::atomic<bool> held{false}, release{false};
+  StartWithSlowPages([&](host::ScriptingContext& context, const PageConfig&) {
+    held = true;
+    while (context.request.Item("hold") == "1" && !release) std::this_thread::sleep_for(5ms);
+    context.response.Write("done");
+  });
+  HttpConnection slow(port_), other(port_);
+  slow.Send(Request("GET /log/board?slow&hold=1"));
+  while (!held) std::this_thread::sleep_for(5ms);
+  other.Send(Request("GET /log/board"));
+  EXPECT_EQ(other.Read().body, "done");
+  release = true;
+  EXPECT_EQ(slow.Read().body, "done");
+  StopServer();
+}
+
+// Beyond the bound a request is refused at once; one that waited too long runs as a refusal.
+TEST(SlowPagesTest, WaitingIsBoundedInCountAndTime) {
+  SlowPages slow(1, [](boost::asio::io_context&) { return LoopPages{}; });
+  std::atomic<bool> running{false}, release{false};
+  ASSERT_TRUE(slow.Post([&](LoopState* state) {
+    EXPECT_NE(state, nullptr);
+    running = true;
+    while (!release) std::this_thread::sleep_for(5ms);
+  }));
+  while (!running) std::this_thread::sleep_for(5ms);
+  std::atomic<int> refused{0};
+  for (std::size_t i = 0; i < kMaxWaitingSlowPages; ++i) {
+    ASSERT_TRUE(slow.Post([&](LoopState* state) { refused += state == nullptr; }));
+  }
+  EXPECT_FALSE(slow.Post([](LoopState*) { ADD_FAILURE() << "run beyond the bound"; }));
+  std::this_thread::sleep_for(kSlowPageWait + 50ms);
+  release = true;
+  slow.Stop();
+  EXPECT_EQ(refused, static_cast<int>(kMaxWaitingSlowPages));
 }
 
 }  // namespace

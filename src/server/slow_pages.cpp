@@ -1,0 +1,72 @@
+#include "server/slow_pages.h"
+
+#include <spdlog/spdlog.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <boost/asio/post.hpp>
+#include <exception>
+#include <utility>
+
+namespace tessaly::server {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Lowers the calling thread's priority alone: on Linux each thread has its own nice value.
+void LowerThisThreadsPriority() {
+  const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
+  errno = 0;
+  const int nice = ::getpriority(PRIO_PROCESS, tid);
+  if (errno == 0) ::setpriority(PRIO_PROCESS, tid, nice + kSlowPageNice);
+}
+
+}  // namespace
+
+SlowPages::SlowPages(unsigned threads, const LoopPagesMaker& pages) {
+  for (unsigned i = 0; i < threads; ++i) {
+    slots_.push_back(std::make_unique<Slot>());
+    slots_.back()->state.pages = pages(slots_.back()->io);
+  }
+  for (auto& slot : slots_) {
+    slot->thread = std::thread([&io = slot->io] {
+      LowerThisThreadsPriority();
+      for (;;) {
+        try {
+          io.run();
+          return;
+        } catch (const std::exception& error) {
+          spdlog::error("search thread: {}", error.what());
+        }
+      }
+    });
+  }
+}
+
+SlowPages::~SlowPages() { Stop(); }
+
+bool SlowPages::Post(Run run) {
+  if (slots_.empty()) return false;
+  Slot& slot = *slots_[next_.fetch_add(1, std::memory_order_relaxed) % slots_.size()];
+  if (slot.waiting.fetch_add(1) >= kMaxWaitingSlowPages) {
+    slot.waiting.fetch_sub(1);
+    return false;
+  }
+  boost::asio::post(slot.io, [&slot, run = std::move(run), asked = Clock::now()] {
+    slot.waiting.fetch_sub(1);
+    run(Clock::now() - asked > kSlowPageWait ? nullptr : &slot.state);
+  });
+  return true;
+}
+
+void SlowPages::Stop() {
+  for (auto& slot : slots_) {
+    boost::asio::post(slot->io, [&slot = *slot] { slot.keep.reset(); });
+  }
+  for (auto& slot : slots_) {
+    if (slot->thread.joinable()) slot->thread.join();
+  }
+}
+
+}  // namespace tessaly::server
