@@ -101,12 +101,21 @@ void AppendLexeme(std::string& query, std::string_view term) {
   query += '\'';
 }
 
-// The condition on SEARCH_TERMS S that an entry matches every word, with its parameters.
-std::string PostgresMatch(const std::vector<std::string>& words, std::vector<Value>& params) {
+// The conditions on SEARCH_TERMS S that an entry matches every word, with their parameters:
+// for a row with terms, its terms (a longer word's bigrams) and then its text for each longer
+// word; for a row kept without terms, its text for every word. The two are asked apart, so that
+// each is planned on its own index rather than an OR that spoils both.
+struct Match {
+  std::string indexed;
+  std::vector<Value> indexed_params;
+  std::string unsplit;
+  std::vector<Value> unsplit_params;
+};
+
+Match PostgresMatch(const std::vector<std::string>& words) {
+  Match match;
   std::string tsquery;
-  std::string checked;  // words longer than a term, checked against the text
-  std::string all_checked;
-  std::vector<Value> checked_params, all_params;
+  std::string checked;
   for (const std::string& word : words) {
     const std::vector<std::string> terms = text::WordTerms(word);
     for (const std::string& term : terms) {
@@ -116,27 +125,39 @@ std::string PostgresMatch(const std::vector<std::string>& words, std::vector<Val
     const std::string folded = ascii::ToLower(word);
     if (terms.size() > 1) {
       checked += " AND strpos(S.TEXT, ?) > 0";
-      checked_params.emplace_back(folded);
+      match.indexed_params.emplace_back(folded);
     }
-    all_checked += " AND strpos(S.TEXT, ?) > 0";
-    all_params.emplace_back(folded);
+    match.unsplit += " AND strpos(S.TEXT, ?) > 0";
+    match.unsplit_params.emplace_back(folded);
   }
-  params.emplace_back(tsquery);
-  params.insert(params.end(), checked_params.begin(), checked_params.end());
-  params.insert(params.end(), all_params.begin(), all_params.end());
-  return "((S.TERMS @@ CAST(? AS tsquery)" + checked + ") OR (S.TERMS IS NULL" + all_checked + "))";
+  match.indexed_params.insert(match.indexed_params.begin(), Value(tsquery));
+  match.indexed = "S.TERMS @@ CAST(? AS tsquery)" + checked;
+  match.unsplit = "S.TERMS IS NULL" + match.unsplit;
+  return match;
 }
 
-// The matches of `words` as a page query from SEARCH_TERMS S, rows `window`.
+void Append(std::vector<Value>& to, const std::vector<Value>& from) {
+  to.insert(to.end(), from.begin(), from.end());
+}
+
+// The matches of `words` as a page query, rows `window`: each half ordered and cut on its own
+// index, then the two merged.
 Query PageQuery(const std::vector<std::string>& words, const PageWindow& window) {
+  const Match match = PostgresMatch(words);
+  const std::string order = window.from_oldest ? " ASC" : " DESC";
+  const std::string cut = " ORDER BY S.KEY" + order + " LIMIT ?";
+  const std::int64_t reach = window.limit + window.offset;
   Query query;
   query.table = "MESSAGE";
-  query.sql =
-      "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM (SELECT S.ID, S.KEY FROM "
-      "SEARCH_TERMS S WHERE " +
-      PostgresMatch(words, query.params) + " ORDER BY S.KEY" +
-      (window.from_oldest ? " ASC" : " DESC") +
-      " LIMIT ? OFFSET ?) P JOIN MESSAGE M ON M.ID = P.ID ORDER BY P.KEY DESC";
+  query.sql = "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM (SELECT U.ID, U.KEY "
+              "FROM ((SELECT S.ID, S.KEY FROM SEARCH_TERMS S WHERE " +
+              match.indexed + cut + ") UNION ALL (SELECT S.ID, S.KEY FROM SEARCH_TERMS S WHERE " +
+              match.unsplit + cut + ")) U ORDER BY U.KEY" + order +
+              " LIMIT ? OFFSET ?) P JOIN MESSAGE M ON M.ID = P.ID ORDER BY P.KEY DESC";
+  Append(query.params, match.indexed_params);
+  query.params.emplace_back(reach);
+  Append(query.params, match.unsplit_params);
+  query.params.emplace_back(reach);
   query.params.emplace_back(window.limit);
   query.params.emplace_back(window.offset);
   query.batch_rows = std::max<std::int64_t>(window.limit, 1) + 1;
@@ -161,9 +182,12 @@ void CatchUpPostgresSearchIndex(Connection& c, VisibleTextFn visible_text,
 }
 
 Query PostgresSearchCountQuery(const std::vector<std::string>& words) {
+  const Match match = PostgresMatch(words);
   Query query;
-  query.sql =
-      "SELECT count(*) AS N FROM SEARCH_TERMS S WHERE " + PostgresMatch(words, query.params);
+  query.sql = "SELECT (SELECT count(*) FROM SEARCH_TERMS S WHERE " + match.indexed +
+              ") + (SELECT count(*) FROM SEARCH_TERMS S WHERE " + match.unsplit + ") AS N";
+  Append(query.params, match.indexed_params);
+  Append(query.params, match.unsplit_params);
   return query;
 }
 
