@@ -113,9 +113,8 @@ int RunServe(const ServeFlags& flags) {
   ServerWiring wiring;
   Wire(config, pool, limits, wiring);
   pages::LogonGuard logons(limits, std::chrono::steady_clock::now, wiring.visitors);
-  pages::PublicCache cache(config.cache_max_bytes,
-                           server::ServingThreads(config) +
-                               static_cast<unsigned>(config.max_searches));
+  pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config) +
+                                                       static_cast<unsigned>(config.max_searches));
   // Each loop keeps the renderings of its own public pages, and lets its page requests in with
   // a fresh stamp where stamps are not free.
   const auto loop_pages = [&](boost::asio::io_context& loop) {

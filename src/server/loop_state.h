@@ -5,6 +5,11 @@
 #ifndef TESSALY_SERVER_LOOP_STATE_H_
 #define TESSALY_SERVER_LOOP_STATE_H_
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <optional>
+#include <string_view>
+
 #include "server/file_texts.h"
 #include "server/page_run.h"
 #include "server/response_head.h"
@@ -20,6 +25,19 @@ struct LoopState {
   StaticPaths paths;       // what request paths resolved to
   FileTexts texts;         // small files' texts
 };
+
+// One thread's event loop, kept running until `keep` is let go, and what it keeps for its
+// requests (declared after the loop, so gone before it).
+struct EventLoop {
+  boost::asio::io_context io{1};
+  std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep{
+      io.get_executor()};
+  LoopState state;
+};
+
+// Runs `io` on the calling thread until it has nothing left to do. An exception that escapes a
+// handler is logged, naming the thread as `role`, and the loop goes on.
+void RunLoop(boost::asio::io_context& io, std::string_view role);
 
 }  // namespace tessaly::server
 

@@ -71,9 +71,9 @@ ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
       body_budget_(config.max_body_memory_bytes),
       connections_(config.max_connections, config.max_connections_per_address),
       loops_([count = ServingThreads(config), &pages] {
-        std::vector<std::unique_ptr<Loop>> loops;
+        std::vector<std::unique_ptr<EventLoop>> loops;
         for (unsigned i = 0; i < count; ++i) {
-          loops.push_back(std::make_unique<Loop>());
+          loops.push_back(std::make_unique<EventLoop>());
           loops.back()->state.pages = pages(loops.back()->io);
         }
         return loops;
@@ -146,7 +146,7 @@ void ServerCore::Listen() {
 
 // Connections go to the loops in turn, so that each thread serves as many.
 void ServerCore::Accept() {
-  Loop& loop = *loops_[next_loop_];
+  EventLoop& loop = *loops_[next_loop_];
   next_loop_ = (next_loop_ + 1) % loops_.size();
   acceptor_.async_accept(loop.io, [this, &loop](boost::system::error_code ec, Socket socket) {
     if (!acceptor_.is_open() || ec == net::error::operation_aborted) return;
@@ -220,21 +220,11 @@ void ServerCore::Run() {
   if (!listening_) throw std::logic_error("WebServer::Run before Listen");
   Accept();
 
-  auto run = [](net::io_context& io) {
-    for (;;) {
-      try {
-        io.run();
-        return;
-      } catch (const std::exception& error) {
-        spdlog::error("server thread: {}", error.what());
-      }
-    }
-  };
   std::vector<std::thread> threads;
   for (std::size_t i = 1; i < loops_.size(); ++i) {
-    threads.emplace_back(run, std::ref(loops_[i]->io));
+    threads.emplace_back([&io = loops_[i]->io] { RunLoop(io, "server"); });
   }
-  run(first_loop());
+  RunLoop(first_loop(), "server");
   for (auto& thread : threads) thread.join();
   slow_pages_.Stop();
   signals_.reset();

@@ -30,10 +30,10 @@
 #include "server/connection_table.h"
 #include "server/listen_address.h"
 #include "server/loop_state.h"
-#include "server/slow_pages.h"
 #include "server/page_run.h"
 #include "server/session_store.h"
 #include "server/site.h"
+#include "server/slow_pages.h"
 
 namespace tessaly::server {
 
@@ -73,15 +73,6 @@ class ServerCore {
   void Unregister(ConnectionTable::Handle handle);
 
  private:
-  // One thread's event loop, kept running while the server has not stopped, and what it keeps
-  // for its requests (declared after the loop, so gone before it).
-  struct Loop {
-    boost::asio::io_context io{1};
-    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep{
-        io.get_executor()};
-    LoopState state;
-  };
-
   boost::asio::ip::tcp::endpoint Endpoint(const std::string& listen, const ListenAddress& address);
   void Accept();
   void OnAccepted(Socket socket, LoopState& loop);
@@ -108,7 +99,7 @@ class ServerCore {
   enum class Pause { kNone, kFull, kOutOfDescriptors };
   Pause pause_ = Pause::kNone;
 
-  std::vector<std::unique_ptr<Loop>> loops_;
+  std::vector<std::unique_ptr<EventLoop>> loops_;
   std::size_t next_loop_ = 0;  // of the next connection accepted; on the first loop only
   // Its threads end after the loops' (a request handed over holds its loop until it is back).
   SlowPages slow_pages_;

@@ -1,12 +1,12 @@
 #include "server/slow_pages.h"
 
-#include <spdlog/spdlog.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <boost/asio/post.hpp>
-#include <exception>
 #include <utility>
 
 namespace tessaly::server {
@@ -27,19 +27,12 @@ void LowerThisThreadsPriority() {
 SlowPages::SlowPages(unsigned threads, const LoopPagesMaker& pages) {
   for (unsigned i = 0; i < threads; ++i) {
     slots_.push_back(std::make_unique<Slot>());
-    slots_.back()->state.pages = pages(slots_.back()->io);
+    slots_.back()->loop.state.pages = pages(slots_.back()->loop.io);
   }
   for (auto& slot : slots_) {
-    slot->thread = std::thread([&io = slot->io] {
+    slot->thread = std::thread([&io = slot->loop.io] {
       LowerThisThreadsPriority();
-      for (;;) {
-        try {
-          io.run();
-          return;
-        } catch (const std::exception& error) {
-          spdlog::error("search thread: {}", error.what());
-        }
-      }
+      RunLoop(io, "search");
     });
   }
 }
@@ -53,16 +46,16 @@ bool SlowPages::Post(Run run) {
     slot.waiting.fetch_sub(1);
     return false;
   }
-  boost::asio::post(slot.io, [&slot, run = std::move(run), asked = Clock::now()] {
+  boost::asio::post(slot.loop.io, [&slot, run = std::move(run), asked = Clock::now()] {
     slot.waiting.fetch_sub(1);
-    run(Clock::now() - asked > kSlowPageWait ? nullptr : &slot.state);
+    run(Clock::now() - asked > kSlowPageWait ? nullptr : &slot.loop.state);
   });
   return true;
 }
 
 void SlowPages::Stop() {
   for (auto& slot : slots_) {
-    boost::asio::post(slot->io, [&slot = *slot] { slot.keep.reset(); });
+    boost::asio::post(slot->loop.io, [&slot = *slot] { slot.loop.keep.reset(); });
   }
   for (auto& slot : slots_) {
     if (slot->thread.joinable()) slot->thread.join();

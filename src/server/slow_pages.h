@@ -12,14 +12,12 @@
 #ifndef TESSALY_SERVER_SLOW_PAGES_H_
 #define TESSALY_SERVER_SLOW_PAGES_H_
 
-#include <boost/asio/executor_work_guard.hpp>
-#include <boost/asio/io_context.hpp>
 #include <atomic>
+#include <boost/asio/io_context.hpp>
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -57,10 +55,7 @@ class SlowPages {
 
  private:
   struct Slot {
-    boost::asio::io_context io{1};
-    std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keep{
-        io.get_executor()};
-    LoopState state;
+    EventLoop loop;
     std::atomic<std::size_t> waiting{0};
     std::thread thread;
   };

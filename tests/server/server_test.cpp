@@ -372,9 +372,7 @@ class WebServerTest : public ::testing::Test {
   // Requests with "slow" in their query run on the slow-page threads.
   void StartWithSlowPages(PageHandler handler) {
     server_ = std::make_unique<WebServer>(config_, [handler](boost::asio::io_context&) {
-      return LoopPages{.gate = {},
-                       .handler = handler,
-                       .slow = [](std::string_view query) {
+      return LoopPages{.gate = {}, .handler = handler, .slow = [](std::string_view query) {
                          return query.find("slow") != std::string_view::npos;
                        }};
     });

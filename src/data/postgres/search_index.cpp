@@ -149,11 +149,12 @@ Query PageQuery(const std::vector<std::string>& words, const PageWindow& window)
   const std::int64_t reach = window.limit + window.offset;
   Query query;
   query.table = "MESSAGE";
-  query.sql = "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM (SELECT U.ID, U.KEY "
-              "FROM ((SELECT S.ID, S.KEY FROM SEARCH_TERMS S WHERE " +
-              match.indexed + cut + ") UNION ALL (SELECT S.ID, S.KEY FROM SEARCH_TERMS S WHERE " +
-              match.unsplit + cut + ")) U ORDER BY U.KEY" + order +
-              " LIMIT ? OFFSET ?) P JOIN MESSAGE M ON M.ID = P.ID ORDER BY P.KEY DESC";
+  query.sql =
+      "SELECT M.ID AS ID, M.TITLE AS TITLE, M.STIME AS STIME FROM (SELECT U.ID, U.KEY "
+      "FROM ((SELECT S.ID, S.KEY FROM SEARCH_TERMS S WHERE " +
+      match.indexed + cut + ") UNION ALL (SELECT S.ID, S.KEY FROM SEARCH_TERMS S WHERE " +
+      match.unsplit + cut + ")) U ORDER BY U.KEY" + order +
+      " LIMIT ? OFFSET ?) P JOIN MESSAGE M ON M.ID = P.ID ORDER BY P.KEY DESC";
   Append(query.params, match.indexed_params);
   query.params.emplace_back(reach);
   Append(query.params, match.unsplit_params);
