@@ -116,6 +116,7 @@ TEST_F(AdminPagesTest, EditorsHoldTheSessionLongerUntilSaved) {
   } steps[] = {
       {&WriteAddForm, {}, {}, "", 120},
       {&DoAddEntry, {{"title", " "}, {"content", "c"}}, {}, "资料不全", 120},
+      {&DoAddEntry, {{"title", "t"}, {"content", "  "}}, {}, "资料不全", 120},
       {&DoAddEntry, {{"title", "t"}, {"content", "c"}}, {}, "成功增加日志", 20},
       {&WriteEditForm, {{"id", "1"}}, {}, "", 120},
       {&DoUpdateEntry, {{"title", "t"}, {"content", "c"}}, {{"id", "2"}}, "该则新闻不存", 120},
