@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -217,21 +216,6 @@ Nginx::~Nginx() {
 }
 
 bool HaveNginx() { return std::system("command -v nginx >/dev/null") == 0; }
-
-std::vector<Row> Rows(const std::string& page) {
-  static const std::regex row("href='javascript:openwin\\((\\d+)\\)'>([^<]*)</a>");
-  std::vector<Row> rows;
-  for (std::sregex_iterator it(page.begin(), page.end(), row), end; it != end; ++it) {
-    rows.push_back({std::stoll((*it)[1]), (*it)[2]});
-  }
-  return rows;
-}
-
-std::vector<std::int64_t> Ids(const std::string& page) {
-  std::vector<std::int64_t> ids;
-  for (const Row& row : Rows(page)) ids.push_back(row.id);
-  return ids;
-}
 
 std::string Form(std::initializer_list<std::pair<std::string, std::string>> items) {
   std::string body;

@@ -15,12 +15,14 @@
 #include "images/upload_body.h"
 #include "support/golden.h"
 #include "support/page_fixture.h"
+#include "support/page_text.h"
 
 namespace tessaly::images {
 namespace {
 
 using support::ExpectGolden;
 using support::FormUpload;
+using support::Has;
 using support::InsertPicture;
 using support::Sql;
 
@@ -144,7 +146,7 @@ TEST(ImageAdminTest, LoginFirstThenTheExactForAndOnlyAPostOfWholeNumbersDeletes)
 
   f.host.session.SetValue("username", "admin");
   const std::string list = f.Page({});
-  EXPECT_NE(list.find(">a.gif</a>"), std::string::npos);
+  EXPECT_TRUE(Has(list, ">a.gif</a>"));
   for (const char* other : {"list", "Upload", "DELIMAGE", "upload ", "dolist"}) {
     EXPECT_EQ(f.Page({{"for", other}}), list) << other;
   }
@@ -184,16 +186,15 @@ TEST(ImageListTest, FifteenAPageThenThePagerWithDoInItsLinksOnce) {
     InsertPicture(f.file, "p" + std::to_string(i) + ".gif", i % 2 ? "image/gif" : "image/jpeg", "x",
                   stime);
   }
-  EXPECT_EQ(f.Page({}).find("<center>"), std::string::npos);
+  EXPECT_FALSE(Has(f.Page({}), "<center>"));
 
   InsertPicture(f.file, "p16.gif", "image/pjpeg", "x", "2026-03-02 00:00:00.000");
   // From the control panel's form: "do" comes in the body, so the pager's links add it.
   f.NewRequest({{"action", "admin"}}, "POST");
   f.host.request.form = {{"do", "image"}};
   ExpectGolden(f.Run(ImageAdmin), "image_list_16_page_1.html");
-  EXPECT_NE(f.Page({{"action", "admin"}, {"do", "image"}, {"move", "next"}})
-                .find("location.href='/log/board?action=admin&do=image&move=first'"),
-            std::string::npos);
+  EXPECT_TRUE(Has(f.Page({{"action", "admin"}, {"do", "image"}, {"move", "next"}}),
+                  "location.href='/log/board?action=admin&do=image&move=first'"));
 }
 
 // A name in a link, in text and in a cell, and taxon glued into a script string in an attribute.
