@@ -74,6 +74,18 @@ int FreePort() {
   return ntohs(address.sin_port);
 }
 
+// A new connection to 127.0.0.1:`port` from the loopback address `from`.
+std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in source = Loopback(from, 0), to = Loopback("127.0.0.1", port);
+  auto c = std::make_unique<Connection>(Connection::Socket{fd});  // closes it
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
+      connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    throw std::runtime_error("cannot connect from " + from);
+  }
+  return c;
+}
+
 }  // namespace
 
 bool OnPostgres() {
@@ -94,24 +106,8 @@ CommandResult RunTessaly(const std::vector<std::string>& args, const std::string
   return {status, support::ReadFile(out), support::ReadFile(err)};
 }
 
-std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const sockaddr_in source = Loopback(from, 0), to = Loopback("127.0.0.1", port);
-  auto c = std::make_unique<Connection>(Connection::Socket{fd});  // closes it
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
-      connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-    throw std::runtime_error("cannot connect from " + from);
-  }
-  return c;
-}
-
 HttpResponse Fetch(int port, const std::string& request, const std::string& from) {
-  if (from.empty()) {
-    Connection c(port);
-    c.Send(request);
-    return c.Read();
-  }
-  const auto c = ConnectFrom(port, from);
+  const auto c = from.empty() ? std::make_unique<Connection>(port) : ConnectFrom(port, from);
   c->Send(request);
   return c->Read();
 }

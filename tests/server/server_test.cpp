@@ -473,8 +473,6 @@ TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
       {"GET /style.css HTTP/1.1\r\n\r\n", 400, true},
       {Request("GET /style.css", "Host: b\r\n"), 400, true},
       {Request("GET http"), 400, true},
-      {Request("GET http://user@x/style.css"), 400, true},
-      {Request("GET ftp://x/style.css"), 400, true},
       {"GET http://x/style.css HTTP/1.1\r\n\r\n", 400, true},  // Host is still required
       // A coding under the chunks is not implemented; chunked twice is not allowed.
       {Request("POST /log/board", "Transfer-Encoding: gzip, chunked\r\n", "0\r\n\r\n"), 501, true},
