@@ -14,6 +14,7 @@
 #include "support/entries.h"
 #include "support/golden.h"
 #include "support/page_fixture.h"
+#include "support/page_text.h"
 #include "text/escape.h"
 #include "text/markup.h"
 #include "text/replace.h"
@@ -23,6 +24,7 @@ namespace {
 
 using std::chrono::minutes;
 using support::ExpectGolden;
+using support::Has;
 
 // A fixture whose session is logged on and whose requests are real posts of `form`.
 class AdminPagesTest : public ::testing::Test {
@@ -63,8 +65,8 @@ TEST_F(AdminPagesTest, DeleteListOldestFirstEditListNewestFirstBothPaged) {
   // A pager link that already names the list gets nothing added a second time.
   f_.NewRequest({{"action", "admin"}, {"do", "del"}, {"move", "last"}});
   const std::string last = Render(WriteDeleteList);
-  EXPECT_NE(last.find("value='26'><a href='javascript:openwin(26)'>t26</a>"), std::string::npos);
-  EXPECT_NE(last.find("'/log/board?action=admin&do=del&move=first'"), std::string::npos);
+  EXPECT_TRUE(Has(last, "value='26'><a href='javascript:openwin(26)'>t26</a>"));
+  EXPECT_TRUE(Has(last, "'/log/board?action=admin&do=del&move=first'"));
 }
 
 // What a browser shows in a form field, and posts back: the text with its character references
@@ -116,6 +118,7 @@ TEST_F(AdminPagesTest, EditorsHoldTheSessionLongerUntilSaved) {
   } steps[] = {
       {&WriteAddForm, {}, {}, "", 120},
       {&DoAddEntry, {{"title", " "}, {"content", "c"}}, {}, "资料不全", 120},
+      {&DoAddEntry, {{"title", "t"}, {"content", "  "}}, {}, "资料不全", 120},
       {&DoAddEntry, {{"title", "t"}, {"content", "c"}}, {}, "成功增加日志", 20},
       {&WriteEditForm, {{"id", "1"}}, {}, "", 120},
       {&DoUpdateEntry, {{"title", "t"}, {"content", "c"}}, {{"id", "2"}}, "该则新闻不存", 120},
@@ -123,7 +126,7 @@ TEST_F(AdminPagesTest, EditorsHoldTheSessionLongerUntilSaved) {
   };
   for (const auto& step : steps) {
     Post(step.form, step.query);
-    EXPECT_NE(Render(step.page).find(step.message), std::string::npos) << step.message;
+    EXPECT_TRUE(Has(Render(step.page), step.message)) << step.message;
     EXPECT_EQ(f_.host.session.timeout, step.timeout) << step.message;
   }
 }
@@ -133,8 +136,8 @@ TEST_F(AdminPagesTest, LogonFindingEveryHashSlotTakenAsksToRetryAndCountsNoFailu
   for (int i = 0; i < 6; ++i) {
     Post({{"username", "admin"}, {"password", "guess"}});
     f_.host.request.server_variables["REMOTE_ADDR"] = "10.0.0.1";
-    EXPECT_NE(Render(DoLogon).find("登陆错误</font>"), std::string::npos);
-    EXPECT_NE(f_.host.response.body.find("服务器繁忙，请稍后再试。"), std::string::npos);
+    EXPECT_TRUE(Has(Render(DoLogon), "登陆错误</font>"));
+    EXPECT_TRUE(Has(f_.host.response.body, "服务器繁忙，请稍后再试。"));
   }
   EXPECT_FALSE(f_.logons.Closed("10.0.0.1"));
 }
@@ -162,7 +165,7 @@ TEST_F(AdminPagesTest, ARequestThatAPageOfAnotherOriginMadeChangesNothing) {
     f_.NewRequest(request.query, request.method);
     f_.host.request.form = request.form;
     f_.host.request.other_origin = true;
-    EXPECT_NE(Render(request.page).find(pages::kRefusalText), std::string::npos);
+    EXPECT_TRUE(Has(Render(request.page), pages::kRefusalText));
     EXPECT_FALSE(f_.host.session.abandoned);
   }
   EXPECT_EQ(f_.host.session.logged_on_as, "");
@@ -187,14 +190,14 @@ TEST_F(AdminPagesTest, PasswordChangeRefusesEmptyAndEndsTheOtherSessions) {
   EXPECT_EQ(f_.host.session.ended_others_of, "");
 
   Post({{"password", " new "}, {"chkpassword", "new"}});
-  EXPECT_NE(Render(DoChangePassword).find("密码已更新成功了！"), std::string::npos);
+  EXPECT_TRUE(Has(Render(DoChangePassword), "密码已更新成功了！"));
   EXPECT_EQ(f_.host.session.ended_others_of, "admin");
   EXPECT_EQ(CheckPassword(support::Sql(file_, "SELECT PASSWORD FROM USERTB"), " new "),
             PasswordCheck::kRight);
 
   f_.host.session.values.clear();
   Post({{"username", "admin"}, {"password", " new "}});
-  EXPECT_NE(Render(DoLogon).find("控制面板"), std::string::npos);
+  EXPECT_TRUE(Has(Render(DoLogon), "控制面板"));
   EXPECT_EQ(f_.host.session.logged_on_as, "admin");
   EXPECT_EQ(f_.host.session.Value("username"), "admin");
 }

@@ -6,12 +6,14 @@
 #include "component/run_page.h"
 #include "support/entries.h"
 #include "support/fake_host.h"
+#include "support/page_text.h"
 #include "support/temp_dir.h"
 
 namespace tessaly {
 namespace {
 
 using host::Variant;
+using support::Has;
 
 // The coercions of the three properties, which a page's settings reach only through them.
 TEST(LogPropertiesTest, CoercionsOfTheThreeProperties) {
@@ -67,8 +69,7 @@ TEST(LogTest, DispatchesOnTheExactActionToTheDatabaseThatWebPathNames) {
   // the database beside the page.
   for (const auto& [web_path, title] :
        {std::pair{"log", "<b>here</b>"}, {"data\\db", "<b>there</b>"}, {"", "<b>here</b>"}}) {
-    EXPECT_NE(run({{"action", "show"}, {"id", "1"}}, web_path).find(title), std::string::npos)
-        << web_path;
+    EXPECT_TRUE(Has(run({{"action", "show"}, {"id", "1"}}, web_path), title)) << web_path;
   }
   // Any other spelling, the item given twice or none is the hot news block.
   for (const support::Items& query :

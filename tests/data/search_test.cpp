@@ -92,9 +92,10 @@ TEST(SearchIndexTest, FindsWhatTheNaiveModelFindsOnEveryPage) {
   const std::vector<std::string> pieces = {
       "日",  "志",   "维",     "护",   "图", "公",   "告", "ab", "Cd", "EF", "x", " ",
       "<b>", "</b>", "&nbsp;", "<br>", "é",  "&lt;", "'",  "''", "%",  "_",  "\""};
+  // "É": beyond ASCII, letters are compared exactly, though the index folds them.
   const std::vector<std::string> letters = {"日", "志", "维", "护", "图", "公", "告",
                                             "a",  "B",  "c",  "D",  "e",  "F",  "x",
-                                            "é",  "<",  "'",  "%",  "_",  "\""};
+                                            "é",  "É",  "<",  "'",  "%",  "_",  "\""};
   const Backends backends;
   for (const std::string& location : backends.locations()) {
     SCOPED_TRACE(location);

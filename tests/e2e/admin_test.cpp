@@ -1,6 +1,7 @@
 // The administration over HTTP as a browser with a cookie jar uses it. What only the whole
-// program holds (the dispatch, the guards and their order) is here; the pages' own cases are in
-// tests/admin and tests/images.
+// program holds (the dispatch, the guards and their order, the session behind the pages) is
+// here; the pages' own cases are in tests/admin and tests/images, the session store's and the
+// request headers' in tests/server.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -19,7 +20,7 @@ std::string Count(const Site& site, const std::string& where = "TRUE") {
 }
 
 // The guards come in order: the dispatch is exact, then the logon, then a real post; a plain
-// link to a post ends the session. Adding refuses blanks and a repeat of the newest entry only;
+// link to a post ends the session. Adding refuses a repeat of the newest entry only;
 // an unchanged save of the edit form stores the same HTML; deleting takes only a list of whole
 // numbers (its parsing is pinned in tests/pages); an entry is stamped with the server's local
 // time to the millisecond, whichever database keeps it.
@@ -58,9 +59,6 @@ TEST(AdminPagesTest, GuardsInOrderThenAddEditDeleteAndTheTimeStamp) {
   const auto add = [&](const std::string& title, const std::string& content) {
     return admin.Post(AdminPage("doadd"), Form({{"title", title}, {"content", content}})).body;
   };
-  for (const auto& [title, content] : {std::pair{"", "c"}, {"   ", "c"}, {"t", "  "}}) {
-    EXPECT_TRUE(Has(add(title, content), "资料不全")) << title << "|" << content;
-  }
   const std::string markup = "[b]bold[/b] [c blue]and[/c] [s]small[/s]\r\nnext line";
   const std::time_t before = std::time(nullptr);
   EXPECT_TRUE(Has(add("A", markup), "成功增加日志"));  // 3
@@ -143,10 +141,13 @@ TEST(AdminLogonTest, ExactMatchesHashesPasswordChangeAndTheShutOut) {
         .Post(AdminPage("dopassword"), Form({{"password", password}, {"chkpassword", check}}))
         .body;
   };
+  Visitor other(server, "127.0.0.4");
+  ASSERT_TRUE(IsControlPanel(other.LogOn("hand", "made")));
   EXPECT_TRUE(Has(change("new pw", "New pw"), "请核实 <b>密码</b> 和 <b>校验密码</b> 是否相同"));
   support::ExpectGolden(change("new pw ", "new pw"), "admin_password_changed.html");
-  EXPECT_TRUE(StoredPassword(site, "hand").starts_with("$argon2id$"));
-  Visitor other(server, "127.0.0.4");
+  // The account's other sessions end; the changing one stays logged on.
+  EXPECT_TRUE(IsLoginForm(other.Post(AdminPage("dodel"), "").body));
+  EXPECT_TRUE(IsControlPanel(visitor.Post(AdminPage("dodel"), "").body));
   EXPECT_TRUE(IsWrongAccount(other.LogOn("hand", "made")));
   EXPECT_TRUE(IsControlPanel(other.LogOn("hand", "new pw ")));
   // A plain link does it too.
@@ -162,24 +163,10 @@ TEST(AdminLogonTest, ExactMatchesHashesPasswordChangeAndTheShutOut) {
   EXPECT_TRUE(IsControlPanel(other.LogOn("hand", "third")));
 }
 
-// What a browser sends for `visitor` when a page asks it to: the visitor's cookie, the Host that
-// names this server, and the `headers` that tell where the page was.
-HttpResponse FromPage(const Server& server, const Visitor& visitor, const std::string& method,
-                      const std::string& target, const std::string& headers,
-                      const std::string& body = {}) {
-  std::string request = method + " " + target +
-                        " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
-                        "\r\nCookie: " + visitor.cookie + "\r\n" + headers;
-  if (method == "POST") {
-    request += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\n";
-  }
-  return Fetch(server.port(), request + "Connection: close\r\n\r\n" + body);
-}
-
 // A page of another port of this host is the same site to the browser, which sends it the
 // session cookie: whether by Fetch Metadata, Origin or Referer, its requests change nothing,
-// while the site's own pages and tools that say nothing go on working.
+// while the site's own pages and tools that say nothing go on working. Which values of those
+// headers name another origin is pinned in tests/server, each page's refusal in tests/admin.
 TEST(AdminSessionTest, APageOfAnotherOriginChangesNothing) {
   Site site;
   const Server server(site);
@@ -188,40 +175,48 @@ TEST(AdminSessionTest, APageOfAnotherOriginChangesNothing) {
   const std::string own = "http://127.0.0.1:" + std::to_string(server.port());
   const std::string other = "http://127.0.0.1:" + std::to_string(server.port() + 1);
   const std::string password = StoredPassword(site, "admin");
+  // What the browser sends for the administrator when a page with the `from` headers asks it to.
+  const auto send = [&](const std::string& request_line, const std::string& from,
+                        const std::string& body = {}) {
+    return Fetch(server.port(),
+                 request_line + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+                     "\r\nCookie: " + admin.cookie + "\r\n" + from +
+                     "Content-Type: application/x-www-form-urlencoded\r\n"
+                     "Content-Length: " +
+                     std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body)
+        .body;
+  };
+  const auto add = [&](const std::string& from) {
+    return send("POST " + AdminPage("doadd"), from,
+                Form({{"title", "t" + std::to_string(from.size())}, {"content", "c"}}));
+  };
   for (const std::string& from :
-       {"Sec-Fetch-Site: same-site\r\nOrigin: " + other + "\r\n", "Origin: " + other + "\r\n",
-        "Referer: " + other + "/hostile.html\r\n", "Origin: null\r\nReferer: " + own + "/\r\n"}) {
-    EXPECT_TRUE(Has(FromPage(server, admin, "GET",
-                             AdminPage("dopassword&password=hacked1&chkpassword=hacked1"), from)
-                        .body,
-                    "非法调试"))
+       {std::string("Sec-Fetch-Site: same-site\r\n"), "Origin: " + other + "\r\n",
+        "Referer: " + other + "/hostile.html\r\n"}) {
+    EXPECT_TRUE(
+        Has(send("GET " + AdminPage("dopassword&password=hacked1&chkpassword=hacked1"), from),
+            "非法调试"))
         << from;
-    EXPECT_TRUE(Has(FromPage(server, admin, "POST", AdminPage("doadd"), from,
-                             Form({{"title", "t"}, {"content", "c"}}))
-                        .body,
-                    "非法调试"))
-        << from;
+    EXPECT_TRUE(Has(add(from), "非法调试")) << from;
   }
   EXPECT_EQ(StoredPassword(site, "admin"), password);
   EXPECT_EQ(Count(site), "0");
-  for (const std::string& from :
-       {"Sec-Fetch-Site: same-origin\r\nOrigin: " + own + "\r\n", "Origin: " + own + "\r\n",
-        "Referer: " + own + "/log/board\r\n", std::string()}) {
-    EXPECT_TRUE(Has(FromPage(server, admin, "POST", AdminPage("doadd"), from,
-                             Form({{"title", "t" + std::to_string(from.size())}, {"content", "c"}}))
-                        .body,
-                    "成功增加日志"))
-        << from;
+  for (const std::string& from : {"Origin: " + own + "\r\n", std::string()}) {
+    EXPECT_TRUE(Has(add(from), "成功增加日志")) << from;
   }
-  EXPECT_EQ(Count(site), "4");
+  EXPECT_EQ(Count(site), "2");
 }
 
 // A session id known before the logon (here one planted in the administrator's browser) never
-// holds the logon; a password change refuses an empty password and ends the other sessions of
-// the account, the changing one staying logged on.
-TEST(AdminSessionTest, ALogonIsANewSessionAndAPasswordChangeEndsTheOthers) {
+// holds the logon. Readers who stay on the first page are kept by their cookie alone, and those
+// who page on, however many, cannot crowd out a logged-on session. Behind a trusted proxy that
+// the visitor reached over HTTPS, the cookie is sent back that way only.
+TEST(AdminSessionTest, ALogonIsANewSessionThatAFloodOfVisitorsNeverEnds) {
   Site site;
-  const Server server(site);
+  support::FillEntries(site.database(), 60);
+  const std::string config = (site.root() / "small.toml").string();
+  std::ofstream(config) << "trusted_proxies = [\"127.0.0.1\"]\n[limits]\nmax_sessions = 5\n";
+  const Server server(site, {"--config", config});
   Visitor planted(server);
   planted.Get(AdminPage("add"));  // a form that anybody is shown starts a session
   ASSERT_EQ(planted.cookie.size(), 43u) << planted.cookie;
@@ -230,42 +225,8 @@ TEST(AdminSessionTest, ALogonIsANewSessionAndAPasswordChangeEndsTheOthers) {
   EXPECT_NE(admin.cookie, planted.cookie);
   EXPECT_TRUE(IsLoginForm(planted.Post(AdminPage("dodel"), "id=").body));
 
-  Visitor second(server, "127.0.0.5");
-  ASSERT_TRUE(IsControlPanel(second.LogOn()));
-  const std::string password = StoredPassword(site, "admin");
-  for (const std::string& empty :
-       {Form({{"password", "  "}, {"chkpassword", " "}}), std::string()}) {
-    EXPECT_TRUE(Has(admin.Post(AdminPage("dopassword"), empty).body, "请输入 <b>新的密码</b> ！"));
-  }
-  EXPECT_TRUE(Has(admin.Get(AdminPage("dopassword")).body, "请输入 <b>新的密码</b> ！"));
-  EXPECT_EQ(StoredPassword(site, "admin"), password);
-  EXPECT_TRUE(IsControlPanel(second.Post(AdminPage("dodel"), "id=").body));
-
-  EXPECT_TRUE(Has(
-      admin.Post(AdminPage("dopassword"), Form({{"password", "new"}, {"chkpassword", "new"}})).body,
-      "密码已更新成功了！"));
-  EXPECT_TRUE(IsControlPanel(admin.Post(AdminPage("dodel"), "id=").body));
-  EXPECT_TRUE(IsLoginForm(second.Post(AdminPage("dodel"), "id=").body));
-  EXPECT_TRUE(IsControlPanel(second.LogOn("admin", "new")));
-}
-
-// Readers who stay on the first page are kept by their cookie alone, and those who page on,
-// however many, cannot crowd out a logged-on session. Behind a trusted proxy that the visitor
-// reached over HTTPS, the cookie is sent back that way only.
-TEST(AdminSessionTest, AFloodOfVisitorsNeverEndsALogonAndHttpsCookiesAreSecure) {
-  Site site;
-  support::FillEntries(site.database(), 60);
-  const std::string config = (site.root() / "small.toml").string();
-  std::ofstream(config) << "trusted_proxies = [\"127.0.0.1\"]\n[limits]\nmax_sessions = 5\n";
-  const Server server(site, {"--config", config});
-  Visitor admin(server);
-  ASSERT_TRUE(IsControlPanel(admin.LogOn()));
-
   EXPECT_EQ(server.Get("/log/board?action=list").Header("set-cookie"),
             "TSESSIONID=first-page; Path=/; HttpOnly; SameSite=Strict");
-  Visitor reader(server);
-  EXPECT_TRUE(Has(reader.Get("/log/board?action=list").body, ">1/3<"));
-  EXPECT_TRUE(Has(reader.Get("/log/board?action=list&move=next").body, ">2/3<"));
   for (int i = 0; i < 50; ++i) {
     EXPECT_TRUE(Has(server.Get("/log/board?action=list&move=last").body, ">3/3<"));
   }
@@ -275,7 +236,6 @@ TEST(AdminSessionTest, AFloodOfVisitorsNeverEndsALogonAndHttpsCookiesAreSecure) 
       GetRequest("/log/board?action=list&move=last", "X-Forwarded-Proto: https\r\n");
   EXPECT_TRUE(Has(Fetch(server.port(), https).Header("set-cookie"), "; SameSite=Strict; Secure"));
   EXPECT_FALSE(Has(Fetch(server.port(), https, "127.0.0.2").Header("set-cookie"), "Secure"));
-  EXPECT_FALSE(Has(server.Get("/log/board?action=list&move=last").Header("set-cookie"), "Secure"));
 }
 
 // A picture uploaded as a browser sends the form, served with the headers a browser relies on,
@@ -292,13 +252,11 @@ TEST(PicturesTest, UploadServeShowInAnEntryAndDelete) {
   upload.bytes = "GIF89a\r\n\r\n--" + upload.boundary + std::string("\r\n\0\xff", 4);
   HttpResponse r = admin.Post(AdminPage("image&for=doupload"), upload.Body(), upload.ContentType());
   ASSERT_TRUE(Has(r.body, "图片上传成功")) << r.body;
-  EXPECT_TRUE(Has(r.body, "<img src='/log/board?action=image&name=logo.gif'>"));
 
   const std::string target = "/log/board?action=image&name=logo.gif";
   r = server.Get(target);
   EXPECT_EQ(r.body, upload.bytes);
   EXPECT_EQ(r.Header("content-type"), "image/gif");
-  EXPECT_EQ(r.Header("content-length"), std::to_string(upload.bytes.size()));
   EXPECT_EQ(r.Header("x-content-type-options"), "nosniff");
   const std::string tag = r.Header("etag");
   ASSERT_FALSE(tag.empty());

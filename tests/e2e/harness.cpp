@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -75,6 +74,18 @@ int FreePort() {
   return ntohs(address.sin_port);
 }
 
+// A new connection to 127.0.0.1:`port` from the loopback address `from`.
+std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in source = Loopback(from, 0), to = Loopback("127.0.0.1", port);
+  auto c = std::make_unique<Connection>(Connection::Socket{fd});  // closes it
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
+      connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    throw std::runtime_error("cannot connect from " + from);
+  }
+  return c;
+}
+
 }  // namespace
 
 bool OnPostgres() {
@@ -95,24 +106,8 @@ CommandResult RunTessaly(const std::vector<std::string>& args, const std::string
   return {status, support::ReadFile(out), support::ReadFile(err)};
 }
 
-std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  const sockaddr_in source = Loopback(from, 0), to = Loopback("127.0.0.1", port);
-  auto c = std::make_unique<Connection>(Connection::Socket{fd});  // closes it
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&source), sizeof source) != 0 ||
-      connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-    throw std::runtime_error("cannot connect from " + from);
-  }
-  return c;
-}
-
 HttpResponse Fetch(int port, const std::string& request, const std::string& from) {
-  if (from.empty()) {
-    Connection c(port);
-    c.Send(request);
-    return c.Read();
-  }
-  const auto c = ConnectFrom(port, from);
+  const auto c = from.empty() ? std::make_unique<Connection>(port) : ConnectFrom(port, from);
   c->Send(request);
   return c->Read();
 }
@@ -217,21 +212,6 @@ Nginx::~Nginx() {
 }
 
 bool HaveNginx() { return std::system("command -v nginx >/dev/null") == 0; }
-
-std::vector<Row> Rows(const std::string& page) {
-  static const std::regex row("href='javascript:openwin\\((\\d+)\\)'>([^<]*)</a>");
-  std::vector<Row> rows;
-  for (std::sregex_iterator it(page.begin(), page.end(), row), end; it != end; ++it) {
-    rows.push_back({std::stoll((*it)[1]), (*it)[2]});
-  }
-  return rows;
-}
-
-std::vector<std::int64_t> Ids(const std::string& page) {
-  std::vector<std::int64_t> ids;
-  for (const Row& row : Rows(page)) ids.push_back(row.id);
-  return ids;
-}
 
 std::string Form(std::initializer_list<std::pair<std::string, std::string>> items) {
   std::string body;

@@ -16,12 +16,17 @@
 
 #include "support/entries.h"
 #include "support/http_client.h"
+#include "support/page_text.h"
 #include "support/scratch_database.h"
 #include "support/temp_dir.h"
 
 namespace tessaly::e2e {
 
+using support::Has;
 using support::HttpResponse;
+using support::Ids;
+using support::Row;
+using support::Rows;
 using Connection = support::HttpConnection;
 
 // With TESSALY_E2E_BACKEND=postgres every Site is a fresh database on the PostgreSQL server that
@@ -36,8 +41,6 @@ struct CommandResult {
 // Runs tessaly with `args`, feeding `input` on stdin.
 CommandResult RunTessaly(const std::vector<std::string>& args, const std::string& input = {});
 
-// A new connection to 127.0.0.1:`port` from the loopback address `from`.
-std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from);
 // Sends `request` on a new connection to 127.0.0.1:`port`, from the loopback address `from`
 // when given (the logon guard tells clients apart by it), and reads one answer.
 HttpResponse Fetch(int port, const std::string& request, const std::string& from = {});
@@ -128,22 +131,11 @@ class Nginx {
 };
 bool HaveNginx();
 
-// The entries that a list, a block or a result page links to, in order.
-struct Row {
-  std::int64_t id;
-  std::string title;
-};
-std::vector<Row> Rows(const std::string& page);
-std::vector<std::int64_t> Ids(const std::string& page);
-
 inline std::string AdminPage(const std::string& action) {
   return "/log/board?action=admin&do=" + action;
 }
 // An application/x-www-form-urlencoded body.
 std::string Form(std::initializer_list<std::pair<std::string, std::string>> items);
-inline bool Has(const std::string& page, const std::string& text) {
-  return page.find(text) != std::string::npos;
-}
 inline bool IsLoginForm(const std::string& page) {
   return Has(page, "color='#FFFFFF'>登陆</font>");
 }

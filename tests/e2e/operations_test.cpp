@@ -66,31 +66,6 @@ TEST(CommandLineTest, ClearErrorsExitStatusAndInitOnASiteThatExists) {
   EXPECT_EQ(RunTessaly({"markup", "--reverse"}, "<b>a&nbsp;b</b><br>").out, "[b]a b[/b]\r\n");
 }
 
-// Sockets left idle or holding half a head, from three addresses, more than each address's share
-// and more than the server holds in all: a new visitor from a fourth address is still answered
-// at once, and a socket beyond its address's share was told so.
-TEST(ConnectionLimitsTest, IdleSocketsLeaveRoomForANewVisitor) {
-  if (OnPostgres()) GTEST_SKIP() << "the server's sockets, whatever keeps the site";
-  Site site;
-  support::TempDir dir;
-  const auto config = dir.Write(
-      "limits.toml", "[limits]\nmax_connections = 100\nmax_connections_per_address = 40\n");
-  const Server server(site, {"--config", config.string()});
-  std::vector<std::unique_ptr<Connection>> idle;
-  for (const char* from : {"127.0.0.1", "127.0.0.3", "127.0.0.4"}) {
-    for (int i = 0; i < 60; ++i) {
-      idle.push_back(ConnectFrom(server.port(), from));
-      if (i % 2) idle.back()->Send("GET /log/board HTTP/1.1\r\nHo");
-    }
-  }
-  const HttpResponse beyond_share = idle[50]->Read();  // the 51st from 127.0.0.1
-  EXPECT_EQ(beyond_share.status, 503);
-  const auto started = std::chrono::steady_clock::now();
-  const HttpResponse answer = Fetch(server.port(), GetRequest("/log/board"), "127.0.0.2");
-  EXPECT_EQ(answer.status, 200);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-}
-
 TEST(BackupTest, ConsistentCopyWhileWritersRunThatServes) {
   if (OnPostgres()) GTEST_SKIP() << "copies the site's file";
   Site site;

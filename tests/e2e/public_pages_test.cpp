@@ -1,6 +1,7 @@
 // The public pages over HTTP: one walk of each as a browser fetches it, with the cases that the
-// page functions hold pinned in tests/pages and tests/server. Search and the feed have no tests
-// of their own below this one, so their cases are here.
+// page functions hold pinned in tests/pages and tests/server. The feed and the search page have
+// no tests of their own below this one, so their cases are here; what a search finds is held
+// against a model in tests/data.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,9 +14,8 @@ namespace tessaly::e2e {
 namespace {
 
 // The hot news block, a list and an entry; the items of a form and of the cookies, names
-// escaped; a static file, the database that is never served, and a page with includes, where
-// an included list starts the visitor's session (how includes resolve, nest and fail is
-// pinned in tests/server).
+// escaped; a static file, the database that is never served, and a page with includes (how
+// includes resolve, nest, fail and start a session is pinned in tests/server).
 TEST(PublicPagesTest, HotNewsListEntryItemsFilesAndIncludes) {
   Site site;
   support::FillEntries(site.database(), 60);
@@ -23,8 +23,6 @@ TEST(PublicPagesTest, HotNewsListEntryItemsFilesAndIncludes) {
   std::ofstream(site.root() / "home.shtml")
       << "<h1>home</h1><!--#include virtual=\"/log/board?action=hotnews\" -->"
          "<!--#include virtual=\"index.html\" --><!--#include virtual=\"/log/logs.mdb\" -->";
-  std::ofstream(site.root() / "list.shtml")
-      << "<!--#include virtual=\"/log/board?action=list&move=next\" -->";
   const Server server(site, {"--hot-news", "5"});
   const HttpResponse hot_news = server.Get("/log/board");
   EXPECT_EQ(hot_news.Header("content-type"), "text/html; charset=utf-8");
@@ -37,18 +35,10 @@ TEST(PublicPagesTest, HotNewsListEntryItemsFilesAndIncludes) {
   EXPECT_TRUE(Has(visitor.Post("/log/board", "act%69on=sh%6Fw&id=%360").body, "<b>t60</b>"));
   EXPECT_TRUE(Has(server.Get("/log/board", "Cookie: action=show; id=59\r\n").body, "<b>t59</b>"));
   EXPECT_EQ(server.Get("/").body, "<h1>home</h1>");
-  for (const char* path : {"/log/logs.mdb", "/log/LOGS.MDB", "/log/logs%2emdb"}) {
-    EXPECT_EQ(server.Get(path).status, 404) << path;
-  }
+  EXPECT_EQ(server.Get("/log/logs%2emdb").status, 404);  // the names refused: tests/server
 
-  const HttpResponse home = server.Get("/home.shtml");
-  EXPECT_EQ(home.Header("content-type"), "text/html; charset=utf-8");
-  EXPECT_EQ(home.body,
+  EXPECT_EQ(server.Get("/home.shtml").body,
             "<h1>home</h1>" + hot_news.body + "<h1>home</h1><!-- include failed: not found -->");
-  Visitor reader(server);
-  reader.Get("/list.shtml");
-  EXPECT_TRUE(reader.cookie.starts_with("TSESSIONID=")) << reader.cookie;
-  EXPECT_TRUE(Has(reader.Get("/list.shtml").body, ">2/3<"));
 }
 
 // The public list on either page of the site, the editors' lists and the pictures' list.
@@ -146,30 +136,12 @@ TEST(SearchTest, WhatMatchesChangesByAnotherProgramPagingAndEscaping) {
     const char* query;
     std::vector<std::int64_t> ids;
   } cases[] = {
-      {"", "%E6%97%A5%E5%BF%97", {1}},           // 日志: two characters
-      {"", "%E6%97%A5%E5%BF%97%E7%B3%BB", {1}},  // 日志系
-      {"", "%E6%97%A5", {4, 1}},                 // 日, newest first
-      {"", "hello+WORLD", {2}},                  // all words, any case
-      {"", "hello+nosuch", {}},
-      {"", "world", {4, 2}},  // the visible text (tests/text), so across a tag: "<b>wor</b>ld"
+      {"", "%E6%97%A5%E5%BF%97", {1}},          // 日志: two characters
+      {"", "hello+WORLD", {2}},                 // all words, any case
       {"", "%22AND%22+NEAR(a*+-b)+it's", {3}},  // search syntax is plain text
-      {"", "AND", {3, 2}},
-      // Letters beyond ASCII are compared exactly, though the index folds them.
-      {"", "cAF%C3%A9", {5}},
-      {"", "caf%C3%89", {}},
+      {"", "caf%C3%89", {}},                    // beyond ASCII, letters are compared exactly
       {"UPDATE MESSAGE SET CONTENT = 'a&nbsp;zebra' WHERE ID = 2", "zebra", {2}},
       {"DELETE FROM MESSAGE WHERE ID = 2", "zebra", {}},
-      {"INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES ('zebra&nbsp;crossing', 'c', '2026')",
-       "ZEBRA",
-       {6}},
-      // Every entry that holds a short word, however many entries came after it.
-      {"INSERT INTO MESSAGE (ID, TITLE, CONTENT, STIME) VALUES (100004, '日', 'c', '2026')",
-       "%E6%97%A5",
-       {4, 1, 100004}},
-      {"UPDATE MESSAGE SET STIME = '2027-01-01 00:00:00' WHERE ID = 1",
-       "%E6%97%A5",
-       {1, 4, 100004}},
-      {"", "%E6%97%A5+%E5%BF%97%E7%B3%BB%E7%BB%9F", {1}},
   };
   for (const auto& [change, query, ids] : cases) {
     if (*change) support::Sql(db, change);
@@ -202,7 +174,7 @@ TEST(SearchTest, WhatMatchesChangesByAnotherProgramPagingAndEscaping) {
   EXPECT_EQ(server.Get("/log/board?action=search&q=%FF%FE").status, 400);
   // A long query never errors; a control character in it is refused, not searched.
   EXPECT_EQ(server.Get("/log/board?action=search&q=" + std::string(10000, 'x')).status, 200);
-  for (const char* control : {"%00", "%01", "%7F", "%C2%85"}) {
+  for (const char* control : {"%00", "%C2%85"}) {
     EXPECT_EQ(server.Get("/log/board?action=search&q=ab" + std::string(control) + "cd").status, 400)
         << control;
   }

@@ -21,11 +21,13 @@
 #include "pages/request_values.h"
 #include "support/golden.h"
 #include "support/page_fixture.h"
+#include "support/page_text.h"
 
 namespace tessaly::pages {
 namespace {
 
 using support::ExpectGolden;
+using support::Has;
 using support::PageFixture;
 
 // Runs `page` for a GET of `query`; returns its text.
@@ -135,7 +137,7 @@ TEST(PagerTest, LinksCarryTheQueryWithoutMovesAndNoScript) {
       const std::size_t end = bar.find(" style=", at);
       const std::string script = DecodeAttribute(bar.substr(at + 8, end - at - 8));
       EXPECT_EQ(std::count(script.begin(), script.end(), '\''), 2) << crafted << "\n" << script;
-      EXPECT_EQ(script.find('\\'), std::string::npos) << crafted << "\n" << script;
+      EXPECT_FALSE(Has(script, "\\")) << crafted << "\n" << script;
     }
   }
 }
@@ -172,16 +174,16 @@ TEST(PublicPagesTest, HotNewsShowsAsManyAsHotNewsRCsAndLinksFromWhereItIsEmbedde
   support::FillEntries(file, 12);
   ExpectGolden(hot_news(5), "hot_news_5_of_12.html");
   const std::string all = hot_news(12), none = hot_news(-3);
-  EXPECT_NE(all.find(">t1</a>"), std::string::npos);
-  EXPECT_EQ(all.find("更多的网站日志"), std::string::npos);
-  EXPECT_EQ(none.find("<li"), std::string::npos);
-  EXPECT_NE(none.find("更多的网站日志"), std::string::npos);
+  EXPECT_TRUE(Has(all, ">t1</a>"));
+  EXPECT_FALSE(Has(all, "更多的网站日志"));
+  EXPECT_FALSE(Has(none, "<li"));
+  EXPECT_TRUE(Has(none, "更多的网站日志"));
 
   // Embedded outside the database's folder, the links lead into it, relative to the page.
-  EXPECT_NE(hot_news(1, "/board").find("window.open('log/board?action=show"), std::string::npos);
-  EXPECT_NE(hot_news(1, "/Log/board").find("href=log/board?action=list"), std::string::npos);
+  EXPECT_TRUE(Has(hot_news(1, "/board"), "window.open('log/board?action=show"));
+  EXPECT_TRUE(Has(hot_news(1, "/Log/board"), "href=log/board?action=list"));
   f.web_path = "";
-  EXPECT_NE(hot_news(1).find("window.open('/board?action=show"), std::string::npos);
+  EXPECT_TRUE(Has(hot_news(1), "window.open('/board?action=show"));
 }
 
 // The first page of 60 is a golden file fetched over HTTP.
@@ -196,8 +198,8 @@ TEST(PublicPagesTest, ListPagesWithAndWithoutPager) {
   PageFixture one_page;
   support::FillEntries(one_page.MakeDatabase(), 25);
   const std::string page = Render(one_page, WriteLogList, {{"action", "list"}});
-  EXPECT_EQ(page.find("<center>"), std::string::npos);
-  EXPECT_NE(page.find(">t1</a>"), std::string::npos);
+  EXPECT_FALSE(Has(page, "<center>"));
+  EXPECT_TRUE(Has(page, ">t1</a>"));
 }
 
 TEST(PublicPagesTest, EntryPageAndWhatNamesNoEntry) {
@@ -256,15 +258,6 @@ TEST(OutputCacheTest, ANewStateDropsThatDatabasesPagesAndAnUnknownOneKeepsNothin
   EXPECT_EQ(cache.size(), 1u);
 }
 
-// The ids of the entries a list or block shows, in order.
-std::vector<std::int64_t> ShownIds(const std::string& page) {
-  std::vector<std::int64_t> ids;
-  const std::string row = "href='javascript:openwin(";
-  for (std::size_t at = 0; (at = page.find(row, at)) != std::string::npos; at += row.size()) {
-    ids.push_back(std::stoll(page.substr(at + row.size())));
-  }
-  return ids;
-}
 
 // A VFS over the default one whose sync of the write-ahead log waits for the test: the
 // commit's frames are written, but the log's index still names the state before it. A cache
@@ -320,10 +313,9 @@ TEST(CachedPagesTest, APageReadWhileACommitIsBeingWrittenIsNotServedAfterItRetur
   EXPECT_EQ(held.reached.get_future().wait_for(std::chrono::seconds(10)),
             std::future_status::ready);
   const auto shown = [&] {
-    return std::vector<bool>{
-        Render(f, WriteHotNews).find(">committed</a>") != std::string::npos,
-        Render(f, WriteLogList, {{"action", "list"}}).find(">committed</a>") != std::string::npos,
-        Render(f, ShowLogEntry, {{"id", "13"}}).find("<b>committed</b>") != std::string::npos};
+    return std::vector<bool>{Has(Render(f, WriteHotNews), ">committed</a>"),
+                             Has(Render(f, WriteLogList, {{"action", "list"}}), ">committed</a>"),
+                             Has(Render(f, ShowLogEntry, {{"id", "13"}}), "<b>committed</b>")};
   };
   EXPECT_EQ(shown(), std::vector<bool>(3, false));
   held.released.set_value();
@@ -341,7 +333,7 @@ TEST(CachedPagesTest, PagesFoundByTheirAnchorsKeepTheOrderOfEntriesOfEqualTime) 
                "INSERT INTO MESSAGE (TITLE, CONTENT, STIME) SELECT 't' || i, 'c', "
                "datetime('2026-03-01', '+' || (i / 7) || ' seconds') FROM n");
   const auto list = [&f](const char* move) {
-    return ShownIds(Render(f, WriteLogList, {{"action", "list"}, {"move", move}}));
+    return support::Ids(Render(f, WriteLogList, {{"action", "list"}, {"move", move}}));
   };
   std::vector<std::int64_t> shown, expected(2110);
   for (int page = 1; page <= 85; ++page) {
@@ -369,12 +361,10 @@ TEST(CachedPagesTest, PagesFoundByTheirAnchorsKeepTheOrderOfEntriesOfEqualTime) 
 TEST(CachedPagesTest, AKeptListPageIsNotServedWithTheLinksOfAnotherQuery) {
   PageFixture f;
   support::FillEntries(f.MakeDatabase(), 60);
-  EXPECT_NE(Render(f, WriteLogList, {{"action", "list"}})
-                .find("location.href='/log/board?action=list&move=first'"),
-            std::string::npos);
-  EXPECT_NE(Render(f, WriteLogList, {{"action", "list"}, {"x", "1"}})
-                .find("location.href='/log/board?action=list&x=1&move=first'"),
-            std::string::npos);
+  EXPECT_TRUE(Has(Render(f, WriteLogList, {{"action", "list"}}),
+                  "location.href='/log/board?action=list&move=first'"));
+  EXPECT_TRUE(Has(Render(f, WriteLogList, {{"action", "list"}, {"x", "1"}}),
+                  "location.href='/log/board?action=list&x=1&move=first'"));
 }
 
 }  // namespace

@@ -399,24 +399,31 @@ class WebServerTest : public ::testing::Test {
   int port_ = 0;
 };
 
+// A target in absolute form is served as its path and query, for its host whatever Host says.
 TEST_F(WebServerTest, PagesAreMatchedExactlyAndCarryTheirSettings) {
   config_.pages = {{.path = "/a", .web_path = "first"}, {.path = "/b/page", .web_path = "second"}};
   Start([](host::ScriptingContext& context, const PageConfig& page) {
     context.response.Write(page.web_path.ToString());
-    for (const char* name : {"URL", "REMOTE_ADDR", "SERVER_PORT"}) {
+    for (const char* name :
+         {"URL", "REMOTE_ADDR", "SERVER_PORT", "SERVER_NAME", "QUERY_STRING", "HTTP_HOST"}) {
       context.response.Write(" " + context.request.ServerVariable(name));
     }
   });
   HttpConnection client(port_);
-  const auto ask = [&](const std::string& target) {
-    client.Send(Request("GET " + target));
+  const auto ask = [&](const std::string& request) {
+    client.Send(request);
     return client.Read();
   };
   const std::string connection = " 127.0.0.1 " + std::to_string(port_);
-  EXPECT_EQ(ask("/a").body, "first /a" + connection);
-  EXPECT_EQ(ask("/b/%70age?x").body, "second /b/page" + connection);
-  EXPECT_EQ(ask("/A").status, 404);
-  EXPECT_EQ(ask("/log/board").status, 404);
+  EXPECT_EQ(ask(Request("GET /a")).body, "first /a" + connection + " x  x");
+  EXPECT_EQ(ask(Request("GET /b/%70age?x")).body, "second /b/page" + connection + " x x x");
+  EXPECT_EQ(ask("GET http://example.org:8080/b/%70age?a=1 HTTP/1.1\r\nHost: other\r\n\r\n").body,
+            "second /b/page" + connection + " example.org a=1 example.org:8080");
+  EXPECT_EQ(ask("GET HTTPS://example.org/style.css HTTP/1.1\r\nHost: example.org\r\n\r\n").body,
+            "body{}");
+  EXPECT_EQ(ask(Request("GET /A")).status, 404);
+  EXPECT_EQ(ask(Request("GET /log/board")).status, 404);
+  EXPECT_EQ(ask("GET http://h?b=2 HTTP/1.0\r\n\r\n").status, 404);  // the path "/": no index
   // A root that is no folder is refused before anything is served.
   ServerConfig file_as_root = config_;
   file_as_root.root += "/style.css";
@@ -479,8 +486,6 @@ TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
       {"GET /style.css HTTP/1.1\r\n\r\n", 400, true},
       {Request("GET /style.css", "Host: b\r\n"), 400, true},
       {Request("GET http"), 400, true},
-      {Request("GET http://user@x/style.css"), 400, true},
-      {Request("GET ftp://x/style.css"), 400, true},
       {"GET http://x/style.css HTTP/1.1\r\n\r\n", 400, true},  // Host is still required
       // A coding under the chunks is not implemented; chunked twice is not allowed.
       {Request("POST /log/board", "Transfer-Encoding: gzip, chunked\r\n", "0\r\n\r\n"), 501, true},
@@ -511,22 +516,6 @@ TEST_F(WebServerTest, RefusesBadRequestsWithAClearStatus) {
       EXPECT_EQ(client.Read().status, 200);
     }
   }
-}
-
-// A target in absolute form is served as its path and query, for its host whatever Host says.
-TEST_F(WebServerTest, AnAbsoluteTargetIsServedForItsHost) {
-  Start([](host::ScriptingContext& context, const PageConfig&) {
-    for (const char* name : {"SERVER_NAME", "URL", "QUERY_STRING", "HTTP_HOST"}) {
-      context.response.Write(context.request.ServerVariable(name) + " ");
-    }
-  });
-  HttpConnection client(port_);
-  client.Send("GET http://example.org:8080/log/%62oard?a=1 HTTP/1.1\r\nHost: other\r\n\r\n");
-  EXPECT_EQ(client.Read().body, "example.org /log/board a=1 example.org:8080 ");
-  client.Send("GET HTTPS://example.org/style.css HTTP/1.1\r\nHost: example.org\r\n\r\n");
-  EXPECT_EQ(client.Read().body, "body{}");
-  client.Send("GET http://h?b=2 HTTP/1.0\r\n\r\n");
-  EXPECT_EQ(client.Read().status, 404);  // the path "/": no index here
 }
 
 // Each reservation holds what its body may grow to, and gives it back when it goes.
