@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "e2e/harness.h"
@@ -44,6 +45,89 @@ TEST(CacheTest, AChangeByAnotherProgramOrTheAdminPagesShowsOnTheNextRequest) {
   admin.Post(AdminPage("dodel"), "id=1");
   EXPECT_EQ(last_page().back().id, 2);
   EXPECT_TRUE(Has(entry(1), "该日志不存在"));
+}
+
+// Every public page answers a client that has it with a 304 that carries the same tag and
+// Cache-Control, until a commit changes that page; pages that depend on the visitor's session
+// are the visitor's own. Tags name a page's bytes, so a commit that leaves a page alone leaves
+// its tag alone.
+TEST(ConditionalTest, EveryPublicPageAnswers304UntilACommitChangesIt) {
+  Site site;
+  support::FillEntries(site.database(), 60);
+  const Server server(site);
+  struct Page {
+    std::string target, cache_control, tag;
+  };
+  std::vector<Page> pages = {
+      {"/log/board", "no-cache", ""},
+      {"/log/board?action=show&id=3", "no-cache", ""},
+      {"/log/board?action=show&id=4", "no-cache", ""},
+      {"/log/board?action=feed", "no-cache", ""},
+      {"/log/board?action=list", "private, no-cache", ""},
+      {"/log/board?action=list&move=last", "private, no-cache", ""},
+      {"/log/board?action=search&q=c", "private, no-cache", ""},
+      {"/log/board?action=search&q=C", "private, no-cache", ""},  // another form value
+  };
+  const auto ask = [&](const Page& page, const std::string& if_none_match) {
+    return server.Get(page.target, "If-None-Match: " + if_none_match + "\r\n");
+  };
+  std::set<std::string> tags;
+  for (Page& page : pages) {
+    const HttpResponse first = server.Get(page.target);
+    ASSERT_EQ(first.status, 200) << page.target;
+    page.tag = first.Header("etag");
+    EXPECT_EQ(first.Header("cache-control"), page.cache_control) << page.target;
+    EXPECT_TRUE(tags.insert(page.tag).second) << page.target << " has another page's tag";
+    EXPECT_EQ(ask(page, "\"other\"").body, first.body) << page.target;
+    for (const std::string& listed : {page.tag, "\"other\", W/" + page.tag, std::string("*")}) {
+      const HttpResponse again = ask(page, listed);
+      EXPECT_EQ(again.status, 304) << page.target << " " << listed;
+      EXPECT_EQ(again.body, "");
+      EXPECT_EQ(again.Header("etag"), page.tag);
+      EXPECT_EQ(again.Header("cache-control"), page.cache_control);
+    }
+  }
+  // Another method acts rather than answer from what the client has.
+  EXPECT_EQ(Fetch(server.port(), "POST /log/board HTTP/1.1\r\nHost: x\r\nIf-None-Match: " +
+                                     pages[0].tag + "\r\nContent-Length: 0\r\n\r\n")
+                .status,
+            200);
+  // An item taken from the cookies, or a visitor's session, makes the page the visitor's own;
+  // a session cookie the page does not read does not.
+  EXPECT_EQ(server.Get("/log/board", "Cookie: action=show; id=59\r\n").Header("cache-control"),
+            "private, no-cache");
+  Visitor visitor(server);
+  visitor.Get("/log/board?action=list");
+  const std::string page_two = visitor.Get("/log/board?action=list&move=next").Header("etag");
+  ASSERT_EQ(visitor.cookie.size(), 43u) << visitor.cookie;  // a session of its own
+  const std::string session = "Cookie: " + visitor.cookie + "\r\n";
+  EXPECT_EQ(server.Get("/log/board", session).Header("cache-control"), "no-cache");
+
+  // A 304 of a list still moves the visitor: the "next" it answers is remembered.
+  ASSERT_TRUE(Has(server.Get("/log/board?action=list", session).body, ">1/3<"));
+  EXPECT_EQ(
+      server
+          .Get("/log/board?action=list&move=next", session + "If-None-Match: " + page_two + "\r\n")
+          .status,
+      304);
+  EXPECT_TRUE(Has(server.Get("/log/board?action=list&move=next", session).body, ">3/3<"));
+
+  // A commit that changes every page but one: the old tags get the new pages.
+  support::Script(site.database(),
+                  "BEGIN; INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES ('new', 'c', "
+                  "'2026-05-01 00:00:00'); UPDATE MESSAGE SET TITLE = 'renamed' WHERE ID = 3; "
+                  "COMMIT;");
+  for (const Page& page : pages) {
+    const HttpResponse after = ask(page, page.tag);
+    if (page.target.ends_with("id=4")) {
+      EXPECT_EQ(after.status, 304);
+      continue;
+    }
+    EXPECT_EQ(after.status, 200) << page.target;
+    EXPECT_NE(after.Header("etag"), page.tag) << page.target;
+    EXPECT_EQ(after.body, server.Get(page.target).body) << page.target;
+    EXPECT_EQ(ask(page, after.Header("etag")).status, 304) << page.target;
+  }
 }
 
 // On entries t1 to t30, commit i adds entry w<i> and renames entry 1 to v<i>, so that every
