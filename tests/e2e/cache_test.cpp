@@ -130,6 +130,84 @@ TEST(ConditionalTest, EveryPublicPageAnswers304UntilACommitChangesIt) {
   }
 }
 
+// deploy/nginx.conf with the configuration it asks of tessaly: nginx answers a kept public page
+// without asking tessaly, revalidates it once it is a second old (tessaly answers 304 while
+// nothing changed), shows a commit after that second, and keeps no page of one visitor.
+// nginx counts whole seconds, so "a second" is one to two seconds here.
+TEST(NginxCacheTest, KeepsPublicPagesRevalidatesThemAndShowsACommitAfterASecond) {
+  if (OnPostgres()) GTEST_SKIP() << "nginx in front of the site's file";
+  if (!HaveNginx()) GTEST_SKIP() << "nginx is not installed";
+  Site site;
+  support::FillEntries(site.database(), 30);
+  const std::string log = (site.root() / "access.log").string();
+  const std::string config = (site.root() / "tessaly.toml").string();
+  std::ofstream(config) << "access_log = \"" << log << "\"\ntrusted_proxies = [\"127.0.0.1\"]\n"
+                        << "[cache]\npublic_cache_control = \"max-age=0, s-maxage=1\"\n";
+  Server tessaly(site, {"--config", config});
+  support::TempDir dir;
+  const Nginx nginx(dir.path(), Deployed(site.root(), tessaly.port(), dir.path()));
+  const auto get = [&](const std::string& target, const std::string& headers = {}) {
+    return Fetch(nginx.port(), GetRequest(target, headers));
+  };
+  // tessaly's answers to nginx for `target` so far, by status.
+  const auto reached = [&](const std::string& target, int status) {
+    const std::string lines = support::ReadFile(log);
+    const std::string line = " GET " + target + " " + std::to_string(status) + " ";
+    int count = 0;
+    for (std::size_t at = lines.find(line); at != std::string::npos;
+         at = lines.find(line, at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+
+  const HttpResponse first = get("/log/board");
+  ASSERT_EQ(first.status, 200);
+  EXPECT_EQ(first.Header("cache-control"), "max-age=0, s-maxage=1");
+  int kept = 0;
+  for (int i = 0; i < 20; ++i) {
+    const HttpResponse again = get("/log/board");
+    EXPECT_EQ(again.body, first.body);
+    kept += again.Header("x-cache-status") == "HIT";
+  }
+  // A browser that has the page is answered by nginx.
+  EXPECT_EQ(get("/log/board", "If-None-Match: " + first.Header("etag") + "\r\n").status, 304);
+  EXPECT_EQ(reached("/log/board", 200) + reached("/log/board", 304), 21 - kept);
+  EXPECT_GE(kept, 15) << "most requests never reach tessaly";
+
+  // Once the second is over (nginx counts whole seconds: one to two seconds after it kept the
+  // page), nginx asks tessaly with the page's tag, and gets a 304.
+  const auto after_the_second = [] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  };
+  after_the_second();
+  const HttpResponse revalidated = get("/log/board");
+  EXPECT_EQ(revalidated.Header("x-cache-status"), "REVALIDATED");
+  EXPECT_EQ(revalidated.body, first.body);
+  EXPECT_EQ(reached("/log/board", 304), 1);
+
+  // A commit shows once the second is over.
+  support::InsertEntry(site.database(), "fresh", "c", "2026-05-01 00:00:00");
+  after_the_second();
+  const HttpResponse after = get("/log/board");
+  EXPECT_EQ(after.Header("x-cache-status"), "EXPIRED");
+  EXPECT_TRUE(Shows(after.body, "fresh")) << after.body;
+  EXPECT_TRUE(Has(get("/log/board?action=show&id=31").body, "<b>fresh</b>"));
+
+  // A list remembers the visitor's page: every request reaches tessaly, with its cookie.
+  for (int i = 0; i < 3; ++i) {
+    const HttpResponse list = get("/log/board?action=list");
+    EXPECT_EQ(list.Header("cache-control"), "private, no-cache");
+    EXPECT_FALSE(list.Header("set-cookie").empty());
+  }
+  Visitor visitor(nginx.port());
+  visitor.Get("/log/board?action=list");
+  EXPECT_TRUE(Has(visitor.Get("/log/board?action=list&move=next").body, ">2/2<"));
+  EXPECT_TRUE(Has(visitor.Get("/log/board?action=list&move=previous").body, ">1/2<"));
+  EXPECT_EQ(tessaly.Stop(), 0);
+  EXPECT_EQ(reached("/log/board?action=list", 200), 4);
+}
+
 // On entries t1 to t30, commit i adds entry w<i> and renames entry 1 to v<i>, so that every
 // page names the commit it shows; readers check that a page shows exactly one commit's state,
 // at least the one committed before they asked and at most the one begun when the answer came.
