@@ -146,10 +146,15 @@ TEST(NginxCacheTest, KeepsPublicPagesRevalidatesThemAndShowsACommitAfterASecond)
   Server tessaly(site, {"--config", config});
   support::TempDir dir;
   const Nginx nginx(dir.path(), Deployed(site.root(), tessaly.port(), dir.path()));
+  // Answers of nginx, counting those of the hot news block that nginx asked tessaly for.
+  int asked = 0;
   const auto get = [&](const std::string& target, const std::string& headers = {}) {
-    return Fetch(nginx.port(), GetRequest(target, headers));
+    HttpResponse r = Fetch(nginx.port(), GetRequest(target, headers));
+    asked += target == "/log/board" && r.Header("x-cache-status") != "HIT";
+    return r;
   };
-  // tessaly's answers to nginx for `target` so far, by status.
+  // tessaly's answers to nginx for `target`, by status, once tessaly has stopped (a line is
+  // written after its answer is sent).
   const auto reached = [&](const std::string& target, int status) {
     const std::string lines = support::ReadFile(log);
     const std::string line = " GET " + target + " " + std::to_string(status) + " ";
@@ -164,16 +169,10 @@ TEST(NginxCacheTest, KeepsPublicPagesRevalidatesThemAndShowsACommitAfterASecond)
   const HttpResponse first = get("/log/board");
   ASSERT_EQ(first.status, 200);
   EXPECT_EQ(first.Header("cache-control"), "max-age=0, s-maxage=1");
-  int kept = 0;
-  for (int i = 0; i < 20; ++i) {
-    const HttpResponse again = get("/log/board");
-    EXPECT_EQ(again.body, first.body);
-    kept += again.Header("x-cache-status") == "HIT";
-  }
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(get("/log/board").body, first.body);
   // A browser that has the page is answered by nginx.
   EXPECT_EQ(get("/log/board", "If-None-Match: " + first.Header("etag") + "\r\n").status, 304);
-  EXPECT_EQ(reached("/log/board", 200) + reached("/log/board", 304), 21 - kept);
-  EXPECT_GE(kept, 15) << "most requests never reach tessaly";
+  EXPECT_LE(asked, 5) << "most requests never reach tessaly";
 
   // Once the second is over (nginx counts whole seconds: one to two seconds after it kept the
   // page), nginx asks tessaly with the page's tag, and gets a 304.
@@ -184,7 +183,6 @@ TEST(NginxCacheTest, KeepsPublicPagesRevalidatesThemAndShowsACommitAfterASecond)
   const HttpResponse revalidated = get("/log/board");
   EXPECT_EQ(revalidated.Header("x-cache-status"), "REVALIDATED");
   EXPECT_EQ(revalidated.body, first.body);
-  EXPECT_EQ(reached("/log/board", 304), 1);
 
   // A commit shows once the second is over.
   support::InsertEntry(site.database(), "fresh", "c", "2026-05-01 00:00:00");
@@ -204,7 +202,10 @@ TEST(NginxCacheTest, KeepsPublicPagesRevalidatesThemAndShowsACommitAfterASecond)
   visitor.Get("/log/board?action=list");
   EXPECT_TRUE(Has(visitor.Get("/log/board?action=list&move=next").body, ">2/2<"));
   EXPECT_TRUE(Has(visitor.Get("/log/board?action=list&move=previous").body, ">1/2<"));
-  EXPECT_EQ(tessaly.Stop(), 0);
+
+  ASSERT_EQ(tessaly.Stop(), 0);
+  EXPECT_EQ(reached("/log/board", 200) + reached("/log/board", 304), asked);
+  EXPECT_GE(reached("/log/board", 304), 1);
   EXPECT_EQ(reached("/log/board?action=list", 200), 4);
 }
 
