@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "pages/conditional.h"
+
 namespace tessaly::pages {
 namespace {
 
@@ -25,13 +27,23 @@ class CapturedResponse final : public host::Response {
   std::string& text_;
 };
 
+// The fingerprint of `part` after what `from` is the fingerprint of, its length first, so that
+// no two ways of cutting one text into parts give one fingerprint.
+std::uint64_t AddPart(std::uint64_t from, std::string_view part) {
+  char size[24];
+  auto end = std::to_chars(size, size + sizeof size, part.size()).ptr;
+  *end++ = ':';
+  return Fingerprint(
+      part, Fingerprint(std::string_view(size, static_cast<std::size_t>(end - size)), from));
+}
+
 }  // namespace
 
 OutputCache::Section& OutputCache::SectionFor(std::uint64_t database, const data::Stamp& stamp) {
   Section& section = sections_[database];
   if (section.stamp != stamp) {
     for (auto& [key, entry] : section.entries) {
-      bytes_ -= key.size() + entry.rendering.size() + kEntryOverhead;
+      bytes_ -= key.size() + entry.rendering.text.size() + kEntryOverhead;
       lru_.erase(entry.use);
     }
     section.entries.clear();
@@ -40,8 +52,8 @@ OutputCache::Section& OutputCache::SectionFor(std::uint64_t database, const data
   return section;
 }
 
-const std::string* OutputCache::Find(std::uint64_t database, const data::Stamp& stamp,
-                                     std::string_view key) {
+const Rendering* OutputCache::Find(std::uint64_t database, const data::Stamp& stamp,
+                                   std::string_view key) {
   if (!stamp.known) return nullptr;
   Section& section = SectionFor(database, stamp);
   auto it = section.entries.find(key);
@@ -51,16 +63,16 @@ const std::string* OutputCache::Find(std::uint64_t database, const data::Stamp& 
 }
 
 void OutputCache::Store(std::uint64_t database, const data::Stamp& stamp, std::string_view key,
-                        std::string rendering) {
+                        Rendering rendering) {
   if (!stamp.known) return;
-  const std::size_t cost = key.size() + rendering.size() + kEntryOverhead;
+  const std::size_t cost = key.size() + rendering.text.size() + kEntryOverhead;
   if (cost > max_bytes_) return;
   Section& section = SectionFor(database, stamp);
   auto it = section.entries.find(key);
   if (it != section.entries.end()) {
-    bytes_ -= it->second.rendering.size();
+    bytes_ -= it->second.rendering.text.size();
     it->second.rendering = std::move(rendering);
-    bytes_ += it->second.rendering.size();
+    bytes_ += it->second.rendering.text.size();
     lru_.splice(lru_.begin(), lru_, it->second.use);
   } else {
     it = section.entries.emplace(std::string(key), Entry{std::move(rendering), {}}).first;
@@ -74,7 +86,7 @@ void OutputCache::Store(std::uint64_t database, const data::Stamp& stamp, std::s
 void OutputCache::EraseLeastRecent() {
   const Use use = lru_.back();
   auto it = use.section->entries.find(*use.key);
-  bytes_ -= it->first.size() + it->second.rendering.size() + kEntryOverhead;
+  bytes_ -= it->first.size() + it->second.rendering.text.size() + kEntryOverhead;
   lru_.pop_back();
   use.section->entries.erase(it);
 }
@@ -102,17 +114,23 @@ std::shared_ptr<const ListAnchors> PublicCache::Anchors(std::uint64_t database,
   return kept.anchors;
 }
 
-void WriteCached(const PageContext& page, std::string_view key, const RenderFunction& render) {
+void WriteCached(const PageContext& page, std::string_view key, const RenderFunction& render,
+                 std::string_view prefix) {
   OutputCache* cache = page.renderings;
   const std::uint64_t database = page.database.Id();
+  const auto answer = [&](const Rendering& rendering) {
+    const std::string tag = EntityTag(AddPart(rendering.fingerprint, prefix));
+    if (AnswerWithTag(page.request, page.response, tag)) return;
+    page.response.Write(prefix);
+    page.response.Write(rendering.text);
+  };
   if (cache) {
-    if (const std::string* kept = cache->Find(database, page.database.CurrentStamp(), key)) {
-      page.response.Write(*kept);
-      return;
+    if (const Rendering* kept = cache->Find(database, page.database.CurrentStamp(), key)) {
+      return answer(*kept);
     }
   }
-  std::string text;
-  CapturedResponse captured(text);
+  Rendering rendering;
+  CapturedResponse captured(rendering.text);
   // The context holds references: the one that writes elsewhere is built member by member.
   const PageContext writer{page.request,     captured,      page.server,       page.session,
                            page.script_name, page.web_path, page.hot_news_rcs, page.image_size,
@@ -124,11 +142,13 @@ void WriteCached(const PageContext& page, std::string_view key, const RenderFunc
       render(writer, OneState{connection, stamp});
     });
   } catch (...) {
-    page.response.Write(text);
+    page.response.Write(prefix);
+    page.response.Write(rendering.text);
     throw;
   }
-  page.response.Write(text);
-  if (cache) cache->Store(database, state, key, std::move(text));
+  rendering.fingerprint = AddPart(AddPart(kEmptyFingerprint, key), rendering.text);
+  answer(rendering);
+  if (cache) cache->Store(database, state, key, std::move(rendering));
 }
 
 bool IsKept(const PageContext& page, std::string_view key) {
@@ -141,8 +161,8 @@ std::string CachedText(const PageContext& page, std::string_view key,
   OutputCache* cache = page.renderings;
   const std::uint64_t database = page.database.Id();
   if (cache) {
-    if (const std::string* kept = cache->Find(database, page.database.CurrentStamp(), key)) {
-      return *kept;
+    if (const Rendering* kept = cache->Find(database, page.database.CurrentStamp(), key)) {
+      return kept->text;
     }
   }
   std::string text;
@@ -150,7 +170,7 @@ std::string CachedText(const PageContext& page, std::string_view key,
       page.database.ReadOneState([&](data::Connection& connection, const data::Stamp& stamp) {
         text = read(OneState{connection, stamp});
       });
-  if (cache) cache->Store(database, state, key, text);
+  if (cache) cache->Store(database, state, key, {text});
   return text;
 }
 

@@ -30,6 +30,13 @@
 
 namespace tessaly::pages {
 
+// A page's text as kept, with the fingerprint of its key and text (conditional.h) that its
+// entity tag is made of, so that a client that has it is answered without reading the text.
+struct Rendering {
+  std::string text;
+  std::uint64_t fingerprint = 0;
+};
+
 // Renderings by key, each for one state of one database, least recently used first out once
 // their bytes (keys, texts and bookkeeping) would pass the cap. A lookup or a store with a
 // stamp other than the one a database's renderings were made for drops them all: stamps are
@@ -43,12 +50,12 @@ class OutputCache {
 
   // The rendering kept under `key` for state `stamp` of the database `database` (its id), or
   // null. Valid until the next call.
-  const std::string* Find(std::uint64_t database, const data::Stamp& stamp, std::string_view key);
+  const Rendering* Find(std::uint64_t database, const data::Stamp& stamp, std::string_view key);
 
   // Keeps `rendering` under `key` as read from state `stamp`, replacing what the key held.
   // A rendering that alone would pass the cap is not kept.
   void Store(std::uint64_t database, const data::Stamp& stamp, std::string_view key,
-             std::string rendering);
+             Rendering rendering);
 
   std::size_t bytes() const { return bytes_; }
   std::size_t size() const { return lru_.size(); }
@@ -66,7 +73,7 @@ class OutputCache {
     const std::string* key;  // the entry's key in its section, which stays put
   };
   struct Entry {
-    std::string rendering;
+    Rendering rendering;
     std::list<Use>::iterator use;
   };
   struct Section {
@@ -123,12 +130,17 @@ struct OneState {
 };
 using RenderFunction = std::function<void(const PageContext& page, const OneState& state)>;
 
-// Writes the text stored under `key` for the database's current state; otherwise writes what
-// `render` writes through the context it is given, read in one committed state, and keeps it
-// under `key` for that state. `key` must name everything the text depends on besides the
+// Writes `prefix`, then the text stored under `key` for the database's current state;
+// otherwise what `render` writes through the context it is given, read in one committed state,
+// kept under `key` for that state. `key` must name everything the text depends on besides the
 // database; `render` writes text only (no status, header or session change: throws Error).
-// When `render` throws, what it wrote is written first. Without a cache nothing is kept.
-void WriteCached(const PageContext& page, std::string_view key, const RenderFunction& render);
+// `prefix` is what the page writes before it that depends on the request (it is not kept).
+// The answer gets the entity tag of the key, the prefix and the text (conditional.h), and is a
+// 304 without either for a client that has them: a kept text is then not even copied.
+// When `render` throws, the prefix and what it wrote are written first, untagged. Without a
+// cache nothing is kept.
+void WriteCached(const PageContext& page, std::string_view key, const RenderFunction& render,
+                 std::string_view prefix = {});
 
 // The text kept under `key` for the database's current state; otherwise the text that `read`
 // gives from one committed state, kept for that state. For what pages need besides their

@@ -96,13 +96,15 @@ void WriteSearchResults(const PageContext& page) {
   for (const std::string& word : words) page_key.Add(word);
   read_index(page_key.str());
   RememberPage(choice, page.session);
-  page.response.Write(SearchForm(page, query));
   const std::string link_base = SearchLinkBase(page, words);
-  WriteCached(page, page_key.str(), [&](const PageContext& p, const OneState&) {
-    const std::int64_t first = (choice.page - 1) * kListRowsPerPage;
-    WriteEntryListPage(p, page.database.SearchPageQuery(words, first, kListRowsPerPage, count),
-                       choice, link_base);
-  });
+  WriteCached(
+      page, page_key.str(),
+      [&](const PageContext& p, const OneState&) {
+        const std::int64_t first = (choice.page - 1) * kListRowsPerPage;
+        WriteEntryListPage(p, page.database.SearchPageQuery(words, first, kListRowsPerPage, count),
+                           choice, link_base);
+      },
+      SearchForm(page, query));
 }
 
 }  // namespace tessaly::pages

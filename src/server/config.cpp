@@ -2,6 +2,7 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <set>
@@ -131,7 +132,14 @@ void ReadSession(const Reader& reader, const toml::table& table, ServerConfig& c
 void ReadCache(const Reader& reader, const toml::table& table, ServerConfig& config) {
   for (auto&& [name, node] : table) {
     std::string key = "cache." + std::string(name.str());
-    if (!ReadSetting(reader, key, node, kCacheMaxBytes, config.cache_max_bytes)) {
+    if (name == "public_cache_control") {
+      config.public_cache_control = reader.String(node, key);
+      if (config.public_cache_control.empty() ||
+          !std::all_of(config.public_cache_control.begin(), config.public_cache_control.end(),
+                       [](char c) { return c >= ' ' && c <= '~'; })) {
+        reader.BadValue(key, "expected Cache-Control directives in printable ASCII");
+      }
+    } else if (!ReadSetting(reader, key, node, kCacheMaxBytes, config.cache_max_bytes)) {
       reader.UnknownKey(key);
     }
   }

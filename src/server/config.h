@@ -43,7 +43,8 @@ struct ServerConfig {
   int session_timeout_minutes = kSessionTimeoutMinutes.default_value;
   bool sessions_in_database = false;  // [session] store = "database"
   std::size_t cache_max_bytes = kCacheMaxBytes.default_value;
-  std::string access_log;  // file path; empty: no access log
+  std::string public_cache_control{kPublicCacheControl};  // [cache] public_cache_control
+  std::string access_log;                                 // file path; empty: no access log
   // A PostgreSQL database ("postgresql://...") that every page uses; empty: each page's file.
   std::string database_url;
   // Peers whose X-Forwarded-For names the client (canonical address texts); empty: none.
@@ -83,6 +84,9 @@ struct ServerConfig {
 //
 //   [cache]
 //   max_bytes = 67108864           # public pages kept, all threads together; 0: none
+//   public_cache_control = "no-cache"  # of the public pages that shared caches may keep
+//                                  # (server/page_run.h); "max-age=0, s-maxage=1" lets a
+//                                  # cache in front keep them a second (deploy/nginx.conf)
 //
 //   [site]                         # SiteTexts: label, webmaster_email, notice,
 //   label = "Tessaly"              # credit_text, credit_url (strings), url (the site's

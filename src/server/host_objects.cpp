@@ -90,8 +90,13 @@ std::string PageRequest::Item(std::string_view name) const {
       }
     }
   }
-  if (cookie) return std::move(*cookie);
-  return ServerVariable(name);
+  if (cookie) {
+    answered_beyond_url_ = true;
+    return std::move(*cookie);
+  }
+  std::string variable = ServerVariable(name);
+  if (!variable.empty()) answered_beyond_url_ = true;
+  return variable;
 }
 
 std::string PageRequest::ServerVariable(std::string_view name) const {
@@ -149,6 +154,7 @@ void PageResponse::SetContentType(std::string_view type) {
 
 void PageResponse::AddHeader(std::string_view name, std::string_view value) {
   host::CheckHeader(name, value);
+  if (ascii::EqualsNoCase(name, "ETag")) tagged_ = true;
   headers_.append(name).append(": ").append(value).append("\r\n");
 }
 
@@ -215,6 +221,7 @@ PageSession::PageSession(Sessions& store, SessionIds& ids, std::string_view cook
 }
 
 std::string PageSession::Value(std::string_view name) const {
+  used_ = true;
   if (!id_.empty()) return store_.Value(id_, name);
   return first_page_ && name == host::kPageItem ? std::string(host::kFirstPage) : std::string();
 }
@@ -229,6 +236,7 @@ void PageSession::EnsureSession() {
 }
 
 void PageSession::SetValue(std::string_view name, std::string value) {
+  used_ = true;
   if (id_.empty() && name == host::kPageItem && value == host::kFirstPage) {
     first_page_ = true;
     return;
@@ -238,6 +246,7 @@ void PageSession::SetValue(std::string_view name, std::string value) {
 }
 
 void PageSession::SetTimeout(int minutes) {
+  used_ = true;
   if (minutes < kSessionTimeoutMinutes.min || minutes > kSessionTimeoutMinutes.max) {
     throw InvalidArgument("Session.Timeout: " + std::to_string(minutes) +
                           " minutes is out of range");
@@ -247,13 +256,17 @@ void PageSession::SetTimeout(int minutes) {
 }
 
 void PageSession::LogOn(std::string_view account) {
+  used_ = true;
   const bool first_page = std::exchange(first_page_, false);
   id_ = store_.Renew(ids_, id_, account);
   issued_ = true;
   if (first_page) store_.SetValue(id_, host::kPageItem, std::string(host::kFirstPage));
 }
 
-void PageSession::EndOtherSessions(std::string_view account) { store_.EndAccount(account, id_); }
+void PageSession::EndOtherSessions(std::string_view account) {
+  used_ = true;
+  store_.EndAccount(account, id_);
+}
 
 std::string PageSession::Cookie(std::string_view value, std::string_view attributes) const {
   std::string cookie(kSessionCookie);

@@ -49,12 +49,17 @@ class PageRequest final : public host::Request {
   std::string BinaryRead(std::int64_t count) override;
   bool FromOtherOrigin() const override { return line_.other_origin; }
 
+  // Whether an Item was answered from the request's cookies or server variables, which a cache
+  // that keys answers by their URL does not tell apart.
+  bool answered_beyond_url() const { return answered_beyond_url_; }
+
  private:
   const RequestLine& line_;
   const boost::beast::http::fields& headers_;
   std::string_view body_;
   std::string_view form_;  // the body when it is a form, else empty
   std::size_t read_offset_ = 0;
+  mutable bool answered_beyond_url_ = false;
 };
 
 // Buffers the page in `body`, which the connection reuses from request to request.
@@ -74,6 +79,8 @@ class PageResponse final : public host::Response {
   // The header lines added by the page, each ending in CR LF.
   std::string_view headers() const { return headers_; }
   int status() const { return status_; }
+  // Whether the page gave its answer an ETag.
+  bool tagged() const { return tagged_; }
 
  private:
   std::string& body_;
@@ -81,6 +88,7 @@ class PageResponse final : public host::Response {
   std::string headers_;
   int status_ = 200;
   bool ended_ = false;
+  bool tagged_ = false;
 };
 
 class PageServer final : public host::Server {
@@ -118,13 +126,17 @@ class PageSession final : public host::Session {
   std::string Value(std::string_view name) const override;
   void SetValue(std::string_view name, std::string value) override;
   void SetTimeout(int minutes) override;
-  void Abandon() override { abandoned_ = true; }
+  void Abandon() override { used_ = abandoned_ = true; }
   void LogOn(std::string_view account) override;
   void EndOtherSessions(std::string_view account) override;
 
   // Called once when the page is done: removes an abandoned session and gives the value of the
   // Set-Cookie header that the answer needs, if any.
   std::optional<std::string> Finish();
+
+  // Whether the page read or changed the session in any way, so that its answer may differ
+  // from one visitor to another.
+  bool used() const { return used_; }
 
  private:
   void EnsureSession();
@@ -139,6 +151,7 @@ class PageSession final : public host::Session {
   bool marked_ = false;      // the request's cookie was kFirstPageMark
   bool issued_ = false;
   bool abandoned_ = false;
+  mutable bool used_ = false;
 };
 
 class PageApplication final : public host::Application {};

@@ -43,18 +43,26 @@ struct LoopPages {
 using LoopPagesMaker = std::function<LoopPages(boost::asio::io_context& loop)>;
 
 // What a page run needs besides its request: the server's sessions and canonical root folder,
-// and the handler and session ids of the event loop it runs on.
+// the handler and session ids of the event loop it runs on, and the Cache-Control of the
+// answers that shared caches may keep ([cache] public_cache_control).
 struct PageHost {
   const PageHandler& handler;
   Sessions& sessions;
   std::string_view root;
   SessionIds& session_ids;
+  std::string_view public_cache_control = kPublicCacheControl;
 };
 
 // Runs `host.handler` for a request to `page` (`line.script_name` is the page's path) with the
 // request's `headers` and `request_body`. Starts `head` with the status (the page's own, or 500
 // when the handler threw) and adds the page's headers: Content-Type, those the page added,
-// Cache-Control and the session cookie if the session needs one; the caller ends it. The page
+// Cache-Control and the session cookie if the session needs one; the caller ends it.
+// Cache-Control: a page that gives its answer an ETag says that the answer is a function of its
+// URL (with the Host) and of the database's state, so shared caches may keep it as
+// `host.public_cache_control` says, unless this run made it depend on more: a method other than
+// GET or HEAD, the visitor's session read or changed, an item taken from the cookies or a cookie
+// set. Such a tagged answer is "private, no-cache" (the visitor's own, asked again each time);
+// an untagged one, or a failure, is "private". The page
 // goes to `body`, which is cleared first. Returns the Content-Length to state: the body's size,
 // or nothing for a 204 or 304, which have no body.
 std::optional<std::uint64_t> RunPage(const PageHost& host, const PageConfig& page,

@@ -103,7 +103,8 @@ void ServerCore::Listen() {
   std::vector<PageConfig> pages = config.pages;
   if (pages.empty()) pages.emplace_back();
   site_.emplace(std::move(pages), CanonicalRoot(config.root), *sessions_,
-                IncludeLimits{config.max_includes, config.max_include_bytes});
+                IncludeLimits{config.max_includes, config.max_include_bytes},
+                config.public_cache_control);
   address_ = ParseListenAddress(config.listen);
   const tcp::endpoint endpoint = Endpoint(config.listen, address_);
 

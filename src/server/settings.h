@@ -63,6 +63,9 @@ inline constexpr Setting<std::size_t> kMaxSearches{"limits.max_searches", 1, 1, 
 // shared evenly by the server threads; 0 keeps none.
 inline constexpr Setting<std::size_t> kCacheMaxBytes{"cache.max_bytes", 64 * kMiB, 0,
                                                      std::size_t{1} << 40};
+// The Cache-Control of the public pages' answers that shared caches may keep (server/page_run.h)
+// unless the configuration says otherwise: every cache asks again before it uses one.
+inline constexpr std::string_view kPublicCacheControl = "no-cache";
 // A session's time-out in minutes: the default, and the range a page may set (Session.Timeout).
 inline constexpr Setting<int> kSessionTimeoutMinutes{"session.timeout_minutes", 20, 1,
                                                      366 * 24 * 60};

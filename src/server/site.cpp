@@ -20,11 +20,12 @@ namespace http = beast::http;
 bool Target::RunsPages() const { return page || (file && IsIncludingPage(file->path.native())); }
 
 Site::Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions,
-           IncludeLimits include_limits)
+           IncludeLimits include_limits, std::string public_cache_control)
     : pages_(std::move(pages)),
       root_(std::move(root)),
       sessions_(sessions),
-      include_limits_(include_limits) {}
+      include_limits_(include_limits),
+      public_cache_control_(std::move(public_cache_control)) {}
 
 const PageConfig* Site::FindPage(std::string_view path) const {
   for (const PageConfig& page : pages_) {
@@ -41,7 +42,8 @@ Target Site::Find(std::string_view method, std::string_view path, LoopState& loo
 }
 
 PageHost Site::Host(LoopState& loop) const {
-  return PageHost{loop.pages.handler, sessions_, root_.native(), loop.session_ids};
+  return PageHost{loop.pages.handler, sessions_, root_.native(), loop.session_ids,
+                  public_cache_control_};
 }
 
 void Site::Handle(const SiteRequest& request, const Target& target, LoopState& loop,

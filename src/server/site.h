@@ -9,6 +9,7 @@
 #include <boost/beast/http/fields.hpp>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -45,9 +46,11 @@ class Site {
  public:
   // `root` is canonical; `pages` is not empty; `sessions` outlives the site. The pages run
   // through the handler of the loop that answers (loop_state.h). A page with includes expands
-  // them within `include_limits` (includes.h).
+  // them within `include_limits` (includes.h). The answers of pages that shared caches may
+  // keep carry `public_cache_control` (page_run.h).
   Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions,
-       IncludeLimits include_limits);
+       IncludeLimits include_limits,
+       std::string public_cache_control = std::string(kPublicCacheControl));
 
   // The page whose path is `path` exactly, or null.
   const PageConfig* FindPage(std::string_view path) const;
@@ -83,6 +86,7 @@ class Site {
   const std::filesystem::path root_;
   Sessions& sessions_;
   const IncludeLimits include_limits_;
+  const std::string public_cache_control_;
 };
 
 }  // namespace tessaly::server

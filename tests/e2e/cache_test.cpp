@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "e2e/harness.h"
@@ -44,6 +45,168 @@ TEST(CacheTest, AChangeByAnotherProgramOrTheAdminPagesShowsOnTheNextRequest) {
   admin.Post(AdminPage("dodel"), "id=1");
   EXPECT_EQ(last_page().back().id, 2);
   EXPECT_TRUE(Has(entry(1), "该日志不存在"));
+}
+
+// Every public page answers a client that has it with a 304 that carries the same tag and
+// Cache-Control, until a commit changes that page; pages that depend on the visitor's session
+// are the visitor's own. Tags name a page's bytes, so a commit that leaves a page alone leaves
+// its tag alone.
+TEST(ConditionalTest, EveryPublicPageAnswers304UntilACommitChangesIt) {
+  Site site;
+  support::FillEntries(site.database(), 60);
+  const Server server(site);
+  struct Page {
+    std::string target, cache_control, tag;
+  };
+  std::vector<Page> pages = {
+      {"/log/board", "no-cache", ""},
+      {"/log/board?action=show&id=3", "no-cache", ""},
+      {"/log/board?action=show&id=4", "no-cache", ""},
+      {"/log/board?action=feed", "no-cache", ""},
+      {"/log/board?action=list", "private, no-cache", ""},
+      {"/log/board?action=list&move=last", "private, no-cache", ""},
+      {"/log/board?action=search&q=c", "private, no-cache", ""},
+      {"/log/board?action=search&q=C", "private, no-cache", ""},  // another form value
+  };
+  const auto ask = [&](const Page& page, const std::string& if_none_match) {
+    return server.Get(page.target, "If-None-Match: " + if_none_match + "\r\n");
+  };
+  std::set<std::string> tags;
+  for (Page& page : pages) {
+    const HttpResponse first = server.Get(page.target);
+    ASSERT_EQ(first.status, 200) << page.target;
+    page.tag = first.Header("etag");
+    EXPECT_EQ(first.Header("cache-control"), page.cache_control) << page.target;
+    EXPECT_TRUE(tags.insert(page.tag).second) << page.target << " has another page's tag";
+    EXPECT_EQ(ask(page, "\"other\"").body, first.body) << page.target;
+    for (const std::string& listed : {page.tag, "\"other\", W/" + page.tag, std::string("*")}) {
+      const HttpResponse again = ask(page, listed);
+      EXPECT_EQ(again.status, 304) << page.target << " " << listed;
+      EXPECT_EQ(again.body, "");
+      EXPECT_EQ(again.Header("etag"), page.tag);
+      EXPECT_EQ(again.Header("cache-control"), page.cache_control);
+    }
+  }
+  // Another method acts rather than answer from what the client has.
+  EXPECT_EQ(Fetch(server.port(), "POST /log/board HTTP/1.1\r\nHost: x\r\nIf-None-Match: " +
+                                     pages[0].tag + "\r\nContent-Length: 0\r\n\r\n")
+                .status,
+            200);
+  // An item taken from the cookies, or a visitor's session, makes the page the visitor's own;
+  // a session cookie the page does not read does not.
+  EXPECT_EQ(server.Get("/log/board", "Cookie: action=show; id=59\r\n").Header("cache-control"),
+            "private, no-cache");
+  Visitor visitor(server);
+  visitor.Get("/log/board?action=list");
+  const std::string page_two = visitor.Get("/log/board?action=list&move=next").Header("etag");
+  ASSERT_EQ(visitor.cookie.size(), 43u) << visitor.cookie;  // a session of its own
+  const std::string session = "Cookie: " + visitor.cookie + "\r\n";
+  EXPECT_EQ(server.Get("/log/board", session).Header("cache-control"), "no-cache");
+
+  // A 304 of a list still moves the visitor: the "next" it answers is remembered.
+  ASSERT_TRUE(Has(server.Get("/log/board?action=list", session).body, ">1/3<"));
+  EXPECT_EQ(
+      server
+          .Get("/log/board?action=list&move=next", session + "If-None-Match: " + page_two + "\r\n")
+          .status,
+      304);
+  EXPECT_TRUE(Has(server.Get("/log/board?action=list&move=next", session).body, ">3/3<"));
+
+  // A commit that changes every page but one: the old tags get the new pages.
+  support::Script(site.database(),
+                  "BEGIN; INSERT INTO MESSAGE (TITLE, CONTENT, STIME) VALUES ('new', 'c', "
+                  "'2026-05-01 00:00:00'); UPDATE MESSAGE SET TITLE = 'renamed' WHERE ID = 3; "
+                  "COMMIT;");
+  for (const Page& page : pages) {
+    const HttpResponse after = ask(page, page.tag);
+    if (page.target.ends_with("id=4")) {
+      EXPECT_EQ(after.status, 304);
+      continue;
+    }
+    EXPECT_EQ(after.status, 200) << page.target;
+    EXPECT_NE(after.Header("etag"), page.tag) << page.target;
+    EXPECT_EQ(after.body, server.Get(page.target).body) << page.target;
+    EXPECT_EQ(ask(page, after.Header("etag")).status, 304) << page.target;
+  }
+}
+
+// deploy/nginx.conf with the configuration it asks of tessaly: nginx answers a kept public page
+// without asking tessaly, revalidates it once it is a second old (tessaly answers 304 while
+// nothing changed), shows a commit after that second, and keeps no page of one visitor.
+// nginx counts whole seconds, so "a second" is one to two seconds here.
+TEST(NginxCacheTest, KeepsPublicPagesRevalidatesThemAndShowsACommitAfterASecond) {
+  if (OnPostgres()) GTEST_SKIP() << "nginx in front of the site's file";
+  if (!HaveNginx()) GTEST_SKIP() << "nginx is not installed";
+  Site site;
+  support::FillEntries(site.database(), 30);
+  const std::string log = (site.root() / "access.log").string();
+  const std::string config = (site.root() / "tessaly.toml").string();
+  std::ofstream(config) << "access_log = \"" << log << "\"\ntrusted_proxies = [\"127.0.0.1\"]\n"
+                        << "[cache]\npublic_cache_control = \"max-age=0, s-maxage=1\"\n";
+  Server tessaly(site, {"--config", config});
+  support::TempDir dir;
+  const Nginx nginx(dir.path(), Deployed(site.root(), tessaly.port(), dir.path()));
+  // Answers of nginx, counting those of the hot news block that nginx asked tessaly for.
+  int asked = 0;
+  const auto get = [&](const std::string& target, const std::string& headers = {}) {
+    HttpResponse r = Fetch(nginx.port(), GetRequest(target, headers));
+    asked += target == "/log/board" && r.Header("x-cache-status") != "HIT";
+    return r;
+  };
+  // tessaly's answers to nginx for `target`, by status, once tessaly has stopped (a line is
+  // written after its answer is sent).
+  const auto reached = [&](const std::string& target, int status) {
+    const std::string lines = support::ReadFile(log);
+    const std::string line = " GET " + target + " " + std::to_string(status) + " ";
+    int count = 0;
+    for (std::size_t at = lines.find(line); at != std::string::npos;
+         at = lines.find(line, at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+
+  const HttpResponse first = get("/log/board");
+  ASSERT_EQ(first.status, 200);
+  EXPECT_EQ(first.Header("cache-control"), "max-age=0, s-maxage=1");
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(get("/log/board").body, first.body);
+  // A browser that has the page is answered by nginx.
+  EXPECT_EQ(get("/log/board", "If-None-Match: " + first.Header("etag") + "\r\n").status, 304);
+  EXPECT_LE(asked, 5) << "most requests never reach tessaly";
+
+  // Once the second is over (nginx counts whole seconds: one to two seconds after it kept the
+  // page), nginx asks tessaly with the page's tag, and gets a 304.
+  const auto after_the_second = [] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  };
+  after_the_second();
+  const HttpResponse revalidated = get("/log/board");
+  EXPECT_EQ(revalidated.Header("x-cache-status"), "REVALIDATED");
+  EXPECT_EQ(revalidated.body, first.body);
+
+  // A commit shows once the second is over.
+  support::InsertEntry(site.database(), "fresh", "c", "2026-05-01 00:00:00");
+  after_the_second();
+  const HttpResponse after = get("/log/board");
+  EXPECT_EQ(after.Header("x-cache-status"), "EXPIRED");
+  EXPECT_TRUE(Shows(after.body, "fresh")) << after.body;
+  EXPECT_TRUE(Has(get("/log/board?action=show&id=31").body, "<b>fresh</b>"));
+
+  // A list remembers the visitor's page: every request reaches tessaly, with its cookie.
+  for (int i = 0; i < 3; ++i) {
+    const HttpResponse list = get("/log/board?action=list");
+    EXPECT_EQ(list.Header("cache-control"), "private, no-cache");
+    EXPECT_FALSE(list.Header("set-cookie").empty());
+  }
+  Visitor visitor(nginx.port());
+  visitor.Get("/log/board?action=list");
+  EXPECT_TRUE(Has(visitor.Get("/log/board?action=list&move=next").body, ">2/2<"));
+  EXPECT_TRUE(Has(visitor.Get("/log/board?action=list&move=previous").body, ">1/2<"));
+
+  ASSERT_EQ(tessaly.Stop(), 0);
+  EXPECT_EQ(reached("/log/board", 200) + reached("/log/board", 304), asked);
+  EXPECT_GE(reached("/log/board", 304), 1);
+  EXPECT_EQ(reached("/log/board?action=list", 200), 4);
 }
 
 // On entries t1 to t30, commit i adds entry w<i> and renames entry 1 to v<i>, so that every
@@ -237,6 +400,9 @@ TEST(SeveralNodesTest, CommitsAndSessionsHoldOnEitherNode) {
     EXPECT_TRUE(Shows(node->Get("/log/board").body, "t80"));
     EXPECT_TRUE(Shows(node->Get("/log/board?action=list").body, "t80"));
   }
+  // One page has one tag on every node: a cache that revalidates on either gets a 304.
+  const std::string tag = a.Get("/log/board").Header("etag");
+  EXPECT_EQ(b.Get("/log/board", "If-None-Match: " + tag + "\r\n").status, 304);
   Visitor on_b(b);
   on_b.cookie = on_a.cookie;
   EXPECT_TRUE(IsControlPanel(on_b.Post(AdminPage("dodel"), "id=").body));

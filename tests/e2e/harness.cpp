@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -212,6 +213,26 @@ Nginx::~Nginx() {
 }
 
 bool HaveNginx() { return std::system("command -v nginx >/dev/null") == 0; }
+
+std::function<std::string(int)> Deployed(const std::filesystem::path& site, int tessaly_port,
+                                         const std::filesystem::path& cache_dir,
+                                         bool own_includes) {
+  return [=](int port) {
+    std::string block = support::ReadFile(TESSALY_SOURCE_DIR "/deploy/nginx.conf");
+    const auto replace = [&block](const std::string& pattern, const std::string& by) {
+      block = std::regex_replace(block, std::regex(pattern), by);
+    };
+    replace("127\\.0\\.0\\.1:8080", "127.0.0.1:" + std::to_string(tessaly_port));
+    replace("listen 80;", "listen 127.0.0.1:" + std::to_string(port) + ";");
+    replace("/var/lib/tessaly/site", site.string());
+    replace("/var/cache/nginx/tessaly", (cache_dir / "cache").string());
+    if (own_includes) {
+      replace("location ~\\* \\\\\\.shtml\\$ \\{\\n\\s*proxy_pass http://tessaly;\\n\\s*\\}",
+              "location ~* \\.shtml$ { ssi on; }");
+    }
+    return block;
+  };
+}
 
 std::string Form(std::initializer_list<std::pair<std::string, std::string>> items) {
   std::string body;

@@ -130,6 +130,12 @@ class Nginx {
   pid_t pid_ = -1;
 };
 bool HaveNginx();
+// The servers of deploy/nginx.conf pointed at the site folder `site`, at tessaly on
+// `tessaly_port` and at a cache under `cache_dir`; with `own_includes`, nginx expands includes
+// itself, the alternative the file describes.
+std::function<std::string(int port)> Deployed(const std::filesystem::path& site, int tessaly_port,
+                                              const std::filesystem::path& cache_dir,
+                                              bool own_includes = false);
 
 inline std::string AdminPage(const std::string& action) {
   return "/log/board?action=admin&do=" + action;

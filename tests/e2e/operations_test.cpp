@@ -225,26 +225,6 @@ TEST(MigrateTest, CopiesEntriesAccountsAndPicturesAsStoredAndThePagesStayTheSame
   EXPECT_EQ(support::Sql(target.url, "SELECT count(*) FROM MESSAGE"), "61");
 }
 
-// nginx with deploy/nginx.conf pointed at the site and at tessaly on `tessaly_port`; with
-// `own_includes`, nginx expands includes itself, the alternative the file describes.
-std::function<std::string(int)> Deployed(const std::filesystem::path& site, int tessaly_port,
-                                         bool own_includes) {
-  return [=](int port) {
-    std::string block = support::ReadFile(TESSALY_SOURCE_DIR "/deploy/nginx.conf");
-    const auto replace = [&block](const std::string& pattern, const std::string& by) {
-      block = std::regex_replace(block, std::regex(pattern), by);
-    };
-    replace("127\\.0\\.0\\.1:8080", "127.0.0.1:" + std::to_string(tessaly_port));
-    replace("listen 80;", "listen 127.0.0.1:" + std::to_string(port) + ";");
-    replace("/var/lib/tessaly/site", site.string());
-    if (own_includes) {
-      replace("location ~\\* \\\\\\.shtml\\$ \\{\\n\\s*proxy_pass http://tessaly;\\n\\s*\\}",
-              "location ~* \\.shtml$ { ssi on; }");
-    }
-    return block;
-  };
-}
-
 // HTTP/1.0, so that nginx sends an included page whole rather than in chunks.
 HttpResponse Get10(int port, const std::string& target) {
   return Fetch(port, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
@@ -269,7 +249,7 @@ TEST(NginxTest, DeployedConfigurationInFront) {
   std::ofstream(config) << "access_log = \"" << log << "\"\ntrusted_proxies = [\"127.0.0.1\"]\n";
   Server tessaly(site, {"--config", config});
   support::TempDir dir;
-  const Nginx nginx(dir.path() / "own", Deployed(site.root(), tessaly.port(), false));
+  const Nginx nginx(dir.path() / "own", Deployed(site.root(), tessaly.port(), dir.path(), false));
   for (const char* target : {"/log/board", "/log/board?action=list&move=next",
                              "/log/board?action=show&id=3", "/style.css", "/"}) {
     const HttpResponse proxied = Get10(nginx.port(), target);
@@ -281,7 +261,7 @@ TEST(NginxTest, DeployedConfigurationInFront) {
     EXPECT_EQ(Get10(nginx.port(), refused).status, 404) << refused;
   }
   // nginx's own includes instead.
-  const Nginx own(dir.path() / "ssi", Deployed(site.root(), tessaly.port(), true));
+  const Nginx own(dir.path() / "ssi", Deployed(site.root(), tessaly.port(), dir.path(), true));
   EXPECT_EQ(Get10(own.port(), "/index.shtml").body, tessaly.Get("/index.shtml").body);
 
   const std::string target = "/log/board?action=admin&do=dopassword&password=s3&chkpassword=s3";

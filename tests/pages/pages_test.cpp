@@ -227,33 +227,33 @@ TEST(OutputCacheTest, StaysWithinItsBytesDroppingTheLeastRecentlyUsed) {
   const std::string page(1000, 'x');
   OutputCache cache(5000);  // four such pages with their keys and bookkeeping
   const auto find = [&cache](const char* key) { return cache.Find(1, StampOf(1), key); };
-  for (const char* key : {"a", "b", "c", "d"}) cache.Store(1, StampOf(1), key, page);
+  for (const char* key : {"a", "b", "c", "d"}) cache.Store(1, StampOf(1), key, {page});
   ASSERT_NE(find("a"), nullptr);
-  cache.Store(1, StampOf(1), "e", page);
+  cache.Store(1, StampOf(1), "e", {page});
   EXPECT_LE(cache.bytes(), 5000u);
   EXPECT_EQ(find("b"), nullptr);  // used least recently
   EXPECT_NE(find("a"), nullptr);
-  EXPECT_EQ(*find("e"), page);
+  EXPECT_EQ(find("e")->text, page);
 
   const std::size_t bytes = cache.bytes();
-  cache.Store(1, StampOf(1), "a", "small");  // a key's new text replaces the old one's bytes
-  EXPECT_EQ(*find("a"), "small");
+  cache.Store(1, StampOf(1), "a", {"small"});  // a key's new text replaces the old one's bytes
+  EXPECT_EQ(find("a")->text, "small");
   EXPECT_EQ(cache.bytes(), bytes - 995);
-  cache.Store(1, StampOf(1), "huge", std::string(6000, 'x'));
+  cache.Store(1, StampOf(1), "huge", {std::string(6000, 'x')});
   EXPECT_EQ(find("huge"), nullptr);
   EXPECT_NE(find("e"), nullptr);  // not pushed out by what is not kept
 }
 
 TEST(OutputCacheTest, ANewStateDropsThatDatabasesPagesAndAnUnknownOneKeepsNothing) {
   OutputCache cache(1 << 20);
-  cache.Store(1, StampOf(1), "page", "one");
-  cache.Store(2, StampOf(1), "page", "other database");
+  cache.Store(1, StampOf(1), "page", {"one"});
+  cache.Store(2, StampOf(1), "page", {"other database"});
   EXPECT_EQ(cache.Find(1, StampOf(2), "page"), nullptr);
   EXPECT_EQ(cache.Find(1, StampOf(1), "page"), nullptr);  // gone, not merely hidden
-  EXPECT_EQ(*cache.Find(2, StampOf(1), "page"), "other database");
+  EXPECT_EQ(cache.Find(2, StampOf(1), "page")->text, "other database");
   EXPECT_EQ(cache.size(), 1u);
 
-  cache.Store(1, data::Stamp{}, "page", "unknown state");
+  cache.Store(1, data::Stamp{}, "page", {"unknown state"});
   EXPECT_EQ(cache.Find(1, data::Stamp{}, "page"), nullptr);
   EXPECT_EQ(cache.size(), 1u);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 
 #include "base/errors.h"
 #include "server/client_address.h"
@@ -425,6 +426,63 @@ TEST(PageRunTest, ThePageAndItsHeadersGoOutButNotAFailuresHeadersOrDetail) {
   EXPECT_EQ(body.find("ContentType"), std::string::npos) << body;
   char date[32];
   EXPECT_EQ(HttpDate(784111777, date), "Sun, 06 Nov 1994 08:49:37 GMT");
+}
+
+// Whether an answer may be kept by shared caches is decided by what the run did, not by what
+// the page claims: a tagged answer is shared unless the session, a cookie item, a new cookie or
+// a method other than GET made it the visitor's own.
+TEST(PageRunTest, ATaggedAnswerIsSharedUnlessTheRunMadeItTheVisitors) {
+  SessionStore sessions(10, 20);
+  const PageConfig page;
+  const auto cache_control = [&](std::string_view method, std::string_view cookie,
+                                 const PageHandler& handler) {
+    RequestLine line;
+    line.method = method;
+    line.script_name = page.path;
+    http::fields headers;
+    if (!cookie.empty()) headers.set(http::field::cookie, cookie);
+    SessionIds ids;
+    const PageHost host{handler, sessions, "/srv/site", ids, "max-age=0, s-maxage=1"};
+    ResponseHead head;
+    std::string body, text;
+    WriteHead(head, "D", RunPage(host, page, line, headers, {}, head, body), true, 11, text);
+    const std::size_t at = text.find("Cache-Control: ");
+    return at == std::string::npos ? text : text.substr(at + 15, text.find("\r\n", at) - at - 15);
+  };
+  const auto tagged = [](const std::function<void(host::ScriptingContext&)>& also) {
+    return [also](host::ScriptingContext& context, const PageConfig&) {
+      context.response.AddHeader("etag", "\"1\"");
+      also(context);
+      context.response.Write("page");
+    };
+  };
+  const auto nothing = [](host::ScriptingContext&) {};
+  EXPECT_EQ(cache_control("GET", "", tagged(nothing)), "max-age=0, s-maxage=1");
+  EXPECT_EQ(cache_control("HEAD", "TSESSIONID=x; id=3", tagged([](host::ScriptingContext& c) {
+                            c.request.Item("action");  // from no cookie
+                          })),
+            "max-age=0, s-maxage=1");
+  EXPECT_EQ(cache_control("POST", "", tagged(nothing)), "private, no-cache");
+  EXPECT_EQ(
+      cache_control("GET", "", tagged([](host::ScriptingContext& c) { c.session.Value("tPage"); })),
+      "private, no-cache");
+  EXPECT_EQ(
+      cache_control("GET", "id=3", tagged([](host::ScriptingContext& c) { c.request.Item("id"); })),
+      "private, no-cache");
+  EXPECT_EQ(cache_control("GET", "", tagged([](host::ScriptingContext& c) {
+                            c.response.SetStatus(304);
+                            c.session.SetValue("tPage",
+                                               "1");  // the first page: a cookie, no session
+                          })),
+            "private, no-cache");
+  EXPECT_EQ(cache_control(
+                "GET", "",
+                [](host::ScriptingContext& c, const PageConfig&) { c.response.Write("untagged"); }),
+            "private");
+  EXPECT_EQ(cache_control("GET", "", tagged([](host::ScriptingContext&) {
+                            throw std::runtime_error("failed");
+                          })),
+            "private");
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ access_log = "/var/log/tessaly.log"
 trusted_proxies = ["2001:DB8::1", "::ffff:10.0.0.2"]
 database = { url = "postgresql://web@db.internal/site" }
 session = { timeout_minutes = 30, store = "database" }
-cache = { max_bytes = 0 }
+cache = { max_bytes = 0, public_cache_control = "max-age=0, s-maxage=1" }
 site = { label = "工地", webmaster_email = "a@b", credit_text = "c", credit_url = "x", url = "http://e/" }
 page = [{ path = "/news", web_path = "data", hot_news = 5, image_size = 3000000000 },
         { path = "/b", hot_news = "7", image_size = 2.5 }]
@@ -79,6 +79,7 @@ max_searches = 3
       std::tie(config.max_connections_per_address, config.max_includes, config.max_include_bytes),
       std::make_tuple(4u, 7u, 4096u));
   EXPECT_TRUE(config.sessions_in_database);
+  EXPECT_EQ(config.public_cache_control, "max-age=0, s-maxage=1");
   EXPECT_EQ(config.trusted_proxies, (std::vector<std::string>{"2001:db8::1", "10.0.0.2"}));
   const SiteTexts& texts = config.texts;
   EXPECT_EQ(std::tie(texts.site_label, texts.webmaster_email, texts.notice, texts.credit_text,
@@ -104,6 +105,9 @@ TEST(ConfigTest, NamesTheFileAndTheKeyInEveryErrorAndChangesNothing) {
       {"threads = 3\ntrusted_proxies = [\"10.0.0.300\"]",
        "bad value for trusted_proxies: \"10.0.0.300\" is not an IP address"},
       {"threads = -1", "bad value for threads: -1 is not between 0 and 1024"},
+      {"[cache]\npublic_cache_control = \"max-age=1\\r\\nX: 1\"",
+       "bad value for cache.public_cache_control: expected Cache-Control directives in "
+       "printable ASCII"},
       {"threads = 3\n[limits]\nmax_body_memory_bytes = 1000",
        "bad value for limits.max_body_memory_bytes: less than limits.max_body_bytes, so that a "
        "body allowed alone could never fit"},
