@@ -56,6 +56,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // What one request needs from its first byte to its last answer byte; a new request starts
   // from a fresh one.
   struct RequestState {
+    std::shared_ptr<const ServerConfig> settings;  // read once, at its start
     bool keep_alive = false;
     bool head_only = false;
     bool linger = false;          // after the answer, drain what the client still sends, then close
