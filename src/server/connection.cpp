@@ -109,10 +109,12 @@ void Connection::Evict() {
   net::post(stream_.get_executor(), [self = shared_from_this()] { self->Close(); });
 }
 
-void Connection::Shutdown() {
-  net::dispatch(stream_.get_executor(), [self = shared_from_this()] {
+void Connection::Shutdown(bool now) {
+  net::dispatch(stream_.get_executor(), [self = shared_from_this(), now] {
     self->shutting_down_ = true;
-    if (self->reading_) self->stream_.cancel();
+    self->closing_now_ = self->closing_now_ || now;
+    const bool done = self->lingering_ || (self->waiting_ && self->served_);
+    if (self->reading_ && (now || done)) self->stream_.cancel();
   });
 }
 
@@ -132,13 +134,15 @@ void Connection::ReadPeer() {
 // Shutdown() may end it. A request already in the buffer (pipelined) is read at once, unless
 // the server is stopping: it is not being answered yet.
 void Connection::WaitForRequest(std::chrono::seconds timeout) {
-  if (shutting_down_) return Close();
+  if (shutting_down_ && (served_ || closing_now_)) return Close();
   if (buffer_.size() > 0) return ReadHeader();
   reading_ = true;
+  waiting_ = true;
   stream_.expires_after(timeout);
   stream_.async_read_some(buffer_.prepare(4096),
                           [self = shared_from_this()](beast::error_code ec, std::size_t n) {
                             self->reading_ = false;
+                            self->waiting_ = false;
                             if (ec) return self->Close();
                             self->buffer_.commit(n);
                             self->ReadHeader();
@@ -241,7 +245,7 @@ void Connection::StartBody() {
 }
 
 void Connection::ReadBody() {
-  if (shutting_down_) return Close();
+  if (closing_now_) return Close();
   reading_ = true;
   http::async_read_some(
       stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
@@ -399,6 +403,7 @@ void Connection::FinishRequest() {
   request_ = RequestState{};
   if (linger) return Linger();
   if (!keep_alive) return Close();
+  served_ = true;
   if (buffer_.size() == 0 && buffer_.capacity() > kKeptBufferBytes) buffer_.shrink_to_fit();
   if (answer_.body.capacity() > kKeptBufferBytes) std::string().swap(answer_.body);
   server_.MarkWaiting(*handle_);
@@ -425,7 +430,8 @@ void Connection::LogAccess() {
 void Connection::Linger() {
   beast::error_code ec;
   stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
-  if (ec) return Close();
+  if (ec || shutting_down_) return Close();
+  lingering_ = true;
   stream_.expires_after(kLingerTime);
   Drain(0);
 }

@@ -34,6 +34,10 @@ std::filesystem::path CanonicalRoot(const std::string& root) {
   return canonical;
 }
 
+// How long connections still arriving have when the server stops (CloseStragglers).
+constexpr std::chrono::milliseconds kStopCheck{50};
+constexpr int kStopGraceChecks = 20;
+
 // Descriptors that the server needs besides its connections: the listener, the logs, and the
 // database files of the connection pool.
 constexpr rlim_t kSpareDescriptors = 256;
@@ -82,7 +86,8 @@ ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
       }()),
       acceptor_(first_loop()),
       accept_retry_(first_loop()),
-      drain_timer_(first_loop()) {}
+      drain_timer_(first_loop()),
+      stop_grace_(first_loop()) {}
 
 // Connections that close while the loops destroy their handlers must not resume accepting.
 ServerCore::~ServerCore() { stopping_ = true; }
@@ -215,9 +220,12 @@ void ServerCore::Accept() {
   Loop& loop = *loops_[next_loop_];
   next_loop_ = (next_loop_ + 1) % loops_.size();
   acceptor_.async_accept(loop.io, [this, &loop](boost::system::error_code ec, Socket socket) {
+    // A connection taken from the queue is served even when the listener closed meanwhile:
+    // its client has sent its request, and under a service manager the next server would
+    // have taken it.
+    if (!ec) return OnAccepted(std::move(socket), loop.state);
     if (!acceptor_.is_open() || ec == net::error::operation_aborted) return;
-    if (ec) return OnAcceptError(ec);
-    OnAccepted(std::move(socket), loop.state);
+    OnAcceptError(ec);
   });
 }
 
@@ -263,7 +271,7 @@ void ServerCore::Admit(std::shared_ptr<Connection> connection) {
   if (auto evicted = std::static_pointer_cast<Connection>(admission.evict.lock())) {
     evicted->Evict();
   }
-  if (accept_more) Accept();
+  if (accept_more && acceptor_.is_open()) Accept();
 }
 
 // Out of descriptors and the like: wait for a connection to close, or a moment when there is
@@ -313,12 +321,26 @@ void ServerCore::CloseListener() {
   drain_timer_.cancel();
   held_.reset();
   if (signals_) signals_->cancel(ec);
+  CloseStragglers(kStopGraceChecks);
 }
 
-// Each loop ends once its connections have: it is let go on its own thread.
-void ServerCore::Stop() {
-  if (stopping_.exchange(true)) return;
-  net::post(first_loop(), [this] { CloseListener(); });
+// New connections and requests still arriving when the server stops get a moment: their
+// clients are sending a request now, which is served. Checked every kStopCheck so that a
+// server whose connections are all done stops at once.
+void ServerCore::CloseStragglers(int checks_left) {
+  stop_grace_.expires_after(kStopCheck);
+  stop_grace_.async_wait([this, checks_left](boost::system::error_code ec) {
+    if (ec) return;
+    {
+      std::lock_guard lock(connections_mutex_);
+      if (connections_.size() == 0) return;
+    }
+    if (checks_left > 0) return CloseStragglers(checks_left - 1);
+    ShutdownConnections(true);
+  });
+}
+
+void ServerCore::ShutdownConnections(bool now) {
   std::vector<std::weak_ptr<void>> live;
   {
     std::lock_guard lock(connections_mutex_);
@@ -326,9 +348,16 @@ void ServerCore::Stop() {
   }
   for (const auto& owner : live) {
     if (auto connection = std::static_pointer_cast<Connection>(owner.lock())) {
-      connection->Shutdown();
+      connection->Shutdown(now);
     }
   }
+}
+
+// Each loop ends once its connections have: it is let go on its own thread.
+void ServerCore::Stop() {
+  if (stopping_.exchange(true)) return;
+  net::post(first_loop(), [this] { CloseListener(); });
+  ShutdownConnections(false);
   for (auto& loop : loops_) {
     net::post(loop->io, [&loop = *loop] { loop.keep.reset(); });
   }

@@ -100,6 +100,10 @@ class ServerCore {
   void ResumeAccepting(bool closed);  // under connections_mutex_
   void OnAcceptError(const boost::system::error_code& ec);
   void CloseListener();
+  // Stopping: tells every connection (Connection::Shutdown), and after a moment closes those
+  // that are left, unless none is.
+  void ShutdownConnections(bool now);
+  void CloseStragglers(int checks_left);
   boost::asio::io_context& first_loop() { return loops_.front()->io; }
 
   const std::shared_ptr<Sessions> sessions_;  // the store given, or one in memory
@@ -129,6 +133,7 @@ class ServerCore {
   boost::asio::ip::tcp::acceptor acceptor_;
   boost::asio::steady_timer accept_retry_;
   boost::asio::steady_timer drain_timer_;
+  boost::asio::steady_timer stop_grace_;
   std::optional<boost::asio::signal_set> signals_;
   // The connection accepted when the table was full, admitted once there is room.
   std::shared_ptr<Connection> held_;
