@@ -40,8 +40,8 @@ bool Is(const HttpResponse& r, int status) { return r.status == status; }
 
 // The name of the database of a PostgreSQL URL.
 std::string DatabaseName(const std::string& url) {
-  const std::string path = url.substr(url.rfind('/') + 1);
-  return path.substr(0, path.find('?'));
+  const std::size_t name = url.find('/', url.find("://") + 3) + 1;
+  return url.substr(name, url.find('?', name) - name);
 }
 
 // The database stops answering the node: on the file, its folder goes away (the pool's open
