@@ -101,6 +101,7 @@ echo "-- the unit's command line as its user on the package's site"
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
 [[ $exec_start == "/usr/bin/tessaly serve --config /etc/tessaly/tessaly.toml" ]] ||
   fail "ExecStart=$exec_start"
+# shellcheck disable=SC2016 # the unit's own text, not expanded
 grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" || fail "no ExecReload= in $unit"
 grep -qx 'ListenStream=127.0.0.1:8080' "$socket_unit" || fail "no ListenStream= in $socket_unit"
 as_service=(setpriv --reuid=tessaly --regid=tessaly --init-groups --)
