@@ -16,12 +16,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Serves the site $1 with $bin (further arguments are more serve flags) and sets url to its
-# address and server to its process id. Not for $(...): the server must be a child of the
+# Serves the site $1 with $bin (further arguments are more serve flags), stopping at once on
+# SIGTERM, and sets url to its address and server to its process id. Not for $(...): the server must be a child of the
 # script, so that it is stopped at exit.
 start_server() {
   local out=$work/url-$RANDOM
-  "$bin" serve --root "$1" --listen 127.0.0.1:0 --threads "$threads" "${@:2}" >"$out" 2>"$out.err" &
+  "$bin" serve --root "$1" --listen 127.0.0.1:0 --threads "$threads" --drain-seconds 0 "${@:2}" \
+    >"$out" 2>"$out.err" &
   server=$!
   pids+=($!)
   for _ in $(seq 100); do grep -q http "$out" && break; sleep 0.05; done

@@ -2,8 +2,8 @@
 # rules below when TESSALY_PACKAGE is on (scripts/package.sh: a Release build in
 # build-package/). Off, the build needs none of the packaging tools.
 #
-# Contents: /usr/bin/tessaly; /etc/tessaly/tessaly.toml (a conffile); the unit
-# /lib/systemd/system/tessaly.service; the man page tessaly(1), written at build time by
+# Contents: /usr/bin/tessaly; /etc/tessaly/tessaly.toml (a conffile); the units
+# /lib/systemd/system/tessaly.service and tessaly.socket; the man page tessaly(1), written at build time by
 # help2man from the program's own help; the changelog and copyright in /usr/share/doc/tessaly
 # with the demo's home page as an example. The maintainer scripts create the system user and
 # the site's folders, and never a database.
@@ -46,7 +46,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/demo/site/index.shtml
         DESTINATION share/doc/tessaly/examples/site)
 # Outside the /usr prefix: CPack stages them through DESTDIR.
 install(FILES ${packaging}/tessaly.toml DESTINATION /etc/tessaly)
-install(FILES ${packaging}/tessaly.service DESTINATION /lib/systemd/system)
+install(FILES ${packaging}/tessaly.service ${packaging}/tessaly.socket
+        DESTINATION /lib/systemd/system)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tessaly)

@@ -6,7 +6,7 @@
 #   - tessaly init and serve from the installed paths, with the installed configuration, on a
 #     throwaway site: pages and an administrator logon over HTTP;
 #   - the unit's own command line as the service user on the package's site folder, and
-#     systemd-analyze verify of the unit where systemd is installed;
+#     systemd-analyze verify of the units where systemd is installed;
 #   - a reinstall (an upgrade's scripts) leaves the database and an edited configuration alone;
 #   - a purge removes the program and its configuration and keeps the site and its database.
 # Needs root (apt-get, setpriv). Refuses to run where tessaly is installed or /var/lib/tessaly exists, so that it
@@ -16,6 +16,7 @@ set -euo pipefail
 deb=$(realpath "$1")
 version=$(dpkg-deb -f "$deb" Version)
 unit=/lib/systemd/system/tessaly.service
+socket_unit=/lib/systemd/system/tessaly.socket
 state=/var/lib/tessaly
 export DEBIAN_FRONTEND=noninteractive
 
@@ -100,6 +101,9 @@ echo "-- the unit's command line as its user on the package's site"
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
 [[ $exec_start == "/usr/bin/tessaly serve --config /etc/tessaly/tessaly.toml" ]] ||
   fail "ExecStart=$exec_start"
+# shellcheck disable=SC2016 # the unit's own text, not expanded
+grep -qx 'ExecReload=/bin/kill -HUP $MAINPID' "$unit" || fail "no ExecReload= in $unit"
+grep -qx 'ListenStream=127.0.0.1:8080' "$socket_unit" || fail "no ListenStream= in $socket_unit"
 as_service=(setpriv --reuid=tessaly --regid=tessaly --init-groups --)
 echo 'first-Secret' | "${as_service[@]}" tessaly init --root "$state/site" --user admin \
   --password-stdin >/dev/null
@@ -115,8 +119,11 @@ if command -v systemd-analyze >/dev/null; then
   # Documentation= man page is looked up only where man is installed.
   man=no
   command -v man >/dev/null && man=yes
-  complaints=$(systemd-analyze verify --man="$man" "$unit" 2>&1) || fail "systemd-analyze: $complaints"
-  [[ -z $complaints ]] || fail "systemd-analyze verify $unit: $complaints"
+  for checked in "$unit" "$socket_unit"; do
+    complaints=$(systemd-analyze verify --man="$man" "$checked" 2>&1) ||
+      fail "systemd-analyze: $complaints"
+    [[ -z $complaints ]] || fail "systemd-analyze verify $checked: $complaints"
+  done
   echo "systemd-analyze verify: no complaint"
 else
   echo "systemd-analyze not found: the unit is not verified (install systemd to check it)"
@@ -134,7 +141,7 @@ grep -q '^# edited by the administrator' /etc/tessaly/tessaly.toml ||
 
 echo "-- purge keeps the site"
 apt-get purge -y -qq tessaly >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get purge"; }
-for gone in /usr/bin/tessaly /etc/tessaly "$unit" /usr/share/man/man1/tessaly.1.gz; do
+for gone in /usr/bin/tessaly /etc/tessaly "$unit" "$socket_unit" /usr/share/man/man1/tessaly.1.gz; do
   [[ ! -e $gone ]] || fail "$gone is still there after the purge"
 done
 [[ $(sha256sum <"$database") == "$before" ]] || fail "the purge changed or removed the database"

@@ -9,8 +9,9 @@ packages=(
   libtomlplusplus-dev libgtest-dev libgmock-dev libbenchmark-dev libsodium-dev libpq-dev
   # The PostgreSQL backend's tests run on a throwaway cluster of Debian's server.
   postgresql
-  # The end-to-end tests: a real feed parser, and nginx in front of the server.
-  curl ca-certificates python3-feedparser nginx-light
+  # The end-to-end tests: a real feed parser, nginx in front of the server, and systemd's
+  # systemd-socket-activate, which hands the server its listening socket as systemd does.
+  curl ca-certificates python3-feedparser nginx-light systemd
   # The browser tests (tests/browser; a CJK font so that their screenshots can be read) and the
   # Debian package (scripts/package.sh and its test).
   chromium fonts-wqy-microhei help2man lintian file dpkg-dev

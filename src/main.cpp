@@ -77,6 +77,12 @@ void AddServe(CLI::App& app, app::ServeFlags& serve) {
                    with_default("server threads; 0: one per core",
                                 std::to_string(server::kThreads.default_value)))
       ->check(CLI::Range(server::kThreads.min, server::kThreads.max));
+  command
+      ->add_option("--drain-seconds", serve.drain_seconds,
+                   with_default("after SIGTERM, seconds to serve on while the health check says "
+                                "draining; 0: stop at once",
+                                std::to_string(server::kDrainSeconds.default_value)))
+      ->check(CLI::Range(server::kDrainSeconds.min, server::kDrainSeconds.max));
 }
 
 void AddMarkup(CLI::App& app, text::MarkupCommandOptions& markup) {

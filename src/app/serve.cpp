@@ -2,6 +2,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -81,6 +82,35 @@ void Wire(const server::ServerConfig& config, data::Pool& pool, const pages::Log
   wiring.stamps = pool.Get(config.database_url)->ServeRequests();
 }
 
+// The databases of the site's pages, each once.
+std::vector<std::string> DatabaseLocations(const server::ServerConfig& config) {
+  if (!config.database_url.empty()) return {config.database_url};
+  std::vector<std::string> locations;
+  for (const server::PageConfig& page : config.pages) {
+    std::string location = DatabaseFile(config.root, page);
+    if (std::find(locations.begin(), locations.end(), location) == locations.end()) {
+      locations.push_back(std::move(location));
+    }
+  }
+  return locations;
+}
+
+// The health check's probe: why the node cannot serve (a database that does not answer, a
+// node lease that does not hold), or "" when it can.
+server::HealthProbe ProbeFor(std::vector<std::string> locations, data::Pool& pool,
+                             const data::RequestStamps* stamps) {
+  return [locations = std::move(locations), &pool, stamps] {
+    for (const std::string& location : locations) {
+      try {
+        pool.Get(location)->Probe();
+      } catch (const std::exception& error) {
+        return std::string("database: ") + error.what();
+      }
+    }
+    return stamps ? stamps->Trouble() : std::string();
+  };
+}
+
 }  // namespace
 
 server::ServerConfig BuildConfig(const ServeFlags& o) {
@@ -89,6 +119,7 @@ server::ServerConfig BuildConfig(const ServeFlags& o) {
   if (o.root) config.root = *o.root;
   if (o.listen) config.listen = *o.listen;
   if (o.threads) config.threads = *o.threads;
+  if (o.drain_seconds) config.drain_seconds = *o.drain_seconds;
   if (o.database) config.database_url = *o.database;
   if (config.pages.empty()) config.pages.emplace_back();
   server::PageConfig& first = config.pages.front();
@@ -107,7 +138,7 @@ int RunServe(const ServeFlags& flags) {
   data::Pool pool(config.database_url);
   CheckPages(config, pool);
 
-  const SiteTexts& texts = config.texts;
+  const auto live = std::make_shared<server::LiveSettings>(config);
   const pages::LogonLimits limits{
       .hash_slots = pages::LogonGuard::HashSlotsFor(static_cast<unsigned>(config.threads))};
   ServerWiring wiring;
@@ -116,19 +147,29 @@ int RunServe(const ServeFlags& flags) {
   pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config) +
                                                        static_cast<unsigned>(config.max_searches));
   // Each loop keeps the renderings of its own public pages, and lets its page requests in with
-  // a fresh stamp where stamps are not free.
+  // a fresh stamp where stamps are not free. A reload may change the texts around the entries:
+  // the renderings made with the texts before it go.
   const auto loop_pages = [&](boost::asio::io_context& loop) {
     server::LoopPages made;
     std::shared_ptr<pages::OutputCache> renderings = cache.NewRenderings();
-    made.handler = [&pool, &texts, &logons, &cache, renderings](host::ScriptingContext& context,
-                                                                const server::PageConfig& page) {
-      RunLogPage(pool, texts, logons, context, PropertiesOf(page), &cache, renderings.get());
+    made.handler = [&pool, &live, &logons, &cache, renderings, version = live->version()](
+                       host::ScriptingContext& context, const server::PageConfig& page) mutable {
+      const std::uint64_t now = live->version();  // before the settings: never older than they
+      const std::shared_ptr<const server::ServerConfig> settings = live->Current();
+      if (now != version) {
+        version = now;
+        renderings = cache.NewRenderings();
+      }
+      RunLogPage(pool, settings->texts, logons, context, PropertiesOf(page), &cache,
+                 renderings.get());
     };
     if (wiring.stamps) made.gate = wiring.stamps->GateFor(loop);
     made.slow = IsSearch;
     return made;
   };
   server::WebServer web(config, loop_pages, wiring.sessions);
+  web.SetHealthProbe(ProbeFor(DatabaseLocations(config), pool, wiring.stamps.get()));
+  web.SetReload(live, [&flags] { return BuildConfig(flags); });
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
   web.Run();

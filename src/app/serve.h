@@ -14,10 +14,11 @@ namespace tessaly::app {
 struct ServeFlags {
   std::string config_file;
   std::optional<std::string> root, listen, page, web_path, hot_news, image_size, database;
-  std::optional<int> threads;
+  std::optional<int> threads, drain_seconds;
 };
 
-// The configuration that `flags` and the file they name make. Throws on a bad file.
+// The configuration that `flags` and the file they name make. Throws on a bad file. Read again
+// on SIGHUP, so the flags keep overriding the file.
 server::ServerConfig BuildConfig(const ServeFlags& flags);
 
 // Serves until a signal stops the server; returns the exit status. Throws with a message for

@@ -45,6 +45,9 @@ class RequestStamps {
   virtual ~RequestStamps() = default;
   // The gate of `loop`, which one thread runs; it may call `run` before it returns, or later.
   virtual Gate GateFor(boost::asio::io_context& loop) = 0;
+  // Why the requests cannot learn the newest state the cheap way now (a database server's node
+  // lease that does not hold), or "" when they can. Thread-safe, lock-free.
+  virtual std::string Trouble() const = 0;
 };
 
 // Visitors' sessions and failed logons kept in the database, so that every node of a site sees
@@ -82,6 +85,9 @@ class VisitorTables {
   virtual void Sweep(std::size_t keep, std::size_t keep_accounts, std::chrono::seconds window) = 0;
 };
 
+// What Backend::Probe reads: one row at most of the entries' table.
+inline constexpr std::string_view kProbeQuery = "SELECT ID FROM MESSAGE LIMIT 1";
+
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -104,6 +110,10 @@ class Backend {
   // Creates the database's schema where it is missing; keeps every existing row. Refuses a
   // database made by another program. Throws DataError.
   virtual void Create() = 0;
+  // Throws DataError unless the database answers a cheap read now, through a connection that
+  // would find it gone: for a file a new one, since the pool's open connections go on reading
+  // a file that was removed or replaced; for a server one of `database`'s pool.
+  virtual void Probe(Database& database) = 0;
 
   // --- the newest committed state (change_watch.h)
   // The watch that Database::CurrentStamp reads; `database` is the one this backend serves.

@@ -63,6 +63,10 @@ class Database : public std::enable_shared_from_this<Database> {
   // number open and waits for one to come back beyond it. Throws DataError.
   PooledConnection Acquire();
 
+  // Throws DataError unless the database answers a cheap read now (Backend::Probe). For a
+  // health check: a file is opened anew each time.
+  void Probe() { backend_->Probe(*this); }
+
   // A number that no other Database of this process has, for keys of what is kept per database.
   std::uint64_t id() const { return id_; }
 

@@ -16,6 +16,8 @@ struct SiteTexts {
   // The site's address ("https://example.org", no trailing slash) for the absolute links of
   // the feed; empty: taken from the request's Host.
   std::string url;
+
+  friend bool operator==(const SiteTexts&, const SiteTexts&) = default;
 };
 
 }  // namespace tessaly

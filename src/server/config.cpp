@@ -181,16 +181,34 @@ void ReadSite(const Reader& reader, const toml::table& table, ServerConfig& conf
   }
 }
 
+// A request path of the server's own: starts with "/", holds nothing that a path of a request
+// could not match exactly.
+void CheckPath(const Reader& reader, const std::string& key, const std::string& path) {
+  if (path.empty() || path.front() != '/') reader.BadValue(key, "must start with /");
+  if (path.find_first_of("?#%\\") != std::string::npos) {
+    reader.BadValue(key, "must not contain ?, #, % or \\");
+  }
+}
+
+void ReadHealth(const Reader& reader, const toml::table& table, ServerConfig& config) {
+  for (auto&& [name, node] : table) {
+    std::string key = "health." + std::string(name.str());
+    if (name == "path") {
+      config.health_path = reader.String(node, key);
+      CheckPath(reader, key, config.health_path);
+    } else if (!ReadSetting(reader, key, node, kDrainSeconds, config.drain_seconds)) {
+      reader.UnknownKey(key);
+    }
+  }
+}
+
 PageConfig ReadPage(const Reader& reader, const toml::table& table, const std::string& prefix) {
   PageConfig page;
   for (auto&& [name, node] : table) {
     std::string key = prefix + "." + std::string(name.str());
     if (name == "path") {
       page.path = reader.String(node, key);
-      if (page.path.empty() || page.path.front() != '/') reader.BadValue(key, "must start with /");
-      if (page.path.find_first_of("?#%\\") != std::string::npos) {
-        reader.BadValue(key, "must not contain ?, #, % or \\");
-      }
+      CheckPath(reader, key, page.path);
     } else if (name == "web_path") {
       page.web_path = reader.String(node, key);
     } else if (name == "hot_news") {
@@ -261,6 +279,8 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
       ReadSession(reader, reader.Table(node, key), loaded);
     } else if (key == "cache") {
       ReadCache(reader, reader.Table(node, key), loaded);
+    } else if (key == "health") {
+      ReadHealth(reader, reader.Table(node, key), loaded);
     } else if (key == "site") {
       ReadSite(reader, reader.Table(node, key), loaded);
     } else if (key == "page") {
@@ -273,6 +293,11 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
     reader.BadValue(
         std::string(kMaxBodyMemoryBytes.key),
         "less than limits.max_body_bytes, so that a body allowed alone could never fit");
+  }
+  for (const PageConfig& page : loaded.pages) {
+    if (page.path == loaded.health_path) {
+      reader.BadValue("health.path", "\"" + page.path + "\" is a page's path");
+    }
   }
   config = std::move(loaded);
 }

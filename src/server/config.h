@@ -49,6 +49,10 @@ struct ServerConfig {
   std::string database_url;
   // Peers whose X-Forwarded-For names the client (canonical address texts); empty: none.
   std::vector<std::string> trusted_proxies;
+  // Where a load balancer asks whether the node can serve (health.h), and how long the node
+  // drains before it stops on SIGTERM.
+  std::string health_path = "/healthz";
+  int drain_seconds = kDrainSeconds.default_value;
 
   SiteTexts texts;
 };
@@ -87,6 +91,10 @@ struct ServerConfig {
 //   public_cache_control = "no-cache"  # of the public pages that shared caches may keep
 //                                  # (server/page_run.h); "max-age=0, s-maxage=1" lets a
 //                                  # cache in front keep them a second (deploy/nginx.conf)
+//
+//   [health]
+//   path = "/healthz"              # 200 "ok" or 503 and why; a path as a page's, not a page's
+//   drain_seconds = 5              # after SIGTERM, serve on while saying "draining"
 //
 //   [site]                         # SiteTexts: label, webmaster_email, notice,
 //   label = "Tessaly"              # credit_text, credit_url (strings), url (the site's

@@ -84,7 +84,7 @@ Connection::~Connection() {
 void Connection::Start(ConnectionTable::Handle handle) {
   handle_ = handle;
   net::dispatch(stream_.get_executor(), [self = shared_from_this()] {
-    self->WaitForRequest(std::chrono::seconds(self->server_.config.read_timeout_seconds));
+    self->WaitForRequest(std::chrono::seconds(self->server_.settings()->read_timeout_seconds));
   });
 }
 
@@ -111,10 +111,12 @@ void Connection::Evict() {
   net::post(stream_.get_executor(), [self = shared_from_this()] { self->Close(); });
 }
 
-void Connection::Shutdown() {
-  net::dispatch(stream_.get_executor(), [self = shared_from_this()] {
+void Connection::Shutdown(bool now) {
+  net::dispatch(stream_.get_executor(), [self = shared_from_this(), now] {
     self->shutting_down_ = true;
-    if (self->reading_) self->stream_.cancel();
+    self->closing_now_ = self->closing_now_ || now;
+    const bool done = self->lingering_ || (self->waiting_ && self->served_);
+    if (self->reading_ && (now || done)) self->stream_.cancel();
   });
 }
 
@@ -134,13 +136,15 @@ void Connection::ReadPeer() {
 // Shutdown() may end it. A request already in the buffer (pipelined) is read at once, unless
 // the server is stopping: it is not being answered yet.
 void Connection::WaitForRequest(std::chrono::seconds timeout) {
-  if (shutting_down_) return Close();
+  if (shutting_down_ && (served_ || closing_now_)) return Close();
   if (buffer_.size() > 0) return ReadHeader();
   reading_ = true;
+  waiting_ = true;
   stream_.expires_after(timeout);
   stream_.async_read_some(buffer_.prepare(4096),
                           [self = shared_from_this()](beast::error_code ec, std::size_t n) {
                             self->reading_ = false;
+                            self->waiting_ = false;
                             if (ec) return self->Close();
                             self->buffer_.commit(n);
                             self->ReadHeader();
@@ -149,11 +153,13 @@ void Connection::WaitForRequest(std::chrono::seconds timeout) {
 
 void Connection::ReadHeader() {
   request_ = RequestState{};
+  request_.settings = server_.settings();
+  const ServerConfig& settings = *request_.settings;
   if (server_.access_log()) request_.started = Clock::now();
-  stream_.expires_after(std::chrono::seconds(server_.config.read_timeout_seconds));
+  stream_.expires_after(std::chrono::seconds(settings.read_timeout_seconds));
   parser_.emplace();
-  parser_->header_limit(static_cast<std::uint32_t>(server_.config.max_header_bytes));
-  parser_->body_limit(static_cast<std::uint64_t>(server_.config.max_body_bytes));
+  parser_->header_limit(static_cast<std::uint32_t>(settings.max_header_bytes));
+  parser_->body_limit(static_cast<std::uint64_t>(settings.max_body_bytes));
   reading_ = true;
   http::async_read_header(stream_, buffer_, *parser_,
                           [self = shared_from_this()](beast::error_code ec, std::size_t) {
@@ -187,7 +193,7 @@ void Connection::OnHeader(beast::error_code ec) {
     return SendError(http::status::bad_request, true);
   }
   request_.client = remote_address_;
-  const auto& proxies = server_.config.trusted_proxies;
+  const auto& proxies = request_.settings->trusted_proxies;
   request_.proxied = !proxies.empty() && IsTrustedProxy(remote_address_, proxies);
   if (request_.proxied) {
     request_.client =
@@ -241,7 +247,7 @@ void Connection::StartBody() {
 }
 
 void Connection::ReadBody() {
-  if (shutting_down_) return Close();
+  if (closing_now_) return Close();
   reading_ = true;
   http::async_read_some(
       stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
@@ -258,7 +264,7 @@ void Connection::ReadBody() {
 // Holds what the body can have grown to after the next read: its stated length, or for a
 // chunked body what it holds plus what one read can add (the buffered bytes and one more read).
 bool Connection::ReserveBodyMemory() {
-  std::size_t need = server_.config.max_body_bytes;
+  std::size_t need = request_.settings->max_body_bytes;
   if (auto length = parser_->content_length()) {
     need = static_cast<std::size_t>(*length);
   } else {
@@ -382,9 +388,10 @@ void Connection::SendError(http::status status, bool close, std::string_view hea
   Send();
 }
 
-// Ends the head; the connection is kept only while the client and the server both want it.
+// Ends the head; the connection is kept only while the client and the server both want it, and
+// not while the server drains, so that the client's next request goes where a balancer sends it.
 void Connection::EndHead() {
-  if (shutting_down_ || server_.stopping()) request_.keep_alive = false;
+  if (shutting_down_ || server_.stopping() || server_.draining()) request_.keep_alive = false;
   unsigned version = parser_ && parser_->is_header_done() ? parser_->get().version() : 11;
   WriteHead(answer_.head, loop_.date.Now(), answer_.content_length, request_.keep_alive, version,
             head_text_);
@@ -393,7 +400,7 @@ void Connection::EndHead() {
 // Writes the head and, unless the request was HEAD, the answer's body.
 void Connection::Send() {
   request_.bytes_sent = request_.head_only ? 0 : answer_.body.size();
-  stream_.expires_after(std::chrono::seconds(server_.config.read_timeout_seconds));
+  stream_.expires_after(std::chrono::seconds(request_.settings->read_timeout_seconds));
   std::array<net::const_buffer, 2> buffers{net::buffer(head_text_.data(), head_text_.size()),
                                            net::buffer(answer_.body.data(), request_.bytes_sent)};
   net::async_write(
@@ -410,7 +417,7 @@ void Connection::OnWritten(beast::error_code ec) {
 void Connection::SendFileChunk() {
   if (!ReadFileChunk()) return Close();
   request_.bytes_sent += answer_.body.size();
-  stream_.expires_after(std::chrono::seconds(server_.config.read_timeout_seconds));
+  stream_.expires_after(std::chrono::seconds(request_.settings->read_timeout_seconds));
   net::async_write(
       stream_, net::buffer(answer_.body),
       [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnWritten(ec); });
@@ -424,10 +431,11 @@ void Connection::FinishRequest() {
   request_ = RequestState{};
   if (linger) return Linger();
   if (!keep_alive) return Close();
+  served_ = true;
   if (buffer_.size() == 0 && buffer_.capacity() > kKeptBufferBytes) buffer_.shrink_to_fit();
   if (answer_.body.capacity() > kKeptBufferBytes) std::string().swap(answer_.body);
   server_.MarkWaiting(*handle_);
-  WaitForRequest(std::chrono::seconds(server_.config.idle_timeout_seconds));
+  WaitForRequest(std::chrono::seconds(server_.settings()->idle_timeout_seconds));
 }
 
 void Connection::LogAccess() {
@@ -440,15 +448,18 @@ void Connection::LogAccess() {
     target = MaskPasswords(parser_->get().target());
   }
   const std::string_view client = request_.client.empty() ? remote_address_ : request_.client;
-  server_.access_log()->info("{} {} {} {} {} {:.3f}ms", client, method, target,
-                             answer_.head.status(), request_.bytes_sent, millis);
+  // A load balancer's health checks would drown the requests: below info, so not written.
+  const auto level = request_.target.health ? spdlog::level::debug : spdlog::level::info;
+  server_.access_log()->log(level, "{} {} {} {} {} {:.3f}ms", client, method, target,
+                            answer_.head.status(), request_.bytes_sent, millis);
 }
 
 // Stops sending, then drops what the client still sends for a moment before closing.
 void Connection::Linger() {
   beast::error_code ec;
   stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
-  if (ec) return Close();
+  if (ec || shutting_down_) return Close();
+  lingering_ = true;
   stream_.expires_after(kLingerTime);
   Drain(0);
 }

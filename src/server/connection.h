@@ -45,9 +45,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Closes the connection, which waits for a request, to make room for a new one.
   void Evict();
 
-  // The server is stopping: a connection waiting for a request or still reading one (the
-  // client may never finish it) closes now; one that is answering finishes and then closes.
-  void Shutdown();
+  // The server is stopping. A connection that was served and waits for its next request
+  // closes now (a client retries a request that meets a kept connection closing); one that is
+  // answering finishes and then closes. A new connection, or one whose request is still
+  // arriving, is served and then closes, unless `now`: the server's last call, for those whose
+  // clients send nothing.
+  void Shutdown(bool now);
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -56,6 +59,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // What one request needs from its first byte to its last answer byte; a new request starts
   // from a fresh one.
   struct RequestState {
+    std::shared_ptr<const ServerConfig> settings;  // read once, at its start
     bool keep_alive = false;
     bool head_only = false;
     bool linger = false;          // after the answer, drain what the client still sends, then close
@@ -118,8 +122,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   RequestState request_;
   std::string remote_address_;
   std::uint16_t remote_port_ = 0;
-  bool reading_ = false;  // a read of a request is pending: Shutdown() closes now
+  bool reading_ = false;    // a read is pending, which Shutdown() may cancel
+  bool waiting_ = false;    // for the first byte of a request
+  bool served_ = false;     // a request was answered on the connection
+  bool lingering_ = false;  // answered and closing (Linger)
   bool shutting_down_ = false;
+  bool closing_now_ = false;  // Shutdown(true)
 };
 
 }  // namespace tessaly::server

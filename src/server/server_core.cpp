@@ -14,6 +14,7 @@
 #include "base/errors.h"
 #include "server/client_address.h"
 #include "server/connection.h"
+#include "server/socket_activation.h"
 
 namespace tessaly::server {
 namespace {
@@ -32,6 +33,10 @@ std::filesystem::path CanonicalRoot(const std::string& root) {
   }
   return canonical;
 }
+
+// How long connections still arriving have when the server stops (CloseStragglers).
+constexpr std::chrono::milliseconds kStopCheck{50};
+constexpr int kStopGraceChecks = 20;
 
 // Descriptors that the server needs besides its connections: the listener, the logs, and the
 // database files of the connection pool.
@@ -68,6 +73,7 @@ ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
       sessions_(given_sessions ? std::move(given_sessions)
                                : std::make_shared<SessionStore>(config.max_sessions,
                                                                 config.session_timeout_minutes)),
+      live_(std::make_shared<LiveSettings>(config)),
       body_budget_(config.max_body_memory_bytes),
       connections_(config.max_connections, config.max_connections_per_address),
       loops_([count = ServingThreads(config), &pages] {
@@ -80,7 +86,9 @@ ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
       }()),
       slow_pages_(static_cast<unsigned>(config.max_searches), pages),
       acceptor_(first_loop()),
-      accept_retry_(first_loop()) {}
+      accept_retry_(first_loop()),
+      drain_timer_(first_loop()),
+      stop_grace_(first_loop()) {}
 
 // Connections that close while the loops destroy their handlers must not resume accepting.
 ServerCore::~ServerCore() { stopping_ = true; }
@@ -99,12 +107,44 @@ tcp::endpoint ServerCore::Endpoint(const std::string& listen, const ListenAddres
   return results.begin()->endpoint();
 }
 
+void ServerCore::SetReload(std::shared_ptr<LiveSettings> settings,
+                           std::function<ServerConfig()> read) {
+  live_ = std::move(settings);
+  reread_ = std::move(read);
+}
+
 void ServerCore::Listen() {
   std::vector<PageConfig> pages = config.pages;
   if (pages.empty()) pages.emplace_back();
+  health_.emplace(config.health_path, std::move(probe_));
   site_.emplace(std::move(pages), CanonicalRoot(config.root), *sessions_,
                 IncludeLimits{config.max_includes, config.max_include_bytes},
-                config.public_cache_control);
+                config.public_cache_control, &*health_);
+  if (const std::optional<int> activated = TakeActivatedSocket()) {
+    Adopt(*activated);
+  } else {
+    Bind();
+  }
+  MakeRoomForConnections(config.max_connections);
+
+  if (!config.access_log.empty()) {
+    try {
+      access_log_ = OpenAccessLog(config.access_log);
+    } catch (const spdlog::spdlog_ex& error) {
+      boost::system::error_code ignored;
+      acceptor_.close(ignored);
+      throw ConfigError("cannot open the access log " + config.access_log + ": " + error.what());
+    }
+  }
+  // Signals are caught from the moment the address is announced: a SIGTERM that arrives
+  // before Run() is held by the signal set and stops the server as soon as it runs. A Stop()
+  // that came earlier has posted CloseListener, which runs first thing.
+  signals_.emplace(first_loop(), SIGINT, SIGTERM, SIGHUP);
+  WaitForSignal();
+  listening_ = true;
+}
+
+void ServerCore::Bind() {
   address_ = ParseListenAddress(config.listen);
   const tcp::endpoint endpoint = Endpoint(config.listen, address_);
 
@@ -126,23 +166,55 @@ void ServerCore::Listen() {
   acceptor_.listen(net::socket_base::max_listen_connections, ec);
   if (ec) throw fail(ec.message());
   address_.port = acceptor_.local_endpoint().port();
-  MakeRoomForConnections(config.max_connections);
+}
 
-  if (!config.access_log.empty()) {
-    try {
-      access_log_ = OpenAccessLog(config.access_log);
-    } catch (const spdlog::spdlog_ex& error) {
-      throw fail("cannot open the access log " + config.access_log + ": " + error.what());
-    }
-  }
-  // Signals are caught from the moment the address is announced: a SIGTERM that arrives
-  // before Run() is held by the signal set and stops the server as soon as it runs. A Stop()
-  // that came earlier has posted CloseListener, which runs first thing.
-  signals_.emplace(first_loop(), SIGINT, SIGTERM);
-  signals_->async_wait([this](boost::system::error_code wait_ec, int) {
-    if (!wait_ec) Stop();
+// The socket that the service manager listens on for us replaces the configured address.
+void ServerCore::Adopt(int activated) {
+  boost::system::error_code ec;
+  sockaddr_storage local{};
+  socklen_t size = sizeof local;
+  const bool v6 = ::getsockname(activated, reinterpret_cast<sockaddr*>(&local), &size) == 0 &&
+                  local.ss_family == AF_INET6;
+  acceptor_.assign(v6 ? tcp::v6() : tcp::v4(), activated, ec);
+  if (ec)
+    throw ConfigError("cannot take the socket passed by the service manager: " + ec.message());
+  const tcp::endpoint endpoint = acceptor_.local_endpoint(ec);
+  if (ec)
+    throw ConfigError("cannot take the socket passed by the service manager: " + ec.message());
+  address_.host = endpoint.address().to_string();
+  address_.port = endpoint.port();
+  spdlog::info("listening on the socket passed by the service manager, {}", address_.Url());
+}
+
+void ServerCore::WaitForSignal() {
+  signals_->async_wait([this](boost::system::error_code ec, int signal) {
+    if (!ec) OnSignal(signal);
   });
-  listening_ = true;
+}
+
+// SIGHUP reloads the settings. The first SIGTERM drains: the health check says so while the
+// server serves on, so that a load balancer moves away before the listener closes. SIGINT, or
+// a second signal, stops at once.
+void ServerCore::OnSignal(int signal) {
+  if (signal == SIGHUP) {
+    if (reread_) {
+      live_->Reload(reread_);
+    } else {
+      spdlog::info("SIGHUP: no configuration file to read again");
+    }
+    return WaitForSignal();
+  }
+  const int drain = settings()->drain_seconds;
+  if (signal == SIGTERM && drain > 0 && !health_->draining()) {
+    spdlog::info("draining for {} s, then stopping", drain);
+    health_->StartDraining();
+    drain_timer_.expires_after(std::chrono::seconds(drain));
+    drain_timer_.async_wait([this](boost::system::error_code ec) {
+      if (!ec) Stop();
+    });
+    return WaitForSignal();
+  }
+  Stop();
 }
 
 // Connections go to the loops in turn, so that each thread serves as many.
@@ -150,9 +222,12 @@ void ServerCore::Accept() {
   EventLoop& loop = *loops_[next_loop_];
   next_loop_ = (next_loop_ + 1) % loops_.size();
   acceptor_.async_accept(loop.io, [this, &loop](boost::system::error_code ec, Socket socket) {
+    // A connection taken from the queue is served even when the listener closed meanwhile:
+    // its client has sent its request, and under a service manager the next server would
+    // have taken it.
+    if (!ec) return OnAccepted(std::move(socket), loop.state);
     if (!acceptor_.is_open() || ec == net::error::operation_aborted) return;
-    if (ec) return OnAcceptError(ec);
-    OnAccepted(std::move(socket), loop.state);
+    OnAcceptError(ec);
   });
 }
 
@@ -168,7 +243,8 @@ void ServerCore::OnAccepted(Socket socket, LoopState& loop) {
 // rather than in memory, until there is room again.
 void ServerCore::Admit(std::shared_ptr<Connection> connection) {
   const std::string& peer = connection->remote_address();
-  const auto& proxies = config.trusted_proxies;
+  const std::shared_ptr<const ServerConfig> now = settings();
+  const auto& proxies = now->trusted_proxies;
   std::string group = std::find(proxies.begin(), proxies.end(), peer) != proxies.end()
                           ? std::string()
                           : AddressGroup(peer);
@@ -197,7 +273,7 @@ void ServerCore::Admit(std::shared_ptr<Connection> connection) {
   if (auto evicted = std::static_pointer_cast<Connection>(admission.evict.lock())) {
     evicted->Evict();
   }
-  if (accept_more) Accept();
+  if (accept_more && acceptor_.is_open()) Accept();
 }
 
 // Out of descriptors and the like: wait for a connection to close, or a moment when there is
@@ -235,14 +311,29 @@ void ServerCore::CloseListener() {
   boost::system::error_code ec;
   acceptor_.close(ec);
   accept_retry_.cancel();
+  drain_timer_.cancel();
   held_.reset();
   if (signals_) signals_->cancel(ec);
+  CloseStragglers(kStopGraceChecks);
 }
 
-// Each loop ends once its connections have: it is let go on its own thread.
-void ServerCore::Stop() {
-  if (stopping_.exchange(true)) return;
-  net::post(first_loop(), [this] { CloseListener(); });
+// New connections and requests still arriving when the server stops get a moment: their
+// clients are sending a request now, which is served. Checked every kStopCheck so that a
+// server whose connections are all done stops at once.
+void ServerCore::CloseStragglers(int checks_left) {
+  stop_grace_.expires_after(kStopCheck);
+  stop_grace_.async_wait([this, checks_left](boost::system::error_code ec) {
+    if (ec) return;
+    {
+      std::lock_guard lock(connections_mutex_);
+      if (connections_.size() == 0) return;
+    }
+    if (checks_left > 0) return CloseStragglers(checks_left - 1);
+    ShutdownConnections(true);
+  });
+}
+
+void ServerCore::ShutdownConnections(bool now) {
   std::vector<std::weak_ptr<void>> live;
   {
     std::lock_guard lock(connections_mutex_);
@@ -250,9 +341,16 @@ void ServerCore::Stop() {
   }
   for (const auto& owner : live) {
     if (auto connection = std::static_pointer_cast<Connection>(owner.lock())) {
-      connection->Shutdown();
+      connection->Shutdown(now);
     }
   }
+}
+
+// Each loop ends once its connections have: it is let go on its own thread.
+void ServerCore::Stop() {
+  if (stopping_.exchange(true)) return;
+  net::post(first_loop(), [this] { CloseListener(); });
+  ShutdownConnections(false);
   for (auto& loop : loops_) {
     net::post(loop->io, [&loop = *loop] { loop.keep.reset(); });
   }

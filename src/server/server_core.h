@@ -18,6 +18,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,7 +29,9 @@
 #include "server/body_budget.h"
 #include "server/config.h"
 #include "server/connection_table.h"
+#include "server/health.h"
 #include "server/listen_address.h"
+#include "server/live_settings.h"
 #include "server/loop_state.h"
 #include "server/page_run.h"
 #include "server/session_store.h"
@@ -49,14 +52,18 @@ class ServerCore {
   ~ServerCore();
 
   // See WebServer.
+  void SetHealthProbe(HealthProbe probe) { probe_ = std::move(probe); }
+  void SetReload(std::shared_ptr<LiveSettings> settings, std::function<ServerConfig()> read);
   void Listen();
   std::string Url() const { return address_.Url(); }
   void Run();
   void Stop();
 
   // Fixed before the first connection (the settings when made, the rest by Listen()):
-  // read-only while serving, from any loop.
+  // read-only while serving, from any loop. A request reads what a reload may change from
+  // settings() instead, once (live_settings.h).
   const ServerConfig config;
+  std::shared_ptr<const ServerConfig> settings() const { return live_->Current(); }
   const Site& site() const { return *site_; }
   const ListenAddress& address() const { return address_; }
   spdlog::logger* access_log() const { return access_log_.get(); }
@@ -66,6 +73,8 @@ class ServerCore {
   BodyBudget& body_budget() { return body_budget_; }
   SlowPages& slow_pages() { return slow_pages_; }
   bool stopping() const { return stopping_; }
+  // Draining after SIGTERM: still serving, but no connection is kept after its answer.
+  bool draining() const { return health_ && health_->draining(); }
   // A connection's passage through the table of connections (connection_table.h), from its
   // admission when accepted to Unregister. Accepting resumes when the table has room again.
   void MarkWaiting(ConnectionTable::Handle handle);
@@ -74,15 +83,27 @@ class ServerCore {
 
  private:
   boost::asio::ip::tcp::endpoint Endpoint(const std::string& listen, const ListenAddress& address);
+  void Bind();
+  void Adopt(int activated);
+  void WaitForSignal();
+  void OnSignal(int signal);
   void Accept();
   void OnAccepted(Socket socket, LoopState& loop);
   void Admit(std::shared_ptr<Connection> connection);
   void ResumeAccepting(bool closed);  // under connections_mutex_
   void OnAcceptError(const boost::system::error_code& ec);
   void CloseListener();
+  // Stopping: tells every connection (Connection::Shutdown), and after a moment closes those
+  // that are left, unless none is.
+  void ShutdownConnections(bool now);
+  void CloseStragglers(int checks_left);
   boost::asio::io_context& first_loop() { return loops_.front()->io; }
 
   const std::shared_ptr<Sessions> sessions_;  // the store given, or one in memory
+  std::shared_ptr<LiveSettings> live_;        // the settings given, or of `config`
+  std::function<ServerConfig()> reread_;      // on SIGHUP; none: nothing to reload
+  HealthProbe probe_;                         // until Listen() hands it to the health
+  std::optional<Health> health_;              // from Listen() on
   std::optional<const Site> site_;
   ListenAddress address_;
   std::shared_ptr<spdlog::logger> access_log_;
@@ -106,6 +127,8 @@ class ServerCore {
   // On the first loop, which alone touches them; Stop() reaches them by posting there.
   boost::asio::ip::tcp::acceptor acceptor_;
   boost::asio::steady_timer accept_retry_;
+  boost::asio::steady_timer drain_timer_;
+  boost::asio::steady_timer stop_grace_;
   std::optional<boost::asio::signal_set> signals_;
   // The connection accepted when the table was full, admitted once there is room.
   std::shared_ptr<Connection> held_;

@@ -70,6 +70,10 @@ inline constexpr std::string_view kPublicCacheControl = "no-cache";
 inline constexpr Setting<int> kSessionTimeoutMinutes{"session.timeout_minutes", 20, 1,
                                                      366 * 24 * 60};
 
+// After SIGTERM, the seconds for which the node still serves while its health check says
+// "draining", so that a load balancer sends it nothing new before it stops; 0 stops at once.
+inline constexpr Setting<int> kDrainSeconds{"health.drain_seconds", 5, 0, 3600};
+
 }  // namespace tessaly::server
 
 #endif  // TESSALY_SERVER_SETTINGS_H_

@@ -20,12 +20,14 @@ namespace http = beast::http;
 bool Target::RunsPages() const { return page || (file && IsIncludingPage(file->path.native())); }
 
 Site::Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions,
-           IncludeLimits include_limits, std::string public_cache_control)
+           IncludeLimits include_limits, std::string public_cache_control,
+           const Health* health)
     : pages_(std::move(pages)),
       root_(std::move(root)),
       sessions_(sessions),
       include_limits_(include_limits),
-      public_cache_control_(std::move(public_cache_control)) {}
+      public_cache_control_(std::move(public_cache_control)),
+      health_(health) {}
 
 const PageConfig* Site::FindPage(std::string_view path) const {
   for (const PageConfig& page : pages_) {
@@ -36,6 +38,10 @@ const PageConfig* Site::FindPage(std::string_view path) const {
 
 Target Site::Find(std::string_view method, std::string_view path, LoopState& loop) const {
   Target target;
+  if (health_ && path == health_->path()) {
+    target.health = true;
+    return target;
+  }
   target.page = FindPage(path);
   if (!target.page && method != "POST") target.file = loop.paths.Resolve(root_, path);
   return target;
@@ -53,6 +59,7 @@ void Site::Handle(const SiteRequest& request, const Target& target, LoopState& l
   if (request.line.method == "POST") {
     return answer.Refuse(http::status::method_not_allowed, "Allow", "GET, HEAD");
   }
+  if (target.health) return health_->Respond(answer);
   if (!target.file) return answer.Refuse(http::status::not_found);
   if (IsIncludingPage(target.file->path.native())) {
     return AnswerIncludingPage(request, *target.file, loop, answer);

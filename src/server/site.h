@@ -15,6 +15,7 @@
 
 #include "server/answer.h"
 #include "server/config.h"
+#include "server/health.h"
 #include "server/host_objects.h"
 #include "server/includes.h"
 #include "server/loop_state.h"
@@ -36,6 +37,7 @@ struct SiteRequest {
 struct Target {
   const PageConfig* page = nullptr;  // a configured page
   std::optional<StaticFile> file;    // otherwise the file that a GET or HEAD may serve, if any
+  bool health = false;               // the health check's path (health.h)
 
   // Whether the answer runs pages, which wait at the loop's gate first: a page, or a file whose
   // includes are expanded.
@@ -47,22 +49,25 @@ class Site {
   // `root` is canonical; `pages` is not empty; `sessions` outlives the site. The pages run
   // through the handler of the loop that answers (loop_state.h). A page with includes expands
   // them within `include_limits` (includes.h). The answers of pages that shared caches may
-  // keep carry `public_cache_control` (page_run.h).
+  // keep carry `public_cache_control` (page_run.h). `health`, when given, answers at its path
+  // before any page or file, and outlives the site.
   Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions,
        IncludeLimits include_limits,
-       std::string public_cache_control = std::string(kPublicCacheControl));
+       std::string public_cache_control = std::string(kPublicCacheControl),
+       const Health* health = nullptr);
 
   // The page whose path is `path` exactly, or null.
   const PageConfig* FindPage(std::string_view path) const;
 
-  // The target of a request with `method` for the percent-decoded `path`: the page of that
-  // path, else (unless the method is POST, which only a page takes) the file it resolves to
-  // (static_files.h).
+  // The target of a request with `method` for the percent-decoded `path`: the health check, or
+  // the page of that path, else (unless the method is POST, which only a page takes) the file it
+  // resolves to (static_files.h).
   Target Find(std::string_view method, std::string_view path, LoopState& loop) const;
 
   // The answer to `request` for its `target`:
   // - a page: what the page writes (page_run.h); 400 for a form body with a bad escape;
   // - a POST to anything else: 405, with Allow: GET, HEAD; no file: 404;
+  // - the health check: its answer (health.h);
   // - a file whose includes are expanded (shtml.h, within the include limits): 200,
   //   Cache-Control: private, no
   //   Last-Modified, and the session cookie that an include issued; 500 when it fails;
@@ -87,6 +92,7 @@ class Site {
   Sessions& sessions_;
   const IncludeLimits include_limits_;
   const std::string public_cache_control_;
+  const Health* const health_;
 };
 
 }  // namespace tessaly::server

@@ -18,6 +18,11 @@ WebServer::WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<S
 
 WebServer::~WebServer() = default;
 
+void WebServer::SetHealthProbe(HealthProbe probe) { core_->SetHealthProbe(std::move(probe)); }
+void WebServer::SetReload(std::shared_ptr<LiveSettings> settings,
+                          std::function<ServerConfig()> read) {
+  core_->SetReload(std::move(settings), std::move(read));
+}
 void WebServer::Listen() { core_->Listen(); }
 std::string WebServer::Url() const { return core_->Url(); }
 void WebServer::Run() { core_->Run(); }

@@ -40,7 +40,7 @@ export class Site {
   async serve(logFile) {
     const log = fs.openSync(logFile, 'w');
     this.server = spawn(tessaly, ['serve', '--root', this.root, '--config',
-      path.join(repo, 'demo', 'tessaly.toml'), '--listen', '127.0.0.1:0'],
+      path.join(repo, 'demo', 'tessaly.toml'), '--listen', '127.0.0.1:0', '--drain-seconds', '0'],
     { stdio: ['ignore', 'pipe', log] });
     fs.closeSync(log);
     this.url = await new Promise((resolve, reject) => {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -137,6 +138,10 @@ Server::Server(std::vector<std::string> serve_command) {
   int out[2];
   if (pipe2(out, O_CLOEXEC)) throw std::runtime_error("pipe failed");
   serve_command.insert(serve_command.begin() + 1, {"--listen", "127.0.0.1:0"});
+  if (std::find(serve_command.begin(), serve_command.end(), "--drain-seconds") ==
+      serve_command.end()) {
+    serve_command.insert(serve_command.begin() + 1, {"--drain-seconds", "0"});
+  }
   pid_ = Spawn(TESSALY_BINARY, serve_command, {-1, out[1]});
   close(out[1]);
   FILE* out_file = fdopen(out[0], "r");
@@ -160,6 +165,11 @@ Server::~Server() {
 int Server::Stop() {
   if (pid_ <= 0) return -1;
   kill(pid_, SIGTERM);
+  return ExitStatus(std::exchange(pid_, -1));
+}
+
+int Server::Wait() {
+  if (pid_ <= 0) return -1;
   return ExitStatus(std::exchange(pid_, -1));
 }
 

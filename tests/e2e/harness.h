@@ -70,7 +70,8 @@ class Site {
 
 class Server {
  public:
-  // Runs `serve_command` (tessaly's arguments, "serve" first) on 127.0.0.1 and a free port.
+  // Runs `serve_command` (tessaly's arguments, "serve" first) on 127.0.0.1 and a free port,
+  // stopping at once on SIGTERM unless the command names its --drain-seconds.
   explicit Server(std::vector<std::string> serve_command);
   explicit Server(const Site& site, std::initializer_list<std::string> more = {})
       : Server(site.Command("serve", more)) {}
@@ -82,6 +83,8 @@ class Server {
   pid_t pid() const { return pid_; }
   // Sends SIGTERM and returns the exit status.
   int Stop();
+  // Waits for it to exit by itself and returns the exit status.
+  int Wait();
   HttpResponse Get(const std::string& target, const std::string& headers = {}) const {
     return Fetch(port_, GetRequest(target, headers));
   }

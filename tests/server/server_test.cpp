@@ -679,8 +679,8 @@ TEST_F(WebServerTest, AnAddressHoldsItsShareUnlessItIsATrustedProxy) {
 }
 
 // Connections take the threads in turn, so that a held-up page holds up its own thread only.
-// Stopping closes at once what is idle or still arriving (half a head, half a body), and lets
-// the answer being made go out first.
+// Stopping closes at once what is idle, after a moment what is still arriving (half a head,
+// half a body), and lets the answer being made go out first.
 TEST_F(WebServerTest, AHeldUpPageHoldsOneThreadAndStopLetsItFinish) {
   config_.threads = 3;       // the held page alone on the second
   std::atomic<int> held{0};  // 1 while held, 2 once let go
@@ -752,6 +752,24 @@ TEST(SlowPagesTest, WaitingIsBoundedInCountAndTime) {
   release = true;
   slow.Stop();
   EXPECT_EQ(refused, static_cast<int>(kMaxWaitingSlowPages));
+}
+
+// A client that connected just before the server stopped sends its request now: it is served,
+// and the connection closed after it; one that was served before and sends nothing is closed.
+TEST_F(WebServerTest, AConnectionNewWhenTheServerStopsIsServedItsFirstRequest) {
+  Start();
+  HttpConnection fresh(port_), kept(port_);
+  kept.Send(Request("GET /log/board?a=0"));
+  EXPECT_EQ(kept.Read().body, "a=0\n");
+  std::this_thread::sleep_for(100ms);  // both accepted
+  server_->Stop();
+  std::this_thread::sleep_for(100ms);
+  fresh.Send(Request("GET /log/board?a=1"));
+  const HttpResponse answered = fresh.Read();
+  EXPECT_EQ(answered.body, "a=1\n");
+  EXPECT_EQ(answered.Header("Connection"), "close");
+  EXPECT_TRUE(kept.ClosedByPeer());
+  StopServer();
 }
 
 }  // namespace

@@ -38,6 +38,9 @@ class LeasedStamps final : public RequestStamps {
       feed->Enter(std::move(run));
     };
   }
+  std::string Trouble() const override {
+    return lease_.Generation() ? std::string() : "the node lease does not hold";
+  }
 
  private:
   const Database& database_;
@@ -55,6 +58,10 @@ class PostgresBackend final : public Backend {
     CreatePostgresSchema(connection);
   }
   void Create() override { CreatePostgresSchema(*ConnectPostgres(url_)); }
+  void Probe(Database& database) override {
+    std::vector<Row> rows;
+    database.Acquire()->Query(std::string(kProbeQuery), {}, rows);
+  }
 
   std::unique_ptr<ChangeWatch> Watch(Database& database) override {
     return WatchPostgres(database);

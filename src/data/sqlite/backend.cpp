@@ -29,6 +29,10 @@ class SqliteBackend final : public Backend {
     CreateSqliteSchema(db);
   }
   void Create() override { CreateSqliteFile(path_); }
+  void Probe(Database&) override {
+    std::vector<Row> rows;
+    Connect()->Query(std::string(kProbeQuery), {}, rows);
+  }
 
   // Watched once the file is surely in WAL mode, which the schema sets.
   std::unique_ptr<ChangeWatch> Watch(Database&) override { return WatchSqliteFile(path_); }
