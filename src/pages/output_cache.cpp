@@ -36,6 +36,7 @@ OutputCache::Section& OutputCache::SectionFor(std::uint64_t database, const data
     }
     section.entries.clear();
     section.stamp = stamp;
+    bytes_held_.store(bytes_, std::memory_order_relaxed);
   }
   return section;
 }
@@ -69,6 +70,7 @@ void OutputCache::Store(std::uint64_t database, const data::Stamp& stamp, std::s
     bytes_ += cost;
   }
   while (bytes_ > max_bytes_) EraseLeastRecent();
+  bytes_held_.store(bytes_, std::memory_order_relaxed);
 }
 
 void OutputCache::EraseLeastRecent() {
@@ -88,7 +90,10 @@ PublicCache::~PublicCache() = default;
 bool PublicCache::TryStartSearch() {
   std::size_t running = searches_.load();
   do {
-    if (running >= max_searches_) return false;
+    if (running >= max_searches_) {
+      searches_refused_.fetch_add(1);
+      return false;
+    }
   } while (!searches_.compare_exchange_weak(running, running + 1));
   return true;
 }
@@ -118,9 +123,11 @@ void WriteCached(const PageContext& page, std::string_view key, const RenderFunc
   const std::uint64_t database = page.database.Id();
   if (cache) {
     if (const std::string* kept = cache->Find(database, page.database.CurrentStamp(), key)) {
+      cache->CountHit();
       page.response.Write(*kept);
       return;
     }
+    cache->CountMiss();
   }
   std::string text;
   CapturedResponse captured(text);

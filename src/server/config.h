@@ -44,10 +44,16 @@ struct ServerConfig {
   bool sessions_in_database = false;  // [session] store = "database"
   std::size_t cache_max_bytes = kCacheMaxBytes.default_value;
   std::string access_log;  // file path; empty: no access log
+  // access_log_format = "json": each line one JSON object (access_log.h); else plain text.
+  bool access_log_json = false;
   // A PostgreSQL database ("postgresql://...") that every page uses; empty: each page's file.
   std::string database_url;
   // Peers whose X-Forwarded-For names the client (canonical address texts); empty: none.
   std::vector<std::string> trusted_proxies;
+  // [metrics]: the path that answers the metrics (empty: none), and the client addresses
+  // (canonical texts) that it answers; every other client gets 404.
+  std::string metrics_path = "/metrics";
+  std::vector<std::string> metrics_allow = {"127.0.0.1", "::1"};
 
   SiteTexts texts;
 };
@@ -63,6 +69,7 @@ struct ServerConfig {
 //   listen = "127.0.0.1:8080"      # HOST:PORT, [IPV6]:PORT; port 0 picks a free one
 //   threads = 0                    # 0: one per core
 //   access_log = "access.log"      # one line per request; absent or "": none
+//   access_log_format = "text"     # or "json": one JSON object a line (access_log.h)
 //   trusted_proxies = ["127.0.0.1"]  # reverse proxies whose X-Forwarded-For names the
 //                                  # client (for the logon guard and the access log), and
 //                                  # whose X-Forwarded-Proto and -Host name the scheme and host
@@ -80,6 +87,10 @@ struct ServerConfig {
 //   timeout_minutes = 20
 //   store = "memory"               # or "database": sessions and the logon guard's counts in
 //                                  # the [database] that every node shares
+//
+//   [metrics]                      # the Prometheus text format (metrics.h)
+//   path = "/metrics"              # "": not served
+//   allow = ["127.0.0.1", "::1"]   # client addresses answered; others get 404
 //
 //   [cache]
 //   max_bytes = 67108864           # public pages kept, all threads together; 0: none

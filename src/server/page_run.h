@@ -3,6 +3,7 @@
 #ifndef TESSALY_SERVER_PAGE_RUN_H_
 #define TESSALY_SERVER_PAGE_RUN_H_
 
+#include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/beast/http/fields.hpp>
 #include <cstdint>
@@ -34,6 +35,9 @@ using PageGate = std::function<void(std::function<void()> run)>;
 struct LoopPages {
   PageGate gate;
   PageHandler handler;
+  // Counts the page runs of this loop that wrote a page kept from an earlier request, so that
+  // a request can tell whether its own did (the access log's cache hit); null: none are kept.
+  const std::atomic<std::uint64_t>* cache_hits = nullptr;
 };
 
 // Makes the LoopPages of one event loop; called once for each loop, before serving starts.

@@ -51,11 +51,12 @@ void MakeRoomForConnections(std::size_t connections) {
   }
 }
 
-// One line a request, flushed at once. Throws spdlog::spdlog_ex when the file cannot be opened.
-std::shared_ptr<spdlog::logger> OpenAccessLog(const std::string& file) {
+// One line a request, flushed at once; a JSON line carries its own time. Throws
+// spdlog::spdlog_ex when the file cannot be opened.
+std::shared_ptr<spdlog::logger> OpenAccessLog(const std::string& file, bool json) {
   auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file);
   auto log = std::make_shared<spdlog::logger>("access", std::move(sink));
-  log->set_pattern("%Y-%m-%dT%H:%M:%S.%e%z %v");
+  log->set_pattern(json ? "%v" : "%Y-%m-%dT%H:%M:%S.%e%z %v");
   log->flush_on(spdlog::level::info);
   return log;
 }
@@ -68,6 +69,7 @@ ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
       sessions_(given_sessions ? std::move(given_sessions)
                                : std::make_shared<SessionStore>(config.max_sessions,
                                                                 config.session_timeout_minutes)),
+      metrics_(std::make_shared<ServerMetrics>(RouteKinds(std::vector<std::string>()))),
       body_budget_(config.max_body_memory_bytes),
       connections_(config.max_connections, config.max_connections_per_address),
       loops_([count = ServingThreads(config), &pages] {
@@ -80,6 +82,26 @@ ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
       }()),
       acceptor_(first_loop()),
       accept_retry_(first_loop()) {}
+
+void ServerCore::UseMetrics(std::shared_ptr<ServerMetrics> metrics) {
+  if (listening_) throw std::logic_error("WebServer::UseMetrics after Listen");
+  metrics_ = std::move(metrics);
+}
+
+// What the server holds itself, read when the metrics are scraped.
+void ServerCore::AddMetricsReaders() {
+  metrics_->AddGauge("tessaly_connections", "Client connections open.", [this] {
+    std::lock_guard lock(connections_mutex_);
+    return static_cast<double>(connections_.size());
+  });
+  metrics_->AddGauge("tessaly_body_memory_bytes",
+                     "Memory that the bodies of requests being read hold.",
+                     [this] { return static_cast<double>(body_budget_.in_use()); });
+  if (sessions_->Held()) {
+    metrics_->AddGauge("tessaly_sessions", "Visitors' sessions held in memory.",
+                       [this] { return static_cast<double>(sessions_->Held().value_or(0)); });
+  }
+}
 
 // Connections that close while the loops destroy their handlers must not resume accepting.
 ServerCore::~ServerCore() { stopping_ = true; }
@@ -128,7 +150,7 @@ void ServerCore::Listen() {
 
   if (!config.access_log.empty()) {
     try {
-      access_log_ = OpenAccessLog(config.access_log);
+      access_log_ = OpenAccessLog(config.access_log, config.access_log_json);
     } catch (const spdlog::spdlog_ex& error) {
       throw fail("cannot open the access log " + config.access_log + ": " + error.what());
     }
@@ -140,6 +162,7 @@ void ServerCore::Listen() {
   signals_->async_wait([this](boost::system::error_code wait_ec, int) {
     if (!wait_ec) Stop();
   });
+  AddMetricsReaders();
   listening_ = true;
 }
 
@@ -178,6 +201,7 @@ void ServerCore::Admit(std::shared_ptr<Connection> connection) {
       if (connections_.Full()) {
         held_ = std::move(connection);
         pause_ = Pause::kFull;
+        metrics_->CountConnectionRefusal(ConnectionRefusal::kServerFull);
         return;
       }
       admission = connections_.Admit(connection, std::move(group));
@@ -190,9 +214,11 @@ void ServerCore::Admit(std::shared_ptr<Connection> connection) {
   if (admission.handle) {
     connection->Start(*admission.handle);
   } else {
+    if (!peer.empty()) metrics_->CountConnectionRefusal(ConnectionRefusal::kAddressShare);
     connection->Refuse();  // or the client is gone already: no address
   }
   if (auto evicted = std::static_pointer_cast<Connection>(admission.evict.lock())) {
+    metrics_->CountConnectionRefusal(ConnectionRefusal::kEvicted);
     evicted->Evict();
   }
   if (accept_more) Accept();

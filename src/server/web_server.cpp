@@ -12,12 +12,15 @@ WebServer::WebServer(ServerConfig config, PageHandler handler, std::shared_ptr<S
     : WebServer(
           std::move(config),
           [handler = std::move(handler)](boost::asio::io_context&) {
-            return LoopPages{{}, handler};
+            return LoopPages{.gate = {}, .handler = handler};
           },
           std::move(sessions)) {}
 
 WebServer::~WebServer() = default;
 
+void WebServer::UseMetrics(std::shared_ptr<ServerMetrics> metrics) {
+  core_->UseMetrics(std::move(metrics));
+}
 void WebServer::Listen() { core_->Listen(); }
 std::string WebServer::Url() const { return core_->Url(); }
 void WebServer::Run() { core_->Run(); }

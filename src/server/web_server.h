@@ -13,6 +13,7 @@
 namespace tessaly::server {
 
 class ServerCore;
+class ServerMetrics;
 
 class WebServer {
  public:
@@ -25,6 +26,10 @@ class WebServer {
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
+
+  // Counts into `metrics` (metrics.h), made with the route kinds of the site's pages, instead
+  // of metrics that know no page actions. Before Listen.
+  void UseMetrics(std::shared_ptr<ServerMetrics> metrics);
 
   // Binds the listener. Throws tessaly::ConfigError with a one-line message (address in use,
   // bad address, unreadable root folder).
