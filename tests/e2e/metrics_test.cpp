@@ -31,7 +31,9 @@ TEST(MetricsTest, CountRequestsAndRefusalsAndAnswerOnlyTheAllowedAddresses) {
   std::ofstream(site.root() / "style.css") << "b{}";
   const std::string log = (site.root() / "access.log").string();
   const std::string config = (site.root() / "tessaly.toml").string();
-  std::ofstream(config) << "access_log = \"" << log << "\"\naccess_log_format = \"json\"\n";
+  std::ofstream(config) << "access_log = \"" << log << "\"\naccess_log_format = \"json\"\n"
+                        << "trusted_proxies = [\"127.0.0.1\"]\n"
+                        << "[limits]\nmax_connections_per_address = 2\n";
   // One thread, whose renderings every request finds.
   Server server(site, {"--config", config, "--threads", "1"});
   const auto scrape = [&server] {
@@ -48,6 +50,11 @@ TEST(MetricsTest, CountRequestsAndRefusalsAndAnswerOnlyTheAllowedAddresses) {
   EXPECT_EQ(server.Get("/log/board?action=list").status, 200);  // from the kept rendering
   EXPECT_TRUE(IsWrongAccount(Visitor(server).LogOn("admin", "wrong")));
   Visitor(server).Post(AdminPage("logon"), Form({{"username", "admin"}}));  // no password
+  {
+    const auto first = ConnectFrom(server.port(), "127.0.0.3");
+    const auto second = ConnectFrom(server.port(), "127.0.0.3");
+    EXPECT_EQ(Fetch(server.port(), GetRequest("/style.css"), "127.0.0.3").status, 503);
+  }
 
   auto after = scrape();
   const auto grew = [&](const std::string& series) { return after[series] - before[series]; };
@@ -59,6 +66,7 @@ TEST(MetricsTest, CountRequestsAndRefusalsAndAnswerOnlyTheAllowedAddresses) {
   EXPECT_EQ(grew(R"(tessaly_request_duration_seconds_count{route="list"})"), 2);
   EXPECT_EQ(grew(R"(tessaly_logon_refusals_total{cause="wrong_account"})"), 1);
   EXPECT_EQ(grew(R"(tessaly_logon_refusals_total{cause="missing"})"), 1);
+  EXPECT_EQ(grew(R"(tessaly_connection_refusals_total{cause="address_share"})"), 1);
   EXPECT_GE(grew("tessaly_cache_hits_total"), 1);
   EXPECT_GE(grew("tessaly_cache_misses_total"), 1);
   EXPECT_GT(after["tessaly_cache_bytes"], 0);
@@ -67,10 +75,11 @@ TEST(MetricsTest, CountRequestsAndRefusalsAndAnswerOnlyTheAllowedAddresses) {
   EXPECT_EQ(after.count("tessaly_sessions"), 1u);
   EXPECT_EQ(after.count("tessaly_node_lease_holds"), OnPostgres() ? 1u : 0u);
 
-  // Any other client hears of no metrics; one behind nothing cannot pass for loopback.
+  // Any other client hears of no metrics, also one that a trusted proxy on loopback forwards.
   const HttpResponse other = Fetch(server.port(), GetRequest("/metrics"), "127.0.0.2");
   EXPECT_EQ(other.status, 404);
   EXPECT_FALSE(Has(other.body, "tessaly_")) << other.body;
+  EXPECT_EQ(server.Get("/metrics", "X-Forwarded-For: 198.51.100.66\r\n").status, 404);
   EXPECT_EQ(server.Get("/metrics?x=1").status, 200);  // the path counts, not the query
 
   // Every access-log line, with a hostile target among them, is one JSON object.
