@@ -133,7 +133,7 @@ std::shared_ptr<server::ServerMetrics> MakeMetrics(const WatchedParts& parts) {
     });
   }
   metrics->AddCounters("tessaly_logon_refusals_total", "Logons refused, by cause.", "cause",
-                       std::move(refusals));
+                       refusals);
 
   if (const data::RequestStamps* stamps = parts.stamps) {
     metrics->AddGauge("tessaly_node_lease_holds",

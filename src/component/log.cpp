@@ -36,6 +36,7 @@ pages::PageFunction PageFor(std::string_view action) {
 
 std::vector<std::string> PageActions() {
   std::vector<std::string> names;
+  names.reserve(kActions.size());
   for (const auto& action : kActions) names.emplace_back(action.first);
   return names;
 }

@@ -92,15 +92,15 @@ void ServerMetrics::AddCounter(std::string name, std::string help, Reader read) 
   pulled.readers.push_back(std::move(read));
 }
 
-void ServerMetrics::AddCounters(std::string name, std::string help, std::string label,
-                                std::vector<std::pair<std::string, Reader>> series) {
+void ServerMetrics::AddCounters(std::string name, std::string help, const std::string& label,
+                                const std::vector<std::pair<std::string, Reader>>& series) {
   Pulled& pulled = pulled_.emplace_back();
   pulled.family = {std::move(name), std::move(help), prometheus::MetricType::Counter, {}};
-  for (auto& [value, read] : series) {
+  for (const auto& [value, read] : series) {
     prometheus::ClientMetric metric;
-    metric.label.push_back({label, std::move(value)});
+    metric.label.push_back({label, value});
     pulled.family.metric.push_back(std::move(metric));
-    pulled.readers.push_back(std::move(read));
+    pulled.readers.push_back(read);
   }
 }
 

@@ -61,8 +61,8 @@ class ServerMetrics {
   void AddGauge(std::string name, std::string help, Reader read);
   void AddCounter(std::string name, std::string help, Reader read);
   // One series for each value of `label`.
-  void AddCounters(std::string name, std::string help, std::string label,
-                   std::vector<std::pair<std::string, Reader>> series);
+  void AddCounters(std::string name, std::string help, const std::string& label,
+                   const std::vector<std::pair<std::string, Reader>>& series);
 
   // Everything, in the text exposition format (version 0.0.4).
   std::string Render() const;
