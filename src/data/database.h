@@ -77,6 +77,7 @@ class Database : public std::enable_shared_from_this<Database> {
   // number open and waits for one to come back beyond it. Throws DataError.
   PooledConnection Acquire();
 
+  // This database's pool as it stands, and its waits so far. Thread-safe; one short lock.
   PoolFigures Figures();
 
   // A number that no other Database of this process has, for keys of what is kept per database.

@@ -125,6 +125,7 @@ class PublicCache {
   // taken (the search is then refused, never queued). Each true is matched by EndSearch.
   bool TryStartSearch();
   void EndSearch();
+  // The places taken now, and the searches refused so far. Lock-free.
   std::size_t searches_running() const { return searches_.load(); }
   std::uint64_t searches_refused() const { return searches_refused_.load(); }
 
