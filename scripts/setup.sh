@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang libclang-rt-14-dev clang-format clang-tidy
   libboost-dev libboost-system-dev libsqlite3-dev sqlite3 libspdlog-dev libfmt-dev libcli11-dev
   libtomlplusplus-dev libgtest-dev libgmock-dev libbenchmark-dev libsodium-dev libpq-dev
+  # The metrics' text format (its core library only; its own HTTP server is not used).
+  prometheus-cpp-dev
   # The PostgreSQL backend's tests run on a throwaway cluster of Debian's server.
   postgresql
   # The end-to-end tests: a real feed parser, nginx in front of the server, and systemd's

@@ -56,25 +56,32 @@ std::optional<std::string> CheckAndRehash(const Account& account, const std::str
 }  // namespace
 
 void DoLogon(const pages::PageContext& page) {
-  if (!pages::RequirePost(page) || !pages::RequireOwnOrigin(page)) return;
+  using pages::LogonRefusal;
+  auto refuse = [&page](LogonRefusal why) { page.logons.CountRefusal(why); };
+  if (!pages::RequirePost(page)) return refuse(LogonRefusal::kNotPost);
+  if (!pages::RequireOwnOrigin(page)) return refuse(LogonRefusal::kOtherOrigin);
   const std::string name = page.request.Item("username");
   const std::string typed = page.request.Item("password");
   if (pages::TrimSpaces(name).empty() || pages::TrimSpaces(typed).empty()) {
     pages::ShowMessage(page.response, kLogonError, "请输入 账号 和 密码 ！",
                        pages::MessageButtons::kBack);
-    return;
+    return refuse(LogonRefusal::kMissing);
   }
   const std::string address = page.request.ServerVariable("REMOTE_ADDR");
-  if (page.logons.Closed(address)) return WrongAccount(page);
+  if (page.logons.Closed(address)) {
+    refuse(LogonRefusal::kLockedOut);
+    return WrongAccount(page);
+  }
   const auto slot = page.logons.TryHashSlot();
   if (!slot) {
     pages::ShowMessage(page.response, kLogonError, kBusyText, pages::MessageButtons::kBack);
-    return;
+    return refuse(LogonRefusal::kBusy);
   }
   const Account account = FindAccount(page, name);
   const auto stored = RunAtLowPriority([&] { return CheckAndRehash(account, typed); });
   if (!stored) {
     page.logons.RecordFailure(address);
+    refuse(LogonRefusal::kWrongAccount);
     return WrongAccount(page);
   }
   page.logons.RecordSuccess(address);

@@ -7,13 +7,17 @@
 #include <iostream>
 #include <memory>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "app/database_sessions.h"
 #include "app/site.h"
 #include "base/errors.h"
+#include "component/log.h"
 #include "component/run_page.h"
 #include "data/database.h"
 #include "pages/output_cache.h"
+#include "server/metrics.h"
 #include "server/url_encoding.h"
 #include "server/web_server.h"
 
@@ -111,6 +115,72 @@ server::HealthProbe ProbeFor(std::vector<std::string> locations, data::Pool& poo
   };
 }
 
+// What the pages and the database keep, read when the metrics are scraped; the server counts
+// its requests and refusals itself. `renderings` are those of every loop, filled in as the
+// server makes its loops.
+struct WatchedParts {
+  data::Pool& pool;
+  const pages::LogonGuard& logons;
+  const std::vector<const pages::OutputCache*>& renderings;
+  const data::RequestStamps* stamps;  // on a database server
+};
+
+std::shared_ptr<server::ServerMetrics> MakeMetrics(const WatchedParts& parts) {
+  auto metrics = std::make_shared<server::ServerMetrics>(server::RouteKinds(PageActions()));
+  const auto sum = [&renderings = parts.renderings](auto figure) {
+    return [&renderings, figure] {
+      double total = 0;
+      for (const pages::OutputCache* kept : renderings) total += static_cast<double>(figure(*kept));
+      return total;
+    };
+  };
+  metrics->AddCounter("tessaly_cache_hits_total", "Public pages written from the kept renderings.",
+                      sum([](const pages::OutputCache& kept) { return kept.hits().load(); }));
+  metrics->AddCounter("tessaly_cache_misses_total",
+                      "Public pages read from the database (and then kept).",
+                      sum([](const pages::OutputCache& kept) { return kept.misses(); }));
+  metrics->AddGauge("tessaly_cache_bytes", "Bytes that the kept renderings hold.",
+                    sum([](const pages::OutputCache& kept) { return kept.bytes_held(); }));
+
+  data::Pool& pool = parts.pool;
+  metrics->AddGauge("tessaly_db_pool_connections", "Database connections open, lent or idle.",
+                    [&pool] { return static_cast<double>(pool.Figures().open); });
+  metrics->AddGauge("tessaly_db_pool_idle_connections", "Database connections open and idle.",
+                    [&pool] { return static_cast<double>(pool.Figures().idle); });
+  metrics->AddCounter("tessaly_db_pool_waits_total",
+                      "Requests that found every database connection lent and waited.",
+                      [&pool] { return static_cast<double>(pool.Figures().waits); });
+  metrics->AddCounter("tessaly_db_pool_wait_seconds_total",
+                      "Time that requests waited for a database connection.",
+                      [&pool] { return pool.Figures().wait_seconds; });
+
+  std::vector<std::pair<std::string, server::ServerMetrics::Reader>> refusals;
+  for (std::size_t i = 0; i < pages::kLogonRefusalNames.size(); ++i) {
+    const auto why = static_cast<pages::LogonRefusal>(i);
+    refusals.emplace_back(std::string(pages::kLogonRefusalNames[i]), [&logons = parts.logons, why] {
+      return static_cast<double>(logons.refusals(why));
+    });
+  }
+  metrics->AddCounters("tessaly_logon_refusals_total", "Logons refused, by cause.", "cause",
+                       refusals);
+
+  if (const data::RequestStamps* stamps = parts.stamps) {
+    metrics->AddGauge("tessaly_node_lease_holds",
+                      "1 while the node's lease on the newest state holds, else 0.",
+                      [stamps] { return stamps->Trouble().empty() ? 1.0 : 0.0; });
+    metrics->AddCounter("tessaly_writer_node_waits_total",
+                        "Commits that waited until every node had seen them.", [&pool] {
+                          return static_cast<double>(
+                              pool.Figures().writer_waits.value_or(data::WriterWaits{}).count);
+                        });
+    metrics->AddCounter("tessaly_writer_node_wait_seconds_total",
+                        "Time that commits waited until every node had seen them.", [&pool] {
+                          return pool.Figures().writer_waits.value_or(data::WriterWaits{}).seconds;
+                        });
+  }
+  return metrics;
+}
+
 }  // namespace
 
 server::ServerConfig BuildConfig(const ServeFlags& o) {
@@ -146,19 +216,24 @@ int RunServe(const ServeFlags& flags) {
   pages::LogonGuard logons(limits, std::chrono::steady_clock::now, wiring.visitors);
   pages::PublicCache cache(config.cache_max_bytes, server::ServingThreads(config) +
                                                        static_cast<unsigned>(config.max_searches));
+  std::vector<const pages::OutputCache*> all_renderings;
   // Each loop keeps the renderings of its own public pages, and lets its page requests in with
   // a fresh stamp where stamps are not free. A reload may change the texts around the entries:
   // the renderings made with the texts before it go.
   const auto loop_pages = [&](boost::asio::io_context& loop) {
     server::LoopPages made;
     std::shared_ptr<pages::OutputCache> renderings = cache.NewRenderings();
+    if (renderings) {
+      all_renderings.push_back(renderings.get());
+      made.cache_hits = &renderings->hits();
+    }
     made.handler = [&pool, &live, &logons, &cache, renderings, version = live->version()](
                        host::ScriptingContext& context, const server::PageConfig& page) mutable {
       const std::uint64_t now = live->version();  // before the settings: never older than they
       const std::shared_ptr<const server::ServerConfig> settings = live->Current();
       if (now != version) {
         version = now;
-        renderings = cache.NewRenderings();
+        if (renderings) renderings->Clear();
       }
       RunLogPage(pool, settings->texts, logons, context, PropertiesOf(page), &cache,
                  renderings.get());
@@ -170,6 +245,7 @@ int RunServe(const ServeFlags& flags) {
   server::WebServer web(config, loop_pages, wiring.sessions);
   web.SetHealthProbe(ProbeFor(DatabaseLocations(config), pool, wiring.stamps.get()));
   web.SetReload(live, [&flags] { return BuildConfig(flags); });
+  web.UseMetrics(MakeMetrics({pool, logons, all_renderings, wiring.stamps.get()}));
   web.Listen();
   std::cout << "tessaly serving " << config.root << " at " << web.Url() << std::endl;
   web.Run();

@@ -34,6 +34,13 @@ pages::PageFunction PageFor(std::string_view action) {
 
 }  // namespace
 
+std::vector<std::string> PageActions() {
+  std::vector<std::string> names;
+  names.reserve(kActions.size());
+  for (const auto& action : kActions) names.emplace_back(action.first);
+  return names;
+}
+
 void LOG::Main() {
   if (!context_) throw Error("LOG.Main: the page has not started (OnStartPage was not called)");
   host::ScriptingContext& host = *context_;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "data/database.h"
 #include "host/host.h"
@@ -20,6 +21,10 @@
 #include "pages/site_texts.h"
 
 namespace tessaly {
+
+// The values of the request item "action" that Main answers with a page of their own, the one
+// it gives for any other value first.
+std::vector<std::string> PageActions();
 
 class LOG {
  public:

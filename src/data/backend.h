@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,13 @@ class RequestStamps {
   // Why the requests cannot learn the newest state the cheap way now (a database server's node
   // lease that does not hold), or "" when they can. Thread-safe, lock-free.
   virtual std::string Trouble() const = 0;
+};
+
+// The writes that waited after their commit until the other nodes had seen it, and how long
+// they waited in all.
+struct WriterWaits {
+  std::uint64_t count = 0;
+  double seconds = 0;
 };
 
 // Visitors' sessions and failed logons kept in the database, so that every node of a site sees
@@ -145,6 +153,9 @@ class Backend {
   // the engine keeps none.
   virtual std::shared_ptr<VisitorTables> Visitors(std::shared_ptr<Database> database,
                                                   int default_timeout_minutes) = 0;
+  // The writer's waits for the nodes where the engine has several (node_lease.h), else none.
+  // Thread-safe.
+  virtual std::optional<WriterWaits> WriterWaitFigures() const { return std::nullopt; }
 };
 
 }  // namespace tessaly::data

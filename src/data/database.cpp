@@ -65,16 +65,18 @@ PooledConnection Database::Acquire() {
   std::unique_ptr<Connection> connection;
   {
     std::unique_lock lock(mutex_);
-    if (max_open_ > 0 && idle_.empty()) {
-      if (!returned_.wait_for(lock, kAcquireTimeout,
-                              [this] { return !idle_.empty() || open_ < max_open_; })) {
-        throw DataError("no connection to " + location_ + " came free in time");
-      }
+    if (max_open_ > 0 && idle_.empty() && open_ >= max_open_) {
+      ++waits_;
+      const auto started = std::chrono::steady_clock::now();
+      const bool came = returned_.wait_for(lock, kAcquireTimeout,
+                                           [this] { return !idle_.empty() || open_ < max_open_; });
+      waited_ += std::chrono::steady_clock::now() - started;
+      if (!came) throw DataError("no connection to " + location_ + " came free in time");
     }
     if (!idle_.empty()) {
       connection = std::move(idle_.back());
       idle_.pop_back();
-    } else if (max_open_ > 0) {
+    } else {
       ++open_;  // counted before connecting, so that waiting threads see the bound
     }
   }
@@ -82,11 +84,9 @@ PooledConnection Database::Acquire() {
     try {
       connection = backend_->Connect();
     } catch (...) {
-      if (max_open_ > 0) {
-        std::lock_guard lock(mutex_);
-        --open_;
-        returned_.notify_one();
-      }
+      std::lock_guard lock(mutex_);
+      --open_;
+      if (max_open_ > 0) returned_.notify_one();
       throw;
     }
   }
@@ -105,11 +105,39 @@ void Database::Return(std::unique_ptr<Connection> connection) {
       // that lost its server means the others are likely lost too: they are closed rather than
       // failing one request each.
       if (connection->Broken()) dropped.swap(idle_);
-      if (max_open_ > 0) open_ -= 1 + dropped.size();
+      open_ -= 1 + dropped.size();
       closing = std::move(connection);
     }
     if (max_open_ > 0) returned_.notify_all();
   }
+}
+
+PoolFigures& PoolFigures::operator+=(const PoolFigures& other) {
+  open += other.open;
+  idle += other.idle;
+  max_open += other.max_open;
+  waits += other.waits;
+  wait_seconds += other.wait_seconds;
+  if (other.writer_waits) {
+    if (!writer_waits) writer_waits.emplace();
+    writer_waits->count += other.writer_waits->count;
+    writer_waits->seconds += other.writer_waits->seconds;
+  }
+  return *this;
+}
+
+PoolFigures Database::Figures() {
+  PoolFigures figures;
+  {
+    std::lock_guard lock(mutex_);
+    figures.open = open_;
+    figures.idle = idle_.size();
+    figures.waits = waits_;
+    figures.wait_seconds = std::chrono::duration<double>(waited_).count();
+  }
+  figures.max_open = max_open_;
+  figures.writer_waits = backend_->WriterWaitFigures();
+  return figures;
 }
 
 namespace {

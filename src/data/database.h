@@ -6,11 +6,13 @@
 #ifndef TESSALY_DATA_DATABASE_H_
 #define TESSALY_DATA_DATABASE_H_
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,6 +25,18 @@
 namespace tessaly::data {
 
 class Database;
+
+// What a pool holds and how often its users waited for it, for the operator.
+struct PoolFigures {
+  std::size_t open = 0;  // connections open, lent or idle
+  std::size_t idle = 0;
+  std::size_t max_open = 0;  // 0: no bound
+  std::uint64_t waits = 0;   // acquisitions that found every connection lent and waited
+  double wait_seconds = 0;   // how long they waited in all
+  std::optional<WriterWaits> writer_waits;  // Backend::WriterWaitFigures
+
+  PoolFigures& operator+=(const PoolFigures& other);
+};
 
 class PooledConnection {
  public:
@@ -66,6 +80,8 @@ class Database : public std::enable_shared_from_this<Database> {
   // Throws DataError unless the database answers a cheap read now (Backend::Probe). For a
   // health check: a file is opened anew each time.
   void Probe() { backend_->Probe(*this); }
+  // This database's pool as it stands, and its waits so far. Thread-safe; one short lock.
+  PoolFigures Figures();
 
   // A number that no other Database of this process has, for keys of what is kept per database.
   std::uint64_t id() const { return id_; }
@@ -121,8 +137,10 @@ class Database : public std::enable_shared_from_this<Database> {
   std::unique_ptr<ChangeWatch> watch_;
   std::mutex mutex_;
   std::condition_variable returned_;
-  std::size_t open_ = 0;  // lent and idle, when bounded
+  std::size_t open_ = 0;  // lent and idle
   std::vector<std::unique_ptr<Connection>> idle_;
+  std::uint64_t waits_ = 0;
+  std::chrono::steady_clock::duration waited_{};
 };
 
 // Lends `stamp`, read from `database` by a read sent after the request now served on this thread
@@ -157,6 +175,9 @@ class Pool {
   // The same database as Get, for the per-request path: once a thread has reached `path`, it
   // finds it again without taking the pool's lock. Valid while the pool lives.
   Database& Reach(const std::string& path);
+
+  // The figures of every database opened, added up.
+  PoolFigures Figures();
 
  private:
   const std::uint64_t id_;

@@ -62,3 +62,18 @@ std::shared_ptr<Database> Pool::Get(const std::string& path) {
 }
 
 }  // namespace tessaly::data
+
+namespace tessaly::data {
+
+PoolFigures Pool::Figures() {
+  std::vector<std::shared_ptr<Database>> databases;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [location, database] : databases_) databases.push_back(database);
+  }
+  PoolFigures figures;
+  for (const auto& database : databases) figures += database->Figures();
+  return figures;
+}
+
+}  // namespace tessaly::data

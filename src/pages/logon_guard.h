@@ -5,8 +5,11 @@
 #ifndef TESSALY_PAGES_LOGON_GUARD_H_
 #define TESSALY_PAGES_LOGON_GUARD_H_
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <list>
@@ -31,6 +34,13 @@ struct LogonLimits {
   // below its thread count for pages to be served while logons are hashed.
   unsigned hash_slots = 1;
 };
+
+// Why a logon was refused, for the operator: its request was no POST or came from a page of
+// another origin, it lacked the name or password, its address was shut out for failing, every
+// hash slot was taken, or the name and password did not match.
+enum class LogonRefusal { kNotPost, kOtherOrigin, kMissing, kLockedOut, kBusy, kWrongAccount };
+inline constexpr std::array<std::string_view, 6> kLogonRefusalNames{
+    "not_post", "other_origin", "missing", "locked_out", "busy", "wrong_account"};
 
 class LogonGuard {
  public:
@@ -68,6 +78,12 @@ class LogonGuard {
   // hold a page thread as surely as a hashing one.
   std::optional<HashSlot> TryHashSlot();
 
+  // Logons refused, by cause, since the server started. Lock-free.
+  void CountRefusal(LogonRefusal why) { refusals_[static_cast<std::size_t>(why)].fetch_add(1); }
+  std::uint64_t refusals(LogonRefusal why) const {
+    return refusals_[static_cast<std::size_t>(why)].load();
+  }
+
  private:
   struct Failures {
     std::deque<std::chrono::steady_clock::time_point> times;  // at most `failures`, oldest first
@@ -85,6 +101,7 @@ class LogonGuard {
   std::unordered_map<std::string, Failures> failures_;
   std::list<std::string> recency_;  // addresses, the latest to fail first
   unsigned hashes_running_ = 0;
+  std::array<std::atomic<std::uint64_t>, kLogonRefusalNames.size()> refusals_{};
 };
 
 }  // namespace tessaly::pages

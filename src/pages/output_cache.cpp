@@ -48,6 +48,7 @@ OutputCache::Section& OutputCache::SectionFor(std::uint64_t database, const data
     }
     section.entries.clear();
     section.stamp = stamp;
+    bytes_held_.store(bytes_, std::memory_order_relaxed);
   }
   return section;
 }
@@ -81,6 +82,14 @@ void OutputCache::Store(std::uint64_t database, const data::Stamp& stamp, std::s
     bytes_ += cost;
   }
   while (bytes_ > max_bytes_) EraseLeastRecent();
+  bytes_held_.store(bytes_, std::memory_order_relaxed);
+}
+
+void OutputCache::Clear() {
+  lru_.clear();
+  sections_.clear();
+  bytes_ = 0;
+  bytes_held_.store(0, std::memory_order_relaxed);
 }
 
 void OutputCache::EraseLeastRecent() {
@@ -126,8 +135,10 @@ void WriteCached(const PageContext& page, std::string_view key, const RenderFunc
   };
   if (cache) {
     if (const Rendering* kept = cache->Find(database, page.database.CurrentStamp(), key)) {
+      cache->CountHit();
       return answer(*kept);
     }
+    cache->CountMiss();
   }
   Rendering rendering;
   CapturedResponse captured(rendering.text);

@@ -57,8 +57,19 @@ class OutputCache {
   void Store(std::uint64_t database, const data::Stamp& stamp, std::string_view key,
              Rendering rendering);
 
+  // Drops every rendering; the counts stay.
+  void Clear();
+
   std::size_t bytes() const { return bytes_; }
   std::size_t size() const { return lru_.size(); }
+
+  // What an operator watches, readable from any thread: the pages written from what was kept
+  // (WriteCached) and those read anew, and the bytes held.
+  const std::atomic<std::uint64_t>& hits() const { return hits_; }
+  std::uint64_t misses() const { return misses_.load(std::memory_order_relaxed); }
+  std::size_t bytes_held() const { return bytes_held_.load(std::memory_order_relaxed); }
+  void CountHit() { Bump(hits_); }
+  void CountMiss() { Bump(misses_); }
 
  private:
   struct Hash {
@@ -85,8 +96,16 @@ class OutputCache {
   Section& SectionFor(std::uint64_t database, const data::Stamp& stamp);
   void EraseLeastRecent();
 
+  // Only the owning thread adds, so a plain load and store suffice.
+  static void Bump(std::atomic<std::uint64_t>& count) {
+    count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  }
+
   const std::size_t max_bytes_;
   std::size_t bytes_ = 0;
+  std::atomic<std::uint64_t> hits_{0};
+  std::atomic<std::uint64_t> misses_{0};
+  std::atomic<std::size_t> bytes_held_{0};  // bytes_, after each change
   std::unordered_map<std::uint64_t, Section> sections_;
   std::list<Use> lru_;  // most recently used first
 };

@@ -145,6 +145,22 @@ void ReadCache(const Reader& reader, const toml::table& table, ServerConfig& con
   }
 }
 
+void ReadMetrics(const Reader& reader, const toml::table& table, ServerConfig& config) {
+  for (auto&& [name, node] : table) {
+    std::string key = "metrics." + std::string(name.str());
+    if (name == "path") {
+      config.metrics_path = reader.String(node, key);
+      if (!config.metrics_path.empty() && config.metrics_path.front() != '/') {
+        reader.BadValue(key, "must start with / (or be empty: no metrics)");
+      }
+    } else if (name == "allow") {
+      config.metrics_allow = ReadAddresses(reader, node, key);
+    } else {
+      reader.UnknownKey(key);
+    }
+  }
+}
+
 void ReadDatabase(const Reader& reader, const toml::table& table, ServerConfig& config) {
   for (auto&& [name, node] : table) {
     std::string key = "database." + std::string(name.str());
@@ -269,6 +285,11 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
       if (loaded.listen.empty()) reader.BadValue(key, "must not be empty");
     } else if (key == "access_log") {
       loaded.access_log = reader.String(node, key);
+    } else if (key == "access_log_format") {
+      const std::string format = reader.String(node, key);
+      if (format != "text" && format != "json")
+        reader.BadValue(key, "expected \"text\" or \"json\"");
+      loaded.access_log_json = format == "json";
     } else if (key == "trusted_proxies") {
       loaded.trusted_proxies = ReadAddresses(reader, node, key);
     } else if (key == "limits") {
@@ -277,6 +298,8 @@ void LoadConfigFile(const std::string& path, ServerConfig& config) {
       ReadDatabase(reader, reader.Table(node, key), loaded);
     } else if (key == "session") {
       ReadSession(reader, reader.Table(node, key), loaded);
+    } else if (key == "metrics") {
+      ReadMetrics(reader, reader.Table(node, key), loaded);
     } else if (key == "cache") {
       ReadCache(reader, reader.Table(node, key), loaded);
     } else if (key == "health") {

@@ -45,6 +45,8 @@ struct ServerConfig {
   std::size_t cache_max_bytes = kCacheMaxBytes.default_value;
   std::string public_cache_control{kPublicCacheControl};  // [cache] public_cache_control
   std::string access_log;                                 // file path; empty: no access log
+  // access_log_format = "json": each line one JSON object (access_log.h); else plain text.
+  bool access_log_json = false;
   // A PostgreSQL database ("postgresql://...") that every page uses; empty: each page's file.
   std::string database_url;
   // Peers whose X-Forwarded-For names the client (canonical address texts); empty: none.
@@ -53,6 +55,10 @@ struct ServerConfig {
   // drains before it stops on SIGTERM.
   std::string health_path = "/healthz";
   int drain_seconds = kDrainSeconds.default_value;
+  // [metrics]: the path that answers the metrics (empty: none), and the client addresses
+  // (canonical texts) that it answers; every other client gets 404.
+  std::string metrics_path = "/metrics";
+  std::vector<std::string> metrics_allow = {"127.0.0.1", "::1"};
 
   SiteTexts texts;
 };
@@ -68,6 +74,7 @@ struct ServerConfig {
 //   listen = "127.0.0.1:8080"      # HOST:PORT, [IPV6]:PORT; port 0 picks a free one
 //   threads = 0                    # 0: one per core
 //   access_log = "access.log"      # one line per request; absent or "": none
+//   access_log_format = "text"     # or "json": one JSON object a line (access_log.h)
 //   trusted_proxies = ["127.0.0.1"]  # reverse proxies whose X-Forwarded-For names the
 //                                  # client (for the logon guard and the access log), and
 //                                  # whose X-Forwarded-Proto and -Host name the scheme and host
@@ -85,6 +92,10 @@ struct ServerConfig {
 //   timeout_minutes = 20
 //   store = "memory"               # or "database": sessions and the logon guard's counts in
 //                                  # the [database] that every node shares
+//
+//   [metrics]                      # the Prometheus text format (metrics.h)
+//   path = "/metrics"              # "": not served
+//   allow = ["127.0.0.1", "::1"]   # client addresses answered; others get 404
 //
 //   [cache]
 //   max_bytes = 67108864           # public pages kept, all threads together; 0: none

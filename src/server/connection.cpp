@@ -1,5 +1,6 @@
 #include "server/connection.h"
 
+#include <algorithm>
 #include <array>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
@@ -8,6 +9,7 @@
 #include <boost/beast/http/read.hpp>
 
 #include "base/ascii.h"
+#include "server/access_log.h"
 #include "server/client_address.h"
 #include "server/request_origin.h"
 #include "server/server_core.h"
@@ -155,7 +157,8 @@ void Connection::ReadHeader() {
   request_ = RequestState{};
   request_.settings = server_.settings();
   const ServerConfig& settings = *request_.settings;
-  if (server_.access_log()) request_.started = Clock::now();
+  request_.started = Clock::now();
+  request_.route_kind = server_.metrics().kinds().None();
   stream_.expires_after(std::chrono::seconds(settings.read_timeout_seconds));
   parser_.emplace();
   parser_->header_limit(static_cast<std::uint32_t>(settings.max_header_bytes));
@@ -221,6 +224,7 @@ void Connection::Route() {
     request_.decoded_path = *PercentDecode(raw_path, false);
     request_.path = request_.decoded_path;
   }
+  if (request_.path == server_.config.metrics_path) return AnswerMetrics(body_pending);
   request_.target = server_.site().Find(request.method_string(), request_.path, loop_);
   request_.line = LineOf(query, request_.target.RunsPages());
   if (request_.target.page && body_pending) return StartBody();
@@ -235,6 +239,7 @@ void Connection::Route() {
 // asked to hear first (Expect: 100-continue) hears the refusal instead of sending the body.
 void Connection::StartBody() {
   if (!ReserveBodyMemory()) {
+    server_.metrics().CountBodyBudgetRefusal();
     return SendError(http::status::service_unavailable, true, "Retry-After", "1");
   }
   if (!ascii::EqualsNoCase(parser_->get()[http::field::expect], "100-continue")) return ReadBody();
@@ -255,6 +260,7 @@ void Connection::ReadBody() {
         if (ec) return self->OnReadError(ec);
         if (self->parser_->is_done()) return self->PassGate();
         if (!self->ReserveBodyMemory()) {
+          self->server_.metrics().CountBodyBudgetRefusal();
           return self->SendError(http::status::service_unavailable, true, "Retry-After", "1");
         }
         self->ReadBody();
@@ -311,14 +317,61 @@ RequestLine Connection::LineOf(std::string_view query, bool runs_pages) const {
   return line;
 }
 
+void Connection::AnswerMetrics(bool body_pending) {
+  request_.route_kind = server_.metrics().kinds().Metrics();
+  if (body_pending) {
+    request_.keep_alive = false;
+    request_.linger = true;
+  }
+  const auto& allowed = server_.config.metrics_allow;
+  answer_.Clear();
+  if (std::find(allowed.begin(), allowed.end(), request_.client) == allowed.end()) {
+    answer_.Refuse(http::status::not_found);
+  } else if (parser_->get().method() == http::verb::post) {
+    answer_.Refuse(http::status::method_not_allowed, "Allow", "GET, HEAD");
+  } else {
+    answer_.body = server_.metrics().Render();
+    answer_.head.Start(http::status::ok);
+    answer_.head.Add("Content-Type", kMetricsContentType);
+    answer_.head.Add("Cache-Control", "no-store");
+    answer_.content_length = answer_.body.size();
+  }
+  EndHead();
+  Send();
+}
+
+std::size_t Connection::RouteKindOf(const SiteRequest& asked) const {
+  const RouteKinds& kinds = server_.metrics().kinds();
+  const Target& target = request_.target;
+  if (target.page) {
+    const bool form =
+        asked.line.method == "POST" && IsFormContentType(asked.headers[http::field::content_type]);
+    return kinds.OfPage(asked.line.query, form ? asked.body : std::string_view());
+  }
+  if (!target.file || asked.line.method == "POST") return kinds.None();
+  return target.RunsPages() ? kinds.Include() : kinds.Static();
+}
+
 void Connection::Respond() {
+  auto& request = parser_->get();
+  request_.route_kind =
+      RouteKindOf(SiteRequest{request_.path, request.base(), request_.line, request.body()});
   if (request_.target.page && loop_.pages.slow && loop_.pages.slow(request_.line.query)) {
     return HandOver();
   }
+  MakeAnswer(loop_);
+  SendAnswer();
+}
+
+// Makes the answer with what `loop` keeps for its pages: this connection's loop, or the search
+// thread's that the request was handed to.
+void Connection::MakeAnswer(LoopState& loop) {
   auto& request = parser_->get();
   const SiteRequest asked{request_.path, request.base(), request_.line, request.body()};
-  server_.site().Handle(asked, request_.target, loop_, answer_);
-  SendAnswer();
+  const std::atomic<std::uint64_t>* hits = loop.pages.cache_hits;
+  const std::uint64_t before = hits ? hits->load() : 0;
+  server_.site().Handle(asked, request_.target, loop, answer_);
+  request_.cache_hit = hits && hits->load() != before;
 }
 
 // While the request is away, nothing on this loop touches the connection: it is busy, so it is
@@ -327,10 +380,7 @@ void Connection::HandOver() {
   auto home = net::prefer(stream_.get_executor(), net::execution::outstanding_work.tracked);
   const bool handed = server_.slow_pages().Post([self = shared_from_this(), home](LoopState* slow) {
     if (slow) {
-      auto& request = self->parser_->get();
-      const SiteRequest asked{self->request_.path, request.base(), self->request_.line,
-                              request.body()};
-      self->server_.site().Handle(asked, self->request_.target, *slow, self->answer_);
+      self->MakeAnswer(*slow);
     } else {
       self->answer_.Refuse(http::status::service_unavailable, "Retry-After", "1");
     }
@@ -424,7 +474,9 @@ void Connection::SendFileChunk() {
 }
 
 void Connection::FinishRequest() {
-  if (server_.access_log()) LogAccess();
+  const Clock::duration took = Clock::now() - request_.started;
+  server_.metrics().CountRequest(request_.route_kind, answer_.head.status(), took);
+  if (server_.access_log()) LogAccess(took);
   const bool linger = request_.linger;
   const bool keep_alive = request_.keep_alive;
   parser_.reset();  // the body goes, and its share of the budget with the request state
@@ -438,20 +490,24 @@ void Connection::FinishRequest() {
   WaitForRequest(std::chrono::seconds(server_.settings()->idle_timeout_seconds));
 }
 
-void Connection::LogAccess() {
-  double millis =
-      std::chrono::duration<double, std::milli>(Clock::now() - request_.started).count();
-  std::string_view method = "-";
-  std::string target = "-";
+void Connection::LogAccess(Clock::duration took) {
+  AccessRecord record{.time = std::chrono::system_clock::now(),
+                      .client = request_.client.empty() ? remote_address_ : request_.client,
+                      .method = "-",
+                      .target = "-",
+                      .status = answer_.head.status(),
+                      .bytes = request_.bytes_sent,
+                      .duration = took,
+                      .route = server_.metrics().kinds().Name(request_.route_kind),
+                      .cache_hit = request_.cache_hit};
   if (parser_ && parser_->is_header_done()) {
-    method = parser_->get().method_string();
-    target = MaskPasswords(parser_->get().target());
+    record.method = parser_->get().method_string();
+    record.target = parser_->get().target();
   }
-  const std::string_view client = request_.client.empty() ? remote_address_ : request_.client;
   // A load balancer's health checks would drown the requests: below info, so not written.
   const auto level = request_.target.health ? spdlog::level::debug : spdlog::level::info;
-  server_.access_log()->log(level, "{} {} {} {} {} {:.3f}ms", client, method, target,
-                            answer_.head.status(), request_.bytes_sent, millis);
+  server_.access_log()->log(
+      level, server_.config.access_log_json ? JsonAccessLine(record) : TextAccessLine(record));
 }
 
 // Stops sending, then drops what the client still sends for a moment before closing.

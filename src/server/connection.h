@@ -73,6 +73,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::uint64_t file_left = 0;  // of the answer's file, still to send
     std::size_t bytes_sent = 0;
     Clock::time_point started;
+    std::size_t route_kind = 0;  // route_kind.h; set once the request is routed
+    bool cache_hit = false;      // its page came from the kept renderings
   };
 
   void ReadPeer();
@@ -87,12 +89,18 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Answers once the loop's gate lets the request in, when the answer runs pages; the
   // connection lives until then.
   void PassGate();
+  // The metrics (metrics.h), to the allowed client addresses only; 404 to any other.
+  void AnswerMetrics(bool body_pending);
+  // What kind of answer the request is getting, and whether its page was kept, around the
+  // site's answer to it.
+  std::size_t RouteKindOf(const SiteRequest& asked) const;
   // The request line, assembled once: for an answer that runs pages, with the origin it came
   // from (request_origin.h).
   RequestLine LineOf(std::string_view query, bool runs_pages) const;
   // Answers on this loop, or hands a request that reads much to the slow-page threads
   // (slow_pages.h) and answers when it comes back.
   void Respond();
+  void MakeAnswer(LoopState& loop);
   void HandOver();
   // Sends the answer that Site::Handle made.
   void SendAnswer();
@@ -106,7 +114,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void OnWritten(boost::beast::error_code ec);
   void SendFileChunk();
   void FinishRequest();
-  void LogAccess();
+  void LogAccess(Clock::duration took);
   void Linger();
   void Drain(std::size_t drained);
   void Close();

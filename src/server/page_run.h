@@ -3,6 +3,7 @@
 #ifndef TESSALY_SERVER_PAGE_RUN_H_
 #define TESSALY_SERVER_PAGE_RUN_H_
 
+#include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/beast/http/fields.hpp>
 #include <cstdint>
@@ -37,6 +38,9 @@ struct LoopPages {
   // Whether a page request reads so much (a search of the index, say) that it runs on the
   // slow-page threads (slow_pages.h) rather than on the loop, by its query string. Empty: none.
   std::function<bool(std::string_view query)> slow;
+  // Counts the page runs of this loop that wrote a page kept from an earlier request, so that
+  // a request can tell whether its own did (the access log's cache hit); null: none are kept.
+  const std::atomic<std::uint64_t>* cache_hits = nullptr;
 };
 
 // Makes the LoopPages of one event loop; called once for each loop, before serving starts.

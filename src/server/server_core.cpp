@@ -56,11 +56,12 @@ void MakeRoomForConnections(std::size_t connections) {
   }
 }
 
-// One line a request, flushed at once. Throws spdlog::spdlog_ex when the file cannot be opened.
-std::shared_ptr<spdlog::logger> OpenAccessLog(const std::string& file) {
+// One line a request, flushed at once; a JSON line carries its own time. Throws
+// spdlog::spdlog_ex when the file cannot be opened.
+std::shared_ptr<spdlog::logger> OpenAccessLog(const std::string& file, bool json) {
   auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(file);
   auto log = std::make_shared<spdlog::logger>("access", std::move(sink));
-  log->set_pattern("%Y-%m-%dT%H:%M:%S.%e%z %v");
+  log->set_pattern(json ? "%v" : "%Y-%m-%dT%H:%M:%S.%e%z %v");
   log->flush_on(spdlog::level::info);
   return log;
 }
@@ -74,6 +75,7 @@ ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
                                : std::make_shared<SessionStore>(config.max_sessions,
                                                                 config.session_timeout_minutes)),
       live_(std::make_shared<LiveSettings>(config)),
+      metrics_(std::make_shared<ServerMetrics>(RouteKinds(std::vector<std::string>()))),
       body_budget_(config.max_body_memory_bytes),
       connections_(config.max_connections, config.max_connections_per_address),
       loops_([count = ServingThreads(config), &pages] {
@@ -89,6 +91,31 @@ ServerCore::ServerCore(ServerConfig server_config, const LoopPagesMaker& pages,
       accept_retry_(first_loop()),
       drain_timer_(first_loop()),
       stop_grace_(first_loop()) {}
+
+void ServerCore::UseMetrics(std::shared_ptr<ServerMetrics> metrics) {
+  if (listening_) throw std::logic_error("WebServer::UseMetrics after Listen");
+  metrics_ = std::move(metrics);
+}
+
+// What the server holds itself, read when the metrics are scraped.
+void ServerCore::AddMetricsReaders() {
+  metrics_->AddGauge("tessaly_connections", "Client connections open.", [this] {
+    std::lock_guard lock(connections_mutex_);
+    return static_cast<double>(connections_.size());
+  });
+  metrics_->AddGauge("tessaly_searches_running", "Searches running on the search threads now.",
+                     [this] { return static_cast<double>(slow_pages_.running()); });
+  metrics_->AddCounter("tessaly_searches_refused_total",
+                       "Searches answered 503: too many waiting, or waited too long.",
+                       [this] { return static_cast<double>(slow_pages_.refused()); });
+  metrics_->AddGauge("tessaly_body_memory_bytes",
+                     "Memory that the bodies of requests being read hold.",
+                     [this] { return static_cast<double>(body_budget_.in_use()); });
+  if (sessions_->Held()) {
+    metrics_->AddGauge("tessaly_sessions", "Visitors' sessions held in memory.",
+                       [this] { return static_cast<double>(sessions_->Held().value_or(0)); });
+  }
+}
 
 // Connections that close while the loops destroy their handlers must not resume accepting.
 ServerCore::~ServerCore() { stopping_ = true; }
@@ -129,7 +156,7 @@ void ServerCore::Listen() {
 
   if (!config.access_log.empty()) {
     try {
-      access_log_ = OpenAccessLog(config.access_log);
+      access_log_ = OpenAccessLog(config.access_log, config.access_log_json);
     } catch (const spdlog::spdlog_ex& error) {
       boost::system::error_code ignored;
       acceptor_.close(ignored);
@@ -141,6 +168,7 @@ void ServerCore::Listen() {
   // that came earlier has posted CloseListener, which runs first thing.
   signals_.emplace(first_loop(), SIGINT, SIGTERM, SIGHUP);
   WaitForSignal();
+  AddMetricsReaders();
   listening_ = true;
 }
 
@@ -256,6 +284,7 @@ void ServerCore::Admit(std::shared_ptr<Connection> connection) {
       if (connections_.Full()) {
         held_ = std::move(connection);
         pause_ = Pause::kFull;
+        metrics_->CountConnectionRefusal(ConnectionRefusal::kServerFull);
         return;
       }
       admission = connections_.Admit(connection, std::move(group));
@@ -268,9 +297,11 @@ void ServerCore::Admit(std::shared_ptr<Connection> connection) {
   if (admission.handle) {
     connection->Start(*admission.handle);
   } else {
+    if (!peer.empty()) metrics_->CountConnectionRefusal(ConnectionRefusal::kAddressShare);
     connection->Refuse();  // or the client is gone already: no address
   }
   if (auto evicted = std::static_pointer_cast<Connection>(admission.evict.lock())) {
+    metrics_->CountConnectionRefusal(ConnectionRefusal::kEvicted);
     evicted->Evict();
   }
   if (accept_more && acceptor_.is_open()) Accept();

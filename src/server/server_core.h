@@ -33,6 +33,7 @@
 #include "server/listen_address.h"
 #include "server/live_settings.h"
 #include "server/loop_state.h"
+#include "server/metrics.h"
 #include "server/page_run.h"
 #include "server/session_store.h"
 #include "server/site.h"
@@ -67,6 +68,10 @@ class ServerCore {
   const Site& site() const { return *site_; }
   const ListenAddress& address() const { return address_; }
   spdlog::logger* access_log() const { return access_log_.get(); }
+  // What is counted for the operator (metrics.h): one with the route kinds given by
+  // UseMetrics, before Listen, or one that knows no page actions.
+  ServerMetrics& metrics() const { return *metrics_; }
+  void UseMetrics(std::shared_ptr<ServerMetrics> metrics);
 
   // What changes while serving, each safe to use from any loop: the memory that bodies being
   // read hold (body_budget.h), whether the server is stopping, and the table of connections.
@@ -97,6 +102,7 @@ class ServerCore {
   // that are left, unless none is.
   void ShutdownConnections(bool now);
   void CloseStragglers(int checks_left);
+  void AddMetricsReaders();
   boost::asio::io_context& first_loop() { return loops_.front()->io; }
 
   const std::shared_ptr<Sessions> sessions_;  // the store given, or one in memory
@@ -107,6 +113,7 @@ class ServerCore {
   std::optional<const Site> site_;
   ListenAddress address_;
   std::shared_ptr<spdlog::logger> access_log_;
+  std::shared_ptr<ServerMetrics> metrics_;
   BodyBudget body_budget_;
   std::atomic<bool> stopping_{false};
   bool listening_ = false;

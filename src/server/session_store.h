@@ -20,6 +20,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -57,6 +58,8 @@ class Sessions {
   virtual void Remove(std::string_view id) = 0;
   virtual std::string Renew(SessionIds& ids, std::string_view id, std::string_view account) = 0;
   virtual void EndAccount(std::string_view account, std::string_view keep) = 0;
+  // The sessions held, where counting them is cheap; none for a store that would have to ask.
+  virtual std::optional<std::size_t> Held() const { return std::nullopt; }
 };
 
 class SessionStore final : public Sessions {
@@ -95,6 +98,7 @@ class SessionStore final : public Sessions {
   void EndAccount(std::string_view account, std::string_view keep) override;
 
   std::size_t size() const;
+  std::optional<std::size_t> Held() const override { return size(); }
 
  private:
   struct Hash {

@@ -44,11 +44,18 @@ bool SlowPages::Post(Run run) {
   Slot& slot = *slots_[next_.fetch_add(1, std::memory_order_relaxed) % slots_.size()];
   if (slot.waiting.fetch_add(1) >= kMaxWaitingSlowPages) {
     slot.waiting.fetch_sub(1);
+    refused_.fetch_add(1, std::memory_order_relaxed);
     return false;
   }
-  boost::asio::post(slot.loop.io, [&slot, run = std::move(run), asked = Clock::now()] {
+  boost::asio::post(slot.loop.io, [this, &slot, run = std::move(run), asked = Clock::now()] {
     slot.waiting.fetch_sub(1);
-    run(Clock::now() - asked > kSlowPageWait ? nullptr : &slot.loop.state);
+    if (Clock::now() - asked > kSlowPageWait) {
+      refused_.fetch_add(1, std::memory_order_relaxed);
+      return run(nullptr);
+    }
+    running_.fetch_add(1, std::memory_order_relaxed);
+    run(&slot.loop.state);
+    running_.fetch_sub(1, std::memory_order_relaxed);
   });
   return true;
 }

@@ -16,6 +16,7 @@
 #include <boost/asio/io_context.hpp>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -52,6 +53,10 @@ class SlowPages {
   void Stop();
 
   std::size_t threads() const { return slots_.size(); }
+  // What an operator watches, readable from any thread: the requests running on the threads
+  // now, and those refused so far (over the bound, or after waiting too long).
+  std::size_t running() const { return running_.load(std::memory_order_relaxed); }
+  std::uint64_t refused() const { return refused_.load(std::memory_order_relaxed); }
 
  private:
   struct Slot {
@@ -62,6 +67,8 @@ class SlowPages {
 
   std::vector<std::unique_ptr<Slot>> slots_;
   std::atomic<std::size_t> next_{0};
+  std::atomic<std::size_t> running_{0};
+  std::atomic<std::uint64_t> refused_{0};
 };
 
 }  // namespace tessaly::server

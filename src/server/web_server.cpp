@@ -23,6 +23,9 @@ void WebServer::SetReload(std::shared_ptr<LiveSettings> settings,
                           std::function<ServerConfig()> read) {
   core_->SetReload(std::move(settings), std::move(read));
 }
+void WebServer::UseMetrics(std::shared_ptr<ServerMetrics> metrics) {
+  core_->UseMetrics(std::move(metrics));
+}
 void WebServer::Listen() { core_->Listen(); }
 std::string WebServer::Url() const { return core_->Url(); }
 void WebServer::Run() { core_->Run(); }

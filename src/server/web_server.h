@@ -16,6 +16,7 @@
 namespace tessaly::server {
 
 class ServerCore;
+class ServerMetrics;
 
 class WebServer {
  public:
@@ -36,6 +37,10 @@ class WebServer {
   // SIGHUP for them to take up (live_settings.h). Without them the server keeps its own and
   // SIGHUP changes nothing.
   void SetReload(std::shared_ptr<LiveSettings> settings, std::function<ServerConfig()> read);
+
+  // Counts into `metrics` (metrics.h), made with the route kinds of the site's pages, instead
+  // of metrics that know no page actions. Before Listen.
+  void UseMetrics(std::shared_ptr<ServerMetrics> metrics);
 
   // Binds the listener, or takes the listening socket that the service manager passed
   // (socket_activation.h), whose address then replaces the configured one. Throws

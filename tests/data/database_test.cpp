@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "base/errors.h"
 #include "data/change_watch.h"
@@ -14,6 +17,7 @@
 #include "data/location.h"
 #include "data/recordset.h"
 #include "support/entries.h"
+#include "support/scratch_database.h"
 #include "support/temp_dir.h"
 
 namespace tessaly::data {
@@ -141,6 +145,44 @@ TEST_F(DatabaseTest, AReadOfOneStateIsToldThatStatesStamp) {
   EXPECT_EQ(read, before);
   EXPECT_NE(db_->CurrentStamp(), before);
   EXPECT_EQ(Count(), 2);
+}
+
+// The pool's figures count what is open and idle; on a server, whose connections are bounded,
+// a request that finds every one lent waits, and that wait is counted with its time.
+TEST_F(DatabaseTest, PoolFiguresCountOpenIdleAndWaits) {
+  {
+    PooledConnection a = db_->Acquire(), b = db_->Acquire();
+    const PoolFigures lent = db_->Figures();
+    EXPECT_EQ(lent.open - lent.idle, 2u);
+  }
+  PoolFigures returned = db_->Figures();
+  EXPECT_EQ(returned.open, returned.idle);
+  EXPECT_GE(returned.idle, 2u);
+  EXPECT_EQ(returned.waits, 0u);
+  EXPECT_FALSE(returned.writer_waits);  // a file has no other nodes to wait for
+
+  if (support::PostgresServerUrl().empty()) GTEST_SKIP() << "TESSALY_TEST_POSTGRES is not set";
+  support::ScratchDatabase scratch;
+  Database::Create(scratch.url);
+  const auto server = Database::Open(scratch.url);
+  std::vector<PooledConnection> all;
+  for (PoolFigures figures; figures.max_open == 0 || all.size() < figures.max_open;
+       figures = server->Figures()) {
+    all.push_back(server->Acquire());
+  }
+  std::thread waiter([&server] { server->Acquire(); });
+  while (server->Figures().waits == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  all.pop_back();
+  waiter.join();
+  const PoolFigures waited = server->Figures();
+  EXPECT_EQ(waited.waits, 1u);
+  EXPECT_GE(waited.wait_seconds, 0.02);
+  EXPECT_EQ(waited.open, waited.max_open);
+  // A write through the pool waits, after its commit, for the nodes to have seen it.
+  ASSERT_TRUE(waited.writer_waits);
+  server->Acquire()->Execute("INSERT INTO MESSAGE (TITLE, CONTENT) VALUES ('t', 'c')", {});
+  EXPECT_EQ(server->Figures().writer_waits->count, waited.writer_waits->count + 1);
 }
 
 // What Database::Open throws for `file`, "" when it opens it.

@@ -76,7 +76,8 @@ int FreePort() {
   return ntohs(address.sin_port);
 }
 
-// A new connection to 127.0.0.1:`port` from the loopback address `from`.
+}  // namespace
+
 std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   const sockaddr_in source = Loopback(from, 0), to = Loopback("127.0.0.1", port);
@@ -87,8 +88,6 @@ std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from) {
   }
   return c;
 }
-
-}  // namespace
 
 bool OnPostgres() {
   const char* backend = std::getenv("TESSALY_E2E_BACKEND");

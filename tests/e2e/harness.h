@@ -41,6 +41,8 @@ struct CommandResult {
 // Runs tessaly with `args`, feeding `input` on stdin.
 CommandResult RunTessaly(const std::vector<std::string>& args, const std::string& input = {});
 
+// A new connection to 127.0.0.1:`port` from the loopback address `from`.
+std::unique_ptr<Connection> ConnectFrom(int port, const std::string& from);
 // Sends `request` on a new connection to 127.0.0.1:`port`, from the loopback address `from`
 // when given (the logon guard tells clients apart by it), and reads one answer.
 HttpResponse Fetch(int port, const std::string& request, const std::string& from = {});

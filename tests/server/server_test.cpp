@@ -42,6 +42,8 @@ root = "/srv/site"
 listen = "0.0.0.0:80"
 threads = 4
 access_log = "/var/log/tessaly.log"
+access_log_format = "json"
+metrics = { path = "/internal/metrics", allow = ["10.0.0.9", "::FFFF:127.0.0.1"] }
 trusted_proxies = ["2001:DB8::1", "::ffff:10.0.0.2"]
 database = { url = "postgresql://web@db.internal/site" }
 session = { timeout_minutes = 30, store = "database" }
@@ -80,6 +82,9 @@ max_searches = 3
       std::make_tuple(4u, 7u, 4096u));
   EXPECT_TRUE(config.sessions_in_database);
   EXPECT_EQ(config.public_cache_control, "max-age=0, s-maxage=1");
+  EXPECT_TRUE(config.access_log_json);
+  EXPECT_EQ(config.metrics_path, "/internal/metrics");
+  EXPECT_EQ(config.metrics_allow, (std::vector<std::string>{"10.0.0.9", "127.0.0.1"}));
   EXPECT_EQ(config.trusted_proxies, (std::vector<std::string>{"2001:db8::1", "10.0.0.2"}));
   const SiteTexts& texts = config.texts;
   EXPECT_EQ(std::tie(texts.site_label, texts.webmaster_email, texts.notice, texts.credit_text,
@@ -117,6 +122,12 @@ TEST(ConfigTest, NamesTheFileAndTheKeyInEveryErrorAndChangesNothing) {
        "bad value for database.url: must start with postgresql://"},
       {"[session]\nstore = \"redis\"",
        "bad value for session.store: expected \"memory\" or \"database\""},
+      {"access_log_format = \"csv\"",
+       "bad value for access_log_format: expected \"text\" or \"json\""},
+      {"[metrics]\npath = \"metrics\"",
+       "bad value for metrics.path: must start with / (or be empty: no metrics)"},
+      {"[metrics]\nallow = [\"localhost\"]",
+       "bad value for metrics.allow: \"localhost\" is not an IP address"},
   };
   const std::string file = (dir.path() / "tessaly.toml").string() + ": ";
   for (const auto& [toml, message] : cases) {

@@ -51,7 +51,7 @@ class PostgresBackend final : public Backend {
  public:
   explicit PostgresBackend(std::string url) : url_(std::move(url)) {}
 
-  std::unique_ptr<Connection> Connect() override { return ConnectPostgres(url_); }
+  std::unique_ptr<Connection> Connect() override { return ConnectPostgres(url_, waits_); }
   std::size_t MaxConnections() const override { return kMaxConnections; }
   void CheckAndUpdateSchema(Connection& connection) override {
     CheckPostgresSchema(connection, url_);
@@ -90,9 +90,13 @@ class PostgresBackend final : public Backend {
                                           int default_timeout_minutes) override {
     return std::make_shared<PostgresVisitorTables>(std::move(database), default_timeout_minutes);
   }
+  std::optional<WriterWaits> WriterWaitFigures() const override {
+    return WriterWaits{waits_->count.load(), static_cast<double>(waits_->nanoseconds.load()) / 1e9};
+  }
 
  private:
   const std::string url_;
+  const std::shared_ptr<NodeWaits> waits_ = std::make_shared<NodeWaits>();
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -58,7 +59,10 @@ constexpr const char* kLostDuringStatement =
 // that may have reached the server is not sent again (kLostDuringStatement).
 class PostgresConnection final : public Connection {
  public:
-  explicit PostgresConnection(const std::string& url) : url_(url) { Connect(); }
+  PostgresConnection(const std::string& url, std::shared_ptr<NodeWaits> waits)
+      : url_(url), waits_(std::move(waits)) {
+    Connect();
+  }
   ~PostgresConnection() override { PQfinish(conn_); }
 
   void Query(const std::string& sql, const std::vector<Value>& params, std::vector<Row>& rows,
@@ -318,8 +322,16 @@ class PostgresConnection final : public Connection {
         if (!has_nodes_) return;
         rows.clear();
       }
+      const auto started = std::chrono::steady_clock::now();
       Query("SELECT TESSALY_AWAIT_NODES(? * interval '1 millisecond')",
             {Value(std::int64_t{NodeLease::kWriterWaitLimit.count()})}, rows, nullptr);
+      if (waits_) {
+        const auto took = std::chrono::steady_clock::now() - started;
+        waits_->count.fetch_add(1, std::memory_order_relaxed);
+        waits_->nanoseconds.fetch_add(
+            static_cast<std::uint64_t>(std::chrono::nanoseconds(took).count()),
+            std::memory_order_relaxed);
+      }
       if (!rows.empty() && rows[0][0].ToInt() > 0) {
         spdlog::warn("a commit returns before {} node(s) have seen it", rows[0][0].ToInt());
       }
@@ -360,6 +372,7 @@ class PostgresConnection final : public Connection {
   }
 
   const std::string url_;
+  const std::shared_ptr<NodeWaits> waits_;  // may be null
   PGconn* conn_ = nullptr;
   bool broken_ = false;
   bool wrote_ = false;      // the open transaction has written
@@ -397,8 +410,9 @@ Stamp GenerationStamp(std::uint64_t number) {
   return stamp;
 }
 
-std::unique_ptr<Connection> ConnectPostgres(const std::string& url) {
-  return std::make_unique<PostgresConnection>(url);
+std::unique_ptr<Connection> ConnectPostgres(const std::string& url,
+                                            std::shared_ptr<NodeWaits> waits) {
+  return std::make_unique<PostgresConnection>(url, std::move(waits));
 }
 
 void RunScript(Connection& connection, const std::string& sql) {

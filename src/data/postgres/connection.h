@@ -13,6 +13,7 @@
 #ifndef TESSALY_DATA_POSTGRES_CONNECTION_H_
 #define TESSALY_DATA_POSTGRES_CONNECTION_H_
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,8 +25,17 @@ namespace tessaly::data {
 
 class Database;
 
-// A new connection to the database at `url` (a libpq connection URI). Throws DataError.
-std::unique_ptr<Connection> ConnectPostgres(const std::string& url);
+// The waits of a process's writes for the nodes to see them (node_lease.h): how many, and how
+// long in all. Lock-free.
+struct NodeWaits {
+  std::atomic<std::uint64_t> count{0};
+  std::atomic<std::uint64_t> nanoseconds{0};
+};
+
+// A new connection to the database at `url` (a libpq connection URI), whose writes' waits for
+// the nodes add to `waits` when given. Throws DataError.
+std::unique_ptr<Connection> ConnectPostgres(const std::string& url,
+                                            std::shared_ptr<NodeWaits> waits = nullptr);
 
 // Runs statements without parameters, several in one text (schema changes, scripts), on a
 // connection of ConnectPostgres. Throws DataError.
