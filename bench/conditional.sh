@@ -14,14 +14,7 @@ cd "$(dirname "$0")/.."
 source bench/lib.sh
 
 site=$work/site
-mkdir -p "$site"
-"$bin" init --root "$site" --user admin --password bench >/dev/null
-sqlite3 "$site/log/logs.mdb" "
-  WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)
-  INSERT INTO MESSAGE (TITLE, CONTENT, STIME)
-  SELECT '网站日志第&nbsp;' || i || '&nbsp;条', '这是第 ' || i || ' 条日志的内容。',
-         strftime('%Y-%m-%d %H:%M:%S', '2020-01-01', '+' || i || ' minutes')
-  FROM n;"
+make_site "$site" 1000 "'这是第 ' || i || ' 条日志的内容。'"
 printf '[cache]\npublic_cache_control = "max-age=0, s-maxage=1"\n' >"$work/tessaly.toml"
 start_server "$site" --config "$work/tessaly.toml"
 page=$url/log/board

@@ -8,13 +8,7 @@ cd "$(dirname "$0")/.."
 source bench/lib.sh
 
 site=$work/site
-mkdir -p "$site"
-"$bin" init --root "$site" --user admin --password bench >/dev/null 2>&1
-sqlite3 "$site/log/logs.mdb" "
-  WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)
-  INSERT INTO MESSAGE (TITLE, CONTENT, STIME)
-  SELECT '网站日志第&nbsp;' || i || '&nbsp;条', '内容', strftime('%Y-%m-%d %H:%M:%S', '2020-01-01',
-         '+' || i || ' minutes') FROM n;"
+make_site "$site" 1000
 cat >"$site/page.shtml" <<'PAGE'
 <!DOCTYPE html><html><head><meta charset="utf-8"><title>首页</title></head><body>
 <h1>首页</h1><!--#include virtual="/log/board?action=hotnews" --></body></html>

@@ -16,6 +16,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Makes a site in the folder $1 whose log holds $2 entries, a minute apart from 2020-01-01, each
+# with the content that the SQL expression $3 of the entry's number i gives (default '内容').
+make_site() {
+  mkdir -p "$1"
+  "$bin" init --root "$1" --user admin --password bench >/dev/null 2>&1
+  sqlite3 "$1/log/logs.mdb" "
+    WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $2)
+    INSERT INTO MESSAGE (TITLE, CONTENT, STIME)
+    SELECT '网站日志第&nbsp;' || i || '&nbsp;条', ${3:-'内容'},
+           strftime('%Y-%m-%d %H:%M:%S', '2020-01-01', '+' || i || ' minutes')
+    FROM n;"
+}
+
 # Serves the site $1 with $bin (further arguments are more serve flags), stopping at once on
 # SIGTERM, and sets url to its address and server to its process id. Not for $(...): the server must be a child of the
 # script, so that it is stopped at exit.

@@ -14,11 +14,7 @@ entries=${ENTRIES:-1000}
 source bench/lib.sh
 
 site=$work/site
-mkdir -p "$site"
-"$bin" init --root "$site" --user admin --password bench >/dev/null
-sqlite3 "$site/log/logs.mdb" "
-  WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $entries)
-  INSERT INTO MESSAGE (TITLE, CONTENT) SELECT '网站日志第 ' || i || ' 条', '内容' FROM n;"
+make_site "$site" "$entries"
 start_server "$site"
 page=$url/log/board?action=hotnews
 curl -sf -o /dev/null "$page"

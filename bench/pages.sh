@@ -20,25 +20,16 @@ source bench/lib.sh
 # A site whose database holds $1 entries of realistic size, newest last, built by one
 # statement. The search index is left empty: no page measured here reads it, and indexing a
 # million entries would hold the server's start for a minute.
-make_site() {
-  local dir=$work/site-$1
-  mkdir -p "$dir"
-  "$bin" init --root "$dir" --user admin --password bench >/dev/null
-  sqlite3 "$dir/log/logs.mdb" "
-    WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $1)
-    INSERT INTO MESSAGE (TITLE, CONTENT, STIME)
-    SELECT '网站日志第&nbsp;' || i || '&nbsp;条', '这是第 ' || i || ' 条日志的内容。<br>' ||
-           printf('%.200c', 'x'),
-           strftime('%Y-%m-%d %H:%M:%S', '2020-01-01', '+' || i || ' minutes')
-    FROM n;
-    DELETE FROM SEARCH_PENDING;"
-  echo "$dir"
+sized_site() {
+  make_site "$work/site-$1" "$1" "'这是第 ' || i || ' 条日志的内容。<br>' || printf('%.200c', 'x')"
+  sqlite3 "$work/site-$1/log/logs.mdb" "DELETE FROM SEARCH_PENDING"
+  echo "$work/site-$1"
 }
 
 echo "building sites of 100, 100,000 and 1,000,000 entries..." >&2
-s100=$(make_site 100)
-s100k=$(make_site 100000)
-s1m=$(make_site 1000000)
+s100=$(sized_site 100)
+s100k=$(sized_site 100000)
+s1m=$(sized_site 1000000)
 printf '[cache]\nmax_bytes = 0\n' >"$work/no-cache.toml"
 start_server "$s100"
 u100=$url/log/board

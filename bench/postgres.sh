@@ -24,15 +24,7 @@ trap 'cleanup; psql -q "$TESSALY_TEST_POSTGRES" -c "DROP DATABASE IF EXISTS '"$d
 
 echo "building a site of $entries entries and its copy on PostgreSQL..." >&2
 site=$work/site
-mkdir -p "$site"
-"$bin" init --root "$site" --user admin --password bench >/dev/null
-sqlite3 "$site/log/logs.mdb" "
-  WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < $entries)
-  INSERT INTO MESSAGE (TITLE, CONTENT, STIME)
-  SELECT '网站日志第&nbsp;' || i || '&nbsp;条', '这是第 ' || i || ' 条日志的内容。<br>' ||
-         printf('%.200c', 'x'),
-         strftime('%Y-%m-%d %H:%M:%S', '2020-01-01', '+' || i || ' minutes')
-  FROM n;"
+make_site "$site" "$entries" "'这是第 ' || i || ' 条日志的内容。<br>' || printf('%.200c', 'x')"
 "$bin" migrate --from "$site" --to "$pg_url" >/dev/null 2>"$work/migrate.log"
 psql -q "$pg_url" -c "VACUUM ANALYZE"
 

@@ -16,13 +16,7 @@ secs=${1:-20}
 source bench/lib.sh
 
 site=$work/site
-mkdir -p "$site"
-"$bin" init --root "$site" --user admin --password bench >/dev/null 2>&1
-sqlite3 "$site/log/logs.mdb" "
-  WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000)
-  INSERT INTO MESSAGE (TITLE, CONTENT, STIME)
-  SELECT '网站日志第&nbsp;' || i || '&nbsp;条', '内容', strftime('%Y-%m-%d %H:%M:%S', '2020-01-01',
-         '+' || i || ' minutes') FROM n;"
+make_site "$site" 1000
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 # wrk's summary as "REQUESTS requests, FAILED failed (socket errors: connect C, read R, write

@@ -16,6 +16,7 @@
 #include "server/health.h"
 #include "server/live_settings.h"
 #include "server/socket_activation.h"
+#include "support/error_of.h"
 #include "support/temp_dir.h"
 
 namespace tessaly::server {
@@ -24,12 +25,7 @@ namespace {
 // The message of the ConfigError that `f` throws; "" when it throws none.
 template <typename F>
 std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const ConfigError& error) {
-    return error.what();
-  }
-  return "";
+  return support::ErrorOf<ConfigError>(f);
 }
 
 TEST(HealthConfigTest, ReadsThePathAndTheDrainAndRefusesAPathTakenOrMalformed) {

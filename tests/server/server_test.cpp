@@ -18,6 +18,7 @@
 #include "server/slow_pages.h"
 #include "server/static_files.h"
 #include "server/web_server.h"
+#include "support/error_of.h"
 #include "support/http_client.h"
 #include "support/temp_dir.h"
 
@@ -27,12 +28,7 @@ namespace {
 // The message of the ConfigError that `f` throws; "" when it throws none.
 template <typename F>
 std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const ConfigError& error) {
-    return error.what();
-  }
-  return "";
+  return support::ErrorOf<ConfigError>(f);
 }
 
 TEST(ConfigTest, ReadsEveryKeyAndKeepsTheOthers) {
