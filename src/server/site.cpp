@@ -20,8 +20,7 @@ namespace http = beast::http;
 bool Target::RunsPages() const { return page || (file && IsIncludingPage(file->path.native())); }
 
 Site::Site(std::vector<PageConfig> pages, std::filesystem::path root, Sessions& sessions,
-           IncludeLimits include_limits, std::string public_cache_control,
-           const Health* health)
+           IncludeLimits include_limits, std::string public_cache_control, const Health* health)
     : pages_(std::move(pages)),
       root_(std::move(root)),
       sessions_(sessions),

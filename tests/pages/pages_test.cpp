@@ -258,7 +258,6 @@ TEST(OutputCacheTest, ANewStateDropsThatDatabasesPagesAndAnUnknownOneKeepsNothin
   EXPECT_EQ(cache.size(), 1u);
 }
 
-
 // A VFS over the default one whose sync of the write-ahead log waits for the test: the
 // commit's frames are written, but the log's index still names the state before it. A cache
 // invalidated by file events would see the write now, read the old state, and keep it past
