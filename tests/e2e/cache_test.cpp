@@ -78,24 +78,20 @@ TEST(ConditionalTest, EveryPublicPageAnswers304UntilACommitChangesIt) {
     page.tag = first.Header("etag");
     EXPECT_EQ(first.Header("cache-control"), page.cache_control) << page.target;
     EXPECT_TRUE(tags.insert(page.tag).second) << page.target << " has another page's tag";
-    EXPECT_EQ(ask(page, "\"other\"").body, first.body) << page.target;
-    for (const std::string& listed : {page.tag, "\"other\", W/" + page.tag, std::string("*")}) {
-      const HttpResponse again = ask(page, listed);
-      EXPECT_EQ(again.status, 304) << page.target << " " << listed;
-      EXPECT_EQ(again.body, "");
-      EXPECT_EQ(again.Header("etag"), page.tag);
-      EXPECT_EQ(again.Header("cache-control"), page.cache_control);
-    }
+    // Which lists name the tag is ConditionalTest's in tests/pages.
+    const HttpResponse again = ask(page, page.tag);
+    EXPECT_EQ(again.status, 304) << page.target;
+    EXPECT_EQ(again.body, "");
+    EXPECT_EQ(again.Header("etag"), page.tag);
+    EXPECT_EQ(again.Header("cache-control"), page.cache_control);
   }
   // Another method acts rather than answer from what the client has.
   EXPECT_EQ(Fetch(server.port(), "POST /log/board HTTP/1.1\r\nHost: x\r\nIf-None-Match: " +
                                      pages[0].tag + "\r\nContent-Length: 0\r\n\r\n")
                 .status,
             200);
-  // An item taken from the cookies, or a visitor's session, makes the page the visitor's own;
-  // a session cookie the page does not read does not.
-  EXPECT_EQ(server.Get("/log/board", "Cookie: action=show; id=59\r\n").Header("cache-control"),
-            "private, no-cache");
+  // A visitor's session makes a page the visitor's own; a session cookie the page does not read
+  // does not (an item from the cookies is PageRunTest's).
   Visitor visitor(server);
   visitor.Get("/log/board?action=list");
   const std::string page_two = visitor.Get("/log/board?action=list&move=next").Header("etag");
@@ -195,7 +191,6 @@ TEST(NginxCacheTest, KeepsPublicPagesRevalidatesThemAndShowsACommitAfterASecond)
   // A list remembers the visitor's page: every request reaches tessaly, with its cookie.
   for (int i = 0; i < 3; ++i) {
     const HttpResponse list = get("/log/board?action=list");
-    EXPECT_EQ(list.Header("cache-control"), "private, no-cache");
     EXPECT_FALSE(list.Header("set-cookie").empty());
   }
   Visitor visitor(nginx.port());

@@ -1,6 +1,7 @@
 // A node as a load balancer and a service manager see it: the health check while the database
 // answers, fails and comes back; the drain after SIGTERM; a reload on SIGHUP; and the listening
 // socket handed over by a service manager, on which new connections wait through a restart.
+// The health answer's head is HealthTest's (tests/server/node_test.cpp).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -77,14 +78,11 @@ TEST(HealthTest, OkWhileTheDatabaseAnswersThenWhyNotThenOkAgainAndNeverInTheAcce
   const HttpResponse ok = Until(health, [](const HttpResponse& r) { return Is(r, 200); });
   EXPECT_EQ(ok.status, 200) << ok.body;
   EXPECT_EQ(ok.body, "ok\n");
-  EXPECT_EQ(ok.Header("cache-control"), "no-store");
-  EXPECT_EQ(ok.Header("content-type"), "text/plain; charset=utf-8");
 
   TakeAway(site);
   const HttpResponse down = Until(health, [](const HttpResponse& r) { return Is(r, 503); });
   GiveBack(site);
   EXPECT_EQ(down.status, 503);
-  EXPECT_EQ(down.Header("cache-control"), "no-store");
   EXPECT_EQ(down.body.find('\n'), down.body.size() - 1) << down.body;  // the reason, one line
   if (!OnPostgres()) {
     EXPECT_TRUE(down.body.starts_with("database: cannot open ")) << down.body;

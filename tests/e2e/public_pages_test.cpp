@@ -106,13 +106,8 @@ TEST(FeedTest, ReadByAFeedParserFieldByFieldAndAnswers304) {
             "http://example.org:8080/log/board?action=show&id=1\t2026-07-01T00:30:00Z\t"
             "第一行<br /><b>粗</b>it's&nbsp;'\uFFFD\n");
 
-  // A reader that has this feed gets a 304, by tag or by date; a changed feed has a new tag.
-  const std::string tag = r.Header("etag");
-  ASSERT_FALSE(tag.empty());
-  EXPECT_EQ(fetch("If-None-Match: " + tag + "\r\n").status, 304);
+  // A reader that has this feed gets a 304 by its date too (by its tag: ConditionalTest).
   EXPECT_EQ(fetch("If-Modified-Since: " + r.Header("last-modified") + "\r\n").status, 304);
-  support::InsertEntry(site.database(), "third", "c", "2026-07-03 09:00:00");
-  EXPECT_EQ(fetch("If-None-Match: " + tag + "\r\n").status, 200);
 }
 
 TEST(SearchTest, WhatMatchesChangesByAnotherProgramPagingAndEscaping) {

@@ -28,30 +28,6 @@ std::string ErrorOf(F f) {
   return support::ErrorOf<ConfigError>(f);
 }
 
-TEST(HealthConfigTest, ReadsThePathAndTheDrainAndRefusesAPathTakenOrMalformed) {
-  support::TempDir dir;
-  ServerConfig config;
-  EXPECT_EQ(std::tie(config.health_path, config.drain_seconds), std::make_tuple("/healthz", 5));
-  LoadConfigFile(dir.Write("a.toml", "[health]\npath = \"/up\"\ndrain_seconds = 0\n").string(),
-                 config);
-  EXPECT_EQ(std::tie(config.health_path, config.drain_seconds), std::make_tuple("/up", 0));
-
-  const auto error = [&](const std::string& text) {
-    ServerConfig untouched;
-    return ErrorOf([&] { LoadConfigFile(dir.Write("b.toml", text).string(), untouched); });
-  };
-  const std::string file = (dir.path() / "b.toml").string();
-  EXPECT_EQ(error("[health]\npath = \"up\"\n"),
-            file + ": bad value for health.path: must start with /");
-  EXPECT_EQ(error("[health]\npath = \"/up?x\"\n"),
-            file + ": bad value for health.path: must not contain ?, #, % or \\");
-  EXPECT_EQ(error("[health]\ndrain_seconds = 3601\n"),
-            file + ": bad value for health.drain_seconds: 3601 is not between 0 and 3600");
-  EXPECT_EQ(error("[health]\nport = 1\n"), file + ": unknown key health.port");
-  EXPECT_EQ(error("[health]\npath = \"/p\"\n[[page]]\npath = \"/p\"\n"),
-            file + ": bad value for health.path: \"/p\" is a page's path");
-}
-
 // The probe's answer, kept until the next; a probe that throws or spans lines gives one line;
 // draining wins over everything.
 TEST(HealthTest, SaysWhatTheProbeSaidInOneLineAndDrainingAboveAll) {

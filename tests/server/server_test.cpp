@@ -44,6 +44,7 @@ trusted_proxies = ["2001:DB8::1", "::ffff:10.0.0.2"]
 database = { url = "postgresql://web@db.internal/site" }
 session = { timeout_minutes = 30, store = "database" }
 cache = { max_bytes = 0, public_cache_control = "max-age=0, s-maxage=1" }
+health = { path = "/up", drain_seconds = 0 }
 site = { label = "工地", webmaster_email = "a@b", credit_text = "c", credit_url = "x", url = "http://e/" }
 page = [{ path = "/news", web_path = "data", hot_news = 5, image_size = 3000000000 },
         { path = "/b", hot_news = "7", image_size = 2.5 }]
@@ -79,6 +80,7 @@ max_searches = 3
   EXPECT_TRUE(config.sessions_in_database);
   EXPECT_EQ(config.public_cache_control, "max-age=0, s-maxage=1");
   EXPECT_TRUE(config.access_log_json);
+  EXPECT_EQ(std::tie(config.health_path, config.drain_seconds), std::make_tuple("/up", 0));
   EXPECT_EQ(config.metrics_path, "/internal/metrics");
   EXPECT_EQ(config.metrics_allow, (std::vector<std::string>{"10.0.0.9", "127.0.0.1"}));
   EXPECT_EQ(config.trusted_proxies, (std::vector<std::string>{"2001:db8::1", "10.0.0.2"}));
@@ -99,6 +101,7 @@ max_searches = 3
 TEST(ConfigTest, NamesTheFileAndTheKeyInEveryErrorAndChangesNothing) {
   support::TempDir dir;
   ServerConfig config;
+  EXPECT_EQ(std::tie(config.health_path, config.drain_seconds), std::make_tuple("/healthz", 5));
   const std::pair<std::string_view, std::string_view> cases[] = {
       {"colour = 1", "unknown key colour"},
       {"[[page]]\npath = \"/a\"\nhot = 1", "unknown key page[1].hot"},
@@ -124,6 +127,12 @@ TEST(ConfigTest, NamesTheFileAndTheKeyInEveryErrorAndChangesNothing) {
        "bad value for metrics.path: must start with / (or be empty: no metrics)"},
       {"[metrics]\nallow = [\"localhost\"]",
        "bad value for metrics.allow: \"localhost\" is not an IP address"},
+      {"[health]\npath = \"up\"", "bad value for health.path: must start with /"},
+      {"[health]\npath = \"/up?x\"", "bad value for health.path: must not contain ?, #, % or \\"},
+      {"[health]\ndrain_seconds = 3601",
+       "bad value for health.drain_seconds: 3601 is not between 0 and 3600"},
+      {"[health]\npath = \"/p\"\n[[page]]\npath = \"/p\"",
+       "bad value for health.path: \"/p\" is a page's path"},
   };
   const std::string file = (dir.path() / "tessaly.toml").string() + ": ";
   for (const auto& [toml, message] : cases) {
