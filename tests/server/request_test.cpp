@@ -449,40 +449,38 @@ TEST(PageRunTest, ATaggedAnswerIsSharedUnlessTheRunMadeItTheVisitors) {
     const std::size_t at = text.find("Cache-Control: ");
     return at == std::string::npos ? text : text.substr(at + 15, text.find("\r\n", at) - at - 15);
   };
-  const auto tagged = [](const std::function<void(host::ScriptingContext&)>& also) {
-    return [also](host::ScriptingContext& context, const PageConfig&) {
-      context.response.AddHeader("etag", "\"1\"");
-      also(context);
+  using Context = host::ScriptingContext;
+  const struct {
+    std::string_view method, cookie;
+    bool tagged;
+    std::function<void(Context&)> also;  // what the page does besides writing "page"
+    std::string_view cache_control;
+  } cases[] = {
+      {"GET", "", true, [](Context&) {}, "max-age=0, s-maxage=1"},
+      {"HEAD", "TSESSIONID=x; id=3", true, [](Context& c) { c.request.Item("action"); },
+       "max-age=0, s-maxage=1"},  // an item from no cookie
+      {"POST", "", true, [](Context&) {}, "private, no-cache"},
+      {"GET", "", true, [](Context& c) { c.session.Value("tPage"); }, "private, no-cache"},
+      {"GET", "id=3", true, [](Context& c) { c.request.Item("id"); }, "private, no-cache"},
+      // The first page: a cookie, no session.
+      {"GET", "", true,
+       [](Context& c) {
+         c.response.SetStatus(304);
+         c.session.SetValue("tPage", "1");
+       },
+       "private, no-cache"},
+      {"GET", "", false, [](Context&) {}, "private"},
+      {"GET", "", true, [](Context&) { throw std::runtime_error("failed"); }, "private"},
+  };
+  for (const auto& c : cases) {
+    const auto handler = [&c](Context& context, const PageConfig&) {
+      if (c.tagged) context.response.AddHeader("etag", "\"1\"");
+      c.also(context);
       context.response.Write("page");
     };
-  };
-  const auto nothing = [](host::ScriptingContext&) {};
-  EXPECT_EQ(cache_control("GET", "", tagged(nothing)), "max-age=0, s-maxage=1");
-  EXPECT_EQ(cache_control("HEAD", "TSESSIONID=x; id=3", tagged([](host::ScriptingContext& c) {
-                            c.request.Item("action");  // from no cookie
-                          })),
-            "max-age=0, s-maxage=1");
-  EXPECT_EQ(cache_control("POST", "", tagged(nothing)), "private, no-cache");
-  EXPECT_EQ(
-      cache_control("GET", "", tagged([](host::ScriptingContext& c) { c.session.Value("tPage"); })),
-      "private, no-cache");
-  EXPECT_EQ(
-      cache_control("GET", "id=3", tagged([](host::ScriptingContext& c) { c.request.Item("id"); })),
-      "private, no-cache");
-  EXPECT_EQ(cache_control("GET", "", tagged([](host::ScriptingContext& c) {
-                            c.response.SetStatus(304);
-                            c.session.SetValue("tPage",
-                                               "1");  // the first page: a cookie, no session
-                          })),
-            "private, no-cache");
-  EXPECT_EQ(cache_control(
-                "GET", "",
-                [](host::ScriptingContext& c, const PageConfig&) { c.response.Write("untagged"); }),
-            "private");
-  EXPECT_EQ(cache_control("GET", "", tagged([](host::ScriptingContext&) {
-                            throw std::runtime_error("failed");
-                          })),
-            "private");
+    EXPECT_EQ(cache_control(c.method, c.cookie, handler), c.cache_control)
+        << c.method << " " << c.cookie << " case " << (&c - cases);
+  }
 }
 
 }  // namespace
