@@ -18,8 +18,10 @@ namespace tessaly::pages {
 // `tag`, compared weakly, so that "W/" before a tag does not matter.
 bool ListsEntityTag(std::string_view if_none_match, std::string_view tag);
 
-// 64-bit FNV-1a of `bytes`, going on from `from` (the fingerprint of what came before them),
-// so that the fingerprint of a text written in parts is that of the whole.
+// A 64-bit fingerprint of `bytes` after `from` (the fingerprint of what came before them, or
+// kEmptyFingerprint): the same on every node and every run; any change of the bytes or of
+// what came before changes it but by chance (one in 2^64). Not a defence against someone who
+// wants two texts to meet: a tag only spares a client the bytes it already has.
 inline constexpr std::uint64_t kEmptyFingerprint = 14695981039346656037ull;
 std::uint64_t Fingerprint(std::string_view bytes, std::uint64_t from = kEmptyFingerprint);
 
