@@ -1,5 +1,6 @@
 #include "pages/conditional.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -23,7 +24,8 @@ bool ListsEntityTag(std::string_view if_none_match, std::string_view tag) {
 
 namespace {
 
-constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15ull;
+constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ull;
+constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Full;
 
 // splitmix64's finalizer: every bit of `x` reaches every bit of the result.
 std::uint64_t Mix(std::uint64_t x) {
@@ -32,22 +34,40 @@ std::uint64_t Mix(std::uint64_t x) {
   return x ^ (x >> 31);
 }
 
+// One word into a lane: the multiply by the word does not wait for the lane, so two lanes keep
+// the multiplier busy.
+std::uint64_t Round(std::uint64_t lane, std::uint64_t word) {
+  return std::rotl(lane + word * kPrime2, 31) * kPrime1;
+}
+
+std::uint64_t Word(const char* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
 }  // namespace
 
-// Eight bytes at a step: a page is fingerprinted each time it is made, so this is on the path of
-// every uncached page. Words are read in the machine's byte order; nodes of one site are of one
-// kind (and a tag that differs between nodes costs a 200, never a wrong page).
+// Sixteen bytes a step in two lanes: a page is fingerprinted each time it is made, so this is
+// on the path of every uncached page. Words are read in the machine's byte order; the nodes of
+// one site are of one kind (and a tag that differs between nodes costs a 200, never a wrong
+// page).
 std::uint64_t Fingerprint(std::string_view bytes, std::uint64_t from) {
-  std::uint64_t hash = Mix(from ^ (bytes.size() * kOdd));
-  std::size_t at = 0;
-  for (; at + 8 <= bytes.size(); at += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, bytes.data() + at, 8);
-    hash = Mix(hash ^ word) * kOdd;
+  std::uint64_t first = Mix(from ^ (bytes.size() * kPrime1));
+  std::uint64_t second = Mix(first + kPrime2);
+  const char* at = bytes.data();
+  const char* const end = at + bytes.size();
+  for (; end - at >= 16; at += 16) {
+    first = Round(first, Word(at));
+    second = Round(second, Word(at + 8));
+  }
+  if (end - at >= 8) {
+    first = Round(first, Word(at));
+    at += 8;
   }
   std::uint64_t tail = 0;
-  if (at < bytes.size()) std::memcpy(&tail, bytes.data() + at, bytes.size() - at);
-  return Mix(hash ^ tail ^ (bytes.size() - at));
+  if (at < end) std::memcpy(&tail, at, static_cast<std::size_t>(end - at));
+  return Mix(Round(first ^ std::rotl(second, 17), tail ^ static_cast<std::uint64_t>(end - at)));
 }
 
 std::string EntityTag(std::uint64_t fingerprint) {
